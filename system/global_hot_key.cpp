@@ -1,0 +1,71 @@
+#include "shell/app_delegate.h"
+
+namespace lumivane {
+namespace {
+
+using platform::OSStatus;
+
+constexpr std::uint32_t kDefaultKeyCode = platform::kVK_ANSI_T;
+constexpr std::uint32_t kDefaultModifiers = platform::cmdKey | platform::shiftKey;
+constexpr platform::EventHotKeyID kHotKeyID{platform::fourCharCode("QMHK"), 1};
+
+// A plain callback: the platform gives it no context, so it reaches the host
+// through the application's delegate, and only from the main queue, after the
+// press has been reported as handled.
+OSStatus hotKeyPressed(platform::EventHandlerCallRef, platform::EventRef, void*) {
+  if (auto* desktop = platform::sharedDesktop()) {
+    desktop->dispatch().mainQueue().async([] {
+      auto* desktop = platform::sharedDesktop();
+      if (!desktop) return;
+      if (auto delegate = std::dynamic_pointer_cast<AppDelegate>(desktop->application().delegate())) {
+        delegate->showAndCaptureSelection();
+      }
+    });
+  }
+  return platform::noErr;
+}
+
+}  // namespace
+
+void AppDelegate::setupGlobalHotKey() {
+  auto& hotKeys = desktop_.hotKeys();
+  const platform::EventTypeSpec pressed{platform::kEventClassKeyboard,
+                                        platform::kEventHotKeyPressed};
+  hotKeys.InstallEventHandler(hotKeys.GetApplicationEventTarget(), &hotKeyPressed, 1, &pressed,
+                              nullptr, nullptr);
+  const OSStatus status =
+      hotKeys.RegisterEventHotKey(kDefaultKeyCode, kDefaultModifiers, kHotKeyID,
+                                  hotKeys.GetApplicationEventTarget(), 0, &hotKeyRef);
+  if (status != platform::noErr) hotKeyRef = nullptr;
+  hotKeyCode_ = kDefaultKeyCode;
+  hotKeyModifiers_ = kDefaultModifiers;
+}
+
+OSStatus AppDelegate::updateGlobalHotKey(std::uint32_t keyCode, std::uint32_t modifiers) {
+  auto& hotKeys = desktop_.hotKeys();
+  const bool hadHotKey = hotKeyRef != nullptr;
+  if (hotKeyRef) {
+    hotKeys.UnregisterEventHotKey(hotKeyRef);
+    hotKeyRef = nullptr;
+  }
+  OSStatus status = hotKeys.RegisterEventHotKey(keyCode, modifiers, kHotKeyID,
+                                                hotKeys.GetApplicationEventTarget(), 0, &hotKeyRef);
+  if (status == platform::noErr && hotKeyRef) {
+    hotKeyCode_ = keyCode;
+    hotKeyModifiers_ = modifiers;
+    return platform::noErr;
+  }
+  hotKeyRef = nullptr;
+  if (status == platform::noErr) status = platform::eventHotKeyInvalidErr;
+  // The new chord is not to be had: keep the user's previous one working
+  // rather than leaving no hot key at all.
+  if (hadHotKey &&
+      hotKeys.RegisterEventHotKey(hotKeyCode_, hotKeyModifiers_, kHotKeyID,
+                                  hotKeys.GetApplicationEventTarget(), 0,
+                                  &hotKeyRef) != platform::noErr) {
+    hotKeyRef = nullptr;
+  }
+  return status;
+}
+
+}  // namespace lumivane
