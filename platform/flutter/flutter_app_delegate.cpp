@@ -1,0 +1,25 @@
+#include "platform/flutter/flutter_app_delegate.h"
+
+namespace lumivane::platform {
+
+std::shared_ptr<FlutterViewController> InProcessFlutterEmbedding::makeFlutterViewController() {
+  if (!engineCanStart_) {
+    return nullptr;
+  }
+  auto view = factory_.makeView();
+  if (!view) {
+    return nullptr;
+  }
+  return std::make_shared<FlutterViewController>(std::move(view));
+}
+
+void InProcessFlutterEmbedding::applicationDidFinishLaunching(
+    const Notification& /*notification*/) {
+  ++launchCount_;
+}
+
+void FlutterAppDelegate::applicationDidFinishLaunching(const Notification& notification) {
+  embedding_.applicationDidFinishLaunching(notification);
+}
+
+}  // namespace lumivane::platform

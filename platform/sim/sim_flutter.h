@@ -1,0 +1,49 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/flutter/flutter_app_delegate.h"
+#include "platform/sim/sim_common.h"
+
+namespace lumivane::platform::sim {
+
+class SimClock;
+
+struct LaunchNotification {
+  double time = 0;
+  std::string name;
+};
+
+// The in-process embedding over the sim's views, with a switch for an engine
+// that cannot start.
+class SimFlutterEmbedding final : public FlutterEmbedding {
+ public:
+  SimFlutterEmbedding(SimClock& clock, MisuseLog& misuse, ViewFactory& views);
+
+  std::shared_ptr<FlutterViewController> makeFlutterViewController() override;
+  void applicationDidFinishLaunching(const Notification& notification) override;
+
+  // Scripting. While false, no view controller can be made (absent).
+  void setViewControllerCanBeCreated(bool flag) { embedding_.setEngineCanStart(flag); }
+
+  // Inspection.
+  const std::vector<LaunchNotification>& launchNotifications() const { return launches_; }
+  // The newest controller that is still alive, for reaching its engine from the
+  // interface's side.
+  std::shared_ptr<FlutterViewController> latestViewController() const {
+    return latest_.lock();
+  }
+  int viewControllersMade() const { return made_; }
+
+ private:
+  SimClock& clock_;
+  MisuseLog& misuse_;
+  InProcessFlutterEmbedding embedding_;
+  std::vector<LaunchNotification> launches_;
+  std::weak_ptr<FlutterViewController> latest_;
+  int made_ = 0;
+};
+
+}  // namespace lumivane::platform::sim

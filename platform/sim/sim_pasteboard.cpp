@@ -1,0 +1,403 @@
+#include "platform/sim/sim_pasteboard.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/sim/sim_clock.h"
+
+namespace lumivane::platform::sim {
+
+namespace {
+
+detail::StoredItem toStored(const SimPasteboardItemSpec& spec) {
+  detail::StoredItem item;
+  item.reserve(spec.size());
+  for (const auto& entry : spec) {
+    item.push_back({entry.type, entry.data ? std::make_shared<const Bytes>(*entry.data) : nullptr});
+  }
+  return item;
+}
+
+SimPasteboardItemSpec toSpec(const detail::StoredItem& item) {
+  SimPasteboardItemSpec spec;
+  spec.reserve(item.size());
+  for (const auto& entry : item) {
+    spec.push_back({entry.type, entry.data ? std::optional<Bytes>(*entry.data) : std::nullopt});
+  }
+  return spec;
+}
+
+const char* opName(PasteboardOp op) {
+  switch (op) {
+    case PasteboardOp::clearContents:
+      return "clearContents";
+    case PasteboardOp::writeObjects:
+      return "writeObjects";
+    case PasteboardOp::setString:
+      return "setString";
+  }
+  return "unknown";
+}
+
+PasteboardOperation makeOperation(double time, PasteboardOp op, const std::string& by) {
+  PasteboardOperation operation;
+  operation.time = time;
+  operation.op = op;
+  operation.by = by;
+  return operation;
+}
+
+}  // namespace
+
+bool isValidUtf8(const Bytes& bytes) {
+  std::size_t i = 0;
+  const std::size_t n = bytes.size();
+  while (i < n) {
+    const std::uint8_t b = bytes[i];
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length;
+    std::uint32_t code;
+    if ((b & 0xE0) == 0xC0) {
+      length = 2;
+      code = b & 0x1F;
+    } else if ((b & 0xF0) == 0xE0) {
+      length = 3;
+      code = b & 0x0F;
+    } else if ((b & 0xF8) == 0xF0) {
+      length = 4;
+      code = b & 0x07;
+    } else {
+      return false;
+    }
+    if (i + length > n) {
+      return false;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+      const std::uint8_t c = bytes[i + k];
+      if ((c & 0xC0) != 0x80) {
+        return false;
+      }
+      code = (code << 6) | (c & 0x3F);
+    }
+    const std::uint32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < minimum[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+SimPasteboardEntry SimPasteboardEntry::text(const std::string& text, const std::string& type) {
+  return SimPasteboardEntry{type, Bytes(text.begin(), text.end())};
+}
+
+SimPasteboardEntry SimPasteboardEntry::unreadable(const std::string& type) {
+  return SimPasteboardEntry{type, std::nullopt};
+}
+
+// --- SimPasteboardItem ---
+
+SimPasteboardItem::SimPasteboardItem(std::shared_ptr<detail::PasteboardShared> shared,
+                                     detail::StoredItem entries)
+    : shared_(std::move(shared)),
+      live_(shared_->live, &LiveCounters::pasteboardItems),
+      entries_(std::move(entries)) {}
+
+std::vector<std::string> SimPasteboardItem::types() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> types;
+  types.reserve(entries_.size());
+  for (const auto& entry : entries_) {
+    types.push_back(entry.type);
+  }
+  return types;
+}
+
+std::optional<Bytes> SimPasteboardItem::dataForType(const std::string& type) const {
+  std::shared_ptr<const Bytes> data;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = std::find_if(entries_.begin(), entries_.end(),
+                           [&](const auto& entry) { return entry.type == type; });
+    if (it == entries_.end() || !it->data) {
+      return std::nullopt;
+    }
+    data = it->data;
+  }
+  shared_->dataCopies.fetch_add(1);
+  shared_->bytesCopied.fetch_add(data->size());
+  return Bytes(*data);
+}
+
+bool SimPasteboardItem::setDataForType(Bytes data, const std::string& type) {
+  if (shared_->refuseWrites.load()) {
+    return false;
+  }
+  auto stored = std::make_shared<const Bytes>(std::move(data));
+  std::lock_guard lock(mutex_);
+  auto it = std::find_if(entries_.begin(), entries_.end(),
+                         [&](const auto& entry) { return entry.type == type; });
+  if (it != entries_.end()) {
+    it->data = std::move(stored);
+  } else {
+    entries_.push_back({type, std::move(stored)});
+  }
+  return true;
+}
+
+detail::StoredItem SimPasteboardItem::entries() const {
+  std::lock_guard lock(mutex_);
+  return entries_;
+}
+
+// --- SimPasteboard ---
+
+SimPasteboard::SimPasteboard(SimClock& clock, SimTrace& trace, std::shared_ptr<LiveCounters> live)
+    : clock_(clock), trace_(trace), shared_(std::make_shared<detail::PasteboardShared>()) {
+  shared_->live = std::move(live);
+}
+
+std::optional<std::vector<std::shared_ptr<PasteboardItem>>> SimPasteboard::pasteboardItems() {
+  std::lock_guard lock(mutex_);
+  if (noItemList_) {
+    return std::nullopt;
+  }
+  std::vector<std::shared_ptr<PasteboardItem>> items;
+  items.reserve(items_.size());
+  for (const auto& item : items_) {
+    items.push_back(std::make_shared<SimPasteboardItem>(shared_, item));
+  }
+  return items;
+}
+
+std::int64_t SimPasteboard::clearContents() {
+  PasteboardOperation operation;
+  {
+    std::lock_guard lock(mutex_);
+    clearLocked("host");
+    operation = operations_.back();
+  }
+  traceChange(operation);
+  return operation.changeCount;
+}
+
+bool SimPasteboard::writeObjects(const std::vector<std::shared_ptr<PasteboardItem>>& items) {
+  PasteboardOperation operation = makeOperation(clock_.now(), PasteboardOp::writeObjects, "host");
+  operation.itemCount = items.size();
+  // Only items this pasteboard made can be written, as only NSPasteboardItems
+  // (or objects that know how to write themselves) can be on the real one.
+  std::vector<detail::StoredItem> incoming;
+  bool foreign = false;
+  for (const auto& item : items) {
+    auto* sim = dynamic_cast<SimPasteboardItem*>(item.get());
+    if (!sim) {
+      foreign = true;
+      break;
+    }
+    incoming.push_back(sim->entries());
+  }
+  {
+    std::lock_guard lock(mutex_);
+    operation.refused = foreign || shared_->refuseWrites.load();
+    if (!operation.refused) {
+      for (auto& item : incoming) {
+        items_.push_back(std::move(item));
+      }
+    }
+    operation.changeCount = changeCount_;
+    operations_.push_back(operation);
+  }
+  if (!operation.refused) {
+    traceChange(operation);
+  }
+  return !operation.refused;
+}
+
+std::optional<std::string> SimPasteboard::stringForType(const std::string& type) {
+  std::lock_guard lock(mutex_);
+  return stringLocked(type);
+}
+
+std::optional<std::string> SimPasteboard::stringLocked(const std::string& type) const {
+  for (const auto& item : items_) {
+    auto it = std::find_if(item.begin(), item.end(),
+                           [&](const auto& entry) { return entry.type == type; });
+    if (it != item.end() && it->data && isValidUtf8(*it->data)) {
+      return std::string(it->data->begin(), it->data->end());
+    }
+  }
+  return std::nullopt;
+}
+
+bool SimPasteboard::setStringForType(const std::string& string, const std::string& type) {
+  PasteboardOperation operation = makeOperation(clock_.now(), PasteboardOp::setString, "host");
+  operation.type = type;
+  {
+    std::lock_guard lock(mutex_);
+    operation.refused = shared_->refuseWrites.load();
+    if (!operation.refused) {
+      setStringLocked(string, type);
+    }
+    operation.changeCount = changeCount_;
+    operations_.push_back(operation);
+  }
+  if (!operation.refused) {
+    traceChange(operation);
+  }
+  return !operation.refused;
+}
+
+std::int64_t SimPasteboard::changeCount() {
+  std::lock_guard lock(mutex_);
+  return changeCount_;
+}
+
+std::shared_ptr<PasteboardItem> SimPasteboard::makeItem() {
+  return std::make_shared<SimPasteboardItem>(shared_, detail::StoredItem{});
+}
+
+std::int64_t SimPasteboard::clearLocked(const std::string& by) {
+  items_.clear();
+  ++changeCount_;
+  PasteboardOperation operation = makeOperation(clock_.now(), PasteboardOp::clearContents, by);
+  operation.changeCount = changeCount_;
+  operations_.push_back(operation);
+  return changeCount_;
+}
+
+void SimPasteboard::setStringLocked(const std::string& string, const std::string& type) {
+  auto data = std::make_shared<const Bytes>(string.begin(), string.end());
+  if (items_.empty()) {
+    items_.push_back({{type, std::move(data)}});
+    return;
+  }
+  auto& first = items_.front();
+  auto it = std::find_if(first.begin(), first.end(),
+                         [&](const auto& entry) { return entry.type == type; });
+  if (it != first.end()) {
+    it->data = std::move(data);
+  } else {
+    first.push_back({type, std::move(data)});
+  }
+}
+
+void SimPasteboard::traceChange(const PasteboardOperation& operation) {
+  std::vector<std::pair<std::string, std::string>> fields{
+      {"op", opName(operation.op)},
+      {"by", operation.by},
+      {"changeCount", std::to_string(operation.changeCount)}};
+  if (operation.op == PasteboardOp::writeObjects) {
+    fields.emplace_back("items", std::to_string(operation.itemCount));
+  }
+  if (operation.op == PasteboardOp::setString) {
+    fields.emplace_back("type", operation.type);
+  }
+  trace_.emit(TraceKind::pasteboardChanged, std::move(fields));
+}
+
+void SimPasteboard::setContents(const std::vector<SimPasteboardItemSpec>& items) {
+  writeContentsBy("external", items);
+}
+
+void SimPasteboard::setReportsNoItemList(bool flag) {
+  std::lock_guard lock(mutex_);
+  noItemList_ = flag;
+}
+
+void SimPasteboard::setRefusesWrites(bool flag) {
+  shared_->refuseWrites.store(flag);
+}
+
+void SimPasteboard::externalWriteString(const std::string& text, std::optional<double> at) {
+  externalWriteContents({{SimPasteboardEntry::text(text)}}, at);
+}
+
+void SimPasteboard::externalWriteContents(std::vector<SimPasteboardItemSpec> items,
+                                          std::optional<double> at) {
+  if (!at) {
+    writeContentsBy("external", items);
+    return;
+  }
+  clock_.scheduleExternal(
+      *at, [this, items = std::move(items)] { writeContentsBy("external", items); });
+}
+
+void SimPasteboard::clearContentsBy(const std::string& by) {
+  PasteboardOperation operation;
+  {
+    std::lock_guard lock(mutex_);
+    clearLocked(by);
+    operation = operations_.back();
+  }
+  traceChange(operation);
+}
+
+void SimPasteboard::setStringBy(const std::string& by,
+                                const std::string& string,
+                                const std::string& type) {
+  PasteboardOperation operation = makeOperation(clock_.now(), PasteboardOp::setString, by);
+  operation.type = type;
+  {
+    std::lock_guard lock(mutex_);
+    setStringLocked(string, type);
+    operation.changeCount = changeCount_;
+    operations_.push_back(operation);
+  }
+  traceChange(operation);
+}
+
+void SimPasteboard::writeContentsBy(const std::string& by,
+                                    const std::vector<SimPasteboardItemSpec>& items) {
+  PasteboardOperation clear;
+  PasteboardOperation write = makeOperation(clock_.now(), PasteboardOp::writeObjects, by);
+  write.itemCount = items.size();
+  {
+    std::lock_guard lock(mutex_);
+    clearLocked(by);
+    clear = operations_.back();
+    for (const auto& item : items) {
+      items_.push_back(toStored(item));
+    }
+    write.changeCount = changeCount_;
+    if (!items.empty()) {
+      operations_.push_back(write);
+    }
+  }
+  traceChange(clear);
+  if (!items.empty()) {
+    traceChange(write);
+  }
+}
+
+std::vector<SimPasteboardItemSpec> SimPasteboard::contents() const {
+  std::lock_guard lock(mutex_);
+  std::vector<SimPasteboardItemSpec> items;
+  items.reserve(items_.size());
+  for (const auto& item : items_) {
+    items.push_back(toSpec(item));
+  }
+  return items;
+}
+
+std::optional<std::string> SimPasteboard::plainText() const {
+  std::lock_guard lock(mutex_);
+  return stringLocked(NSPasteboardTypeString);
+}
+
+std::vector<PasteboardOperation> SimPasteboard::operations() const {
+  std::lock_guard lock(mutex_);
+  return operations_;
+}
+
+std::size_t SimPasteboard::count(PasteboardOp op, const std::string& by) const {
+  std::lock_guard lock(mutex_);
+  return static_cast<std::size_t>(
+      std::count_if(operations_.begin(), operations_.end(),
+                    [&](const auto& entry) { return entry.op == op && entry.by == by; }));
+}
+
+}  // namespace lumivane::platform::sim

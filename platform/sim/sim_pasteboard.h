@@ -1,0 +1,154 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/pasteboard.h"
+#include "platform/sim/sim_common.h"
+
+namespace lumivane::platform::sim {
+
+class SimClock;
+
+// One type of an item as a test scripts or inspects it. Absent data is a type
+// the item lists but whose data cannot be read (a promise its owner no longer
+// keeps); present data may be zero bytes long.
+struct SimPasteboardEntry {
+  std::string type;
+  std::optional<Bytes> data;
+
+  static SimPasteboardEntry text(const std::string& text,
+                                 const std::string& type = NSPasteboardTypeString);
+  static SimPasteboardEntry unreadable(const std::string& type);
+  friend bool operator==(const SimPasteboardEntry&, const SimPasteboardEntry&) = default;
+};
+
+// An item's types in the order it lists them; a type may repeat.
+using SimPasteboardItemSpec = std::vector<SimPasteboardEntry>;
+
+enum class PasteboardOp { clearContents, writeObjects, setString };
+
+// One change request made to the pasteboard, by the host ("host") or by
+// another process (its name, or "external" for a scripted write).
+struct PasteboardOperation {
+  double time = 0;
+  PasteboardOp op = PasteboardOp::clearContents;
+  std::string by;
+  bool refused = false;
+  std::size_t itemCount = 0;  // writeObjects: how many items
+  std::string type;           // setString: under which type
+  std::int64_t changeCount = 0;
+};
+
+namespace detail {
+// What the pasteboard stores of one type. The bytes are shared, never copied,
+// between the pasteboard, the items it hands out and the items written to it.
+struct StoredEntry {
+  std::string type;
+  std::shared_ptr<const Bytes> data;  // null: unreadable
+};
+using StoredItem = std::vector<StoredEntry>;
+
+// State the pasteboard shares with the items it makes, so items the host
+// still holds stay usable (and countable) whatever happens to the desktop.
+struct PasteboardShared {
+  std::shared_ptr<LiveCounters> live;
+  std::atomic<bool> refuseWrites{false};
+  std::atomic<std::size_t> dataCopies{0};
+  std::atomic<std::size_t> bytesCopied{0};
+};
+}  // namespace detail
+
+// An NSPasteboardItem: either a snapshot of a pasteboard item (handed out by
+// pasteboardItems) or a new item the host fills and writes.
+class SimPasteboardItem final : public PasteboardItem {
+ public:
+  SimPasteboardItem(std::shared_ptr<detail::PasteboardShared> shared, detail::StoredItem entries);
+
+  std::vector<std::string> types() const override;
+  std::optional<Bytes> dataForType(const std::string& type) const override;
+  bool setDataForType(Bytes data, const std::string& type) override;
+
+  detail::StoredItem entries() const;
+
+ private:
+  std::shared_ptr<detail::PasteboardShared> shared_;
+  LiveToken live_;
+  mutable std::mutex mutex_;
+  detail::StoredItem entries_;
+};
+
+// The general pasteboard. Every call is atomic under one lock, since the
+// capture reads it from a worker while other processes write it.
+//
+// The change count moves on clearContents (and on every scripted or external
+// write, which clears first), as on the real pasteboard: a writer takes the
+// pasteboard over by clearing it.
+class SimPasteboard final : public Pasteboard {
+ public:
+  SimPasteboard(SimClock& clock, SimTrace& trace, std::shared_ptr<LiveCounters> live);
+
+  // Pasteboard.
+  std::optional<std::vector<std::shared_ptr<PasteboardItem>>> pasteboardItems() override;
+  std::int64_t clearContents() override;
+  bool writeObjects(const std::vector<std::shared_ptr<PasteboardItem>>& items) override;
+  std::optional<std::string> stringForType(const std::string& type) override;
+  bool setStringForType(const std::string& string, const std::string& type) override;
+  std::int64_t changeCount() override;
+  std::shared_ptr<PasteboardItem> makeItem() override;
+
+  // Scripting. Replaces the contents at once, as another process would
+  // (clearing first, so the change count moves).
+  void setContents(const std::vector<SimPasteboardItemSpec>& items);
+  void setString(const std::string& text) { setContents({{SimPasteboardEntry::text(text)}}); }
+  // pasteboardItems answers absent while set.
+  void setReportsNoItemList(bool flag);
+  // The host's writes (setData on items, writeObjects, setString) answer false
+  // and change nothing while set; clearing still works.
+  void setRefusesWrites(bool flag);
+  // Another process writes plain text, or whole contents: at virtual time
+  // `at`, or now when absent.
+  void externalWriteString(const std::string& text, std::optional<double> at = std::nullopt);
+  void externalWriteContents(std::vector<SimPasteboardItemSpec> items,
+                             std::optional<double> at = std::nullopt);
+
+  // What a process other than the host does; `by` names it in the log.
+  void clearContentsBy(const std::string& by);
+  void setStringBy(const std::string& by, const std::string& string, const std::string& type);
+  void writeContentsBy(const std::string& by, const std::vector<SimPasteboardItemSpec>& items);
+
+  // Inspection.
+  std::vector<SimPasteboardItemSpec> contents() const;
+  std::optional<std::string> plainText() const;
+  std::vector<PasteboardOperation> operations() const;
+  // How many operations of a kind `by` requested (refused ones included).
+  std::size_t count(PasteboardOp op, const std::string& by = "host") const;
+  // Copies made by dataForType on any item, and their total size.
+  std::size_t dataCopies() const { return shared_->dataCopies.load(); }
+  std::size_t bytesCopied() const { return shared_->bytesCopied.load(); }
+
+ private:
+  std::int64_t clearLocked(const std::string& by);
+  void setStringLocked(const std::string& string, const std::string& type);
+  void traceChange(const PasteboardOperation& operation);
+  std::optional<std::string> stringLocked(const std::string& type) const;
+
+  SimClock& clock_;
+  SimTrace& trace_;
+  std::shared_ptr<detail::PasteboardShared> shared_;
+  mutable std::mutex mutex_;
+  std::vector<detail::StoredItem> items_;
+  std::int64_t changeCount_ = 0;
+  bool noItemList_ = false;
+  std::vector<PasteboardOperation> operations_;
+};
+
+// Strict UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
+bool isValidUtf8(const Bytes& bytes);
+
+}  // namespace lumivane::platform::sim

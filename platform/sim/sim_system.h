@@ -1,0 +1,141 @@
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/accessibility.h"
+#include "platform/login_items.h"
+#include "platform/process_info.h"
+#include "platform/sim/sim_common.h"
+
+namespace lumivane::platform::sim {
+
+class SimClock;
+
+struct AccessibilityQuery {
+  double time = 0;
+  AXTrustedCheckOptions options;
+  bool answer = false;
+};
+
+// The Accessibility permission. The user may grant or revoke it at any time,
+// from any thread's point of view.
+class SimAccessibility final : public Accessibility {
+ public:
+  SimAccessibility(SimClock& clock, SimTrace& trace) : clock_(clock), trace_(trace) {}
+
+  bool AXIsProcessTrustedWithOptions(const AXTrustedCheckOptions& options) override;
+
+  // Scripting.
+  void setTrusted(bool trusted) { trusted_.store(trusted); }
+  bool isTrusted() const { return trusted_.load(); }
+
+  // Inspection.
+  std::vector<AccessibilityQuery> queries() const;
+  // When the system prompt came up. It comes up once per process, however
+  // often it is asked for.
+  std::vector<double> promptTimes() const;
+
+ private:
+  SimClock& clock_;
+  SimTrace& trace_;
+  std::atomic<bool> trusted_{false};
+  mutable std::mutex mutex_;
+  std::vector<AccessibilityQuery> queries_;
+  std::vector<double> promptTimes_;
+};
+
+// How the login-item service answers a registration.
+enum class LoginRegistrationBehaviour {
+  succeeds,          // the application is enabled at once
+  needsApproval,     // accepted, but waits for the user in System Settings
+  refuses,           // fails with the scripted error
+};
+
+struct AppServiceCall {
+  double time = 0;
+  std::string operation;  // "register", "unregister" or "status"
+  bool succeeded = true;
+};
+
+// SMAppService mainAppService.
+class SimAppService final : public AppService {
+ public:
+  SimAppService(SimClock& clock, MisuseLog& misuse) : clock_(clock), misuse_(misuse) {}
+
+  bool registerAndReturnError(std::optional<NSError>& error) override;
+  bool unregisterAndReturnError(std::optional<NSError>& error) override;
+  SMAppServiceStatus status() override;
+
+  // Scripting.
+  void setRegistrationBehaviour(LoginRegistrationBehaviour behaviour,
+                                std::string refusalDescription =
+                                    "The operation couldn’t be completed. Operation not permitted");
+  void setStatus(SMAppServiceStatus status);
+  std::vector<AppServiceCall> calls() const;
+
+ private:
+  SimClock& clock_;
+  MisuseLog& misuse_;
+  mutable std::mutex mutex_;
+  SMAppServiceStatus status_ = SMAppServiceStatus::notRegistered;
+  LoginRegistrationBehaviour behaviour_ = LoginRegistrationBehaviour::succeeds;
+  std::string refusalDescription_;
+  std::vector<AppServiceCall> calls_;
+};
+
+class SimProcessInfo;
+
+// ServiceManagement. The service exists only from macOS 13.0 on: reaching it
+// on an older system is recorded as misuse (the real call would not link).
+class SimLoginItems final : public LoginItems {
+ public:
+  SimLoginItems(SimClock& clock, MisuseLog& misuse, const SimProcessInfo& processInfo)
+      : misuse_(misuse), processInfo_(processInfo), service_(clock, misuse) {}
+  AppService& mainAppService() override;
+  SimAppService& service() { return service_; }
+
+ private:
+  MisuseLog& misuse_;
+  const SimProcessInfo& processInfo_;
+  SimAppService service_;
+};
+
+class SimProcessInfo final : public ProcessInfo {
+ public:
+  NSOperatingSystemVersion operatingSystemVersion() const override;
+  void setOperatingSystemVersion(NSOperatingSystemVersion version);
+
+ private:
+  mutable std::mutex mutex_;
+  NSOperatingSystemVersion version_{14, 5, 0};
+};
+
+// Standard output, captured line by line.
+class SimStandardOutput final : public StandardOutput {
+ public:
+  SimStandardOutput(SimTrace& trace, MisuseLog& misuse) : trace_(trace), misuse_(misuse) {}
+
+  void write(const std::string& text) override;
+
+  // Everything written, as it was written.
+  std::string text() const;
+  // Complete lines, without their line breaks.
+  std::vector<std::string> lines() const;
+  // Also copy what is written to the real standard output.
+  void setEcho(bool echo);
+
+ private:
+  SimTrace& trace_;
+  MisuseLog& misuse_;
+  mutable std::mutex mutex_;
+  std::string text_;
+  std::string partialLine_;
+  std::vector<std::string> lines_;
+  bool echo_ = false;
+};
+
+}  // namespace lumivane::platform::sim
