@@ -40,13 +40,15 @@ void ClipboardLease::requestPaste(Start start) {
   waiting_.push_back({Kind::paste, std::move(start)});
 }
 
-void ClipboardLease::pasteBegan(platform::Pasteboard& pasteboard) {
+void ClipboardLease::pasteBegan(platform::Pasteboard& pasteboard, const std::string& text) {
   if (activePastes_++ == 0) userContents_ = saveClipboard(pasteboard);
+  pasteText_ = text;
 }
 
 void ClipboardLease::pasteEnded(platform::Pasteboard& pasteboard) {
   if (activePastes_ == 0) return;
   if (--activePastes_ > 0) return;
+  pasteText_.reset();
   restoreClipboard(pasteboard, std::exchange(userContents_, std::nullopt));
   drain();
 }

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "capture/pasteboard_snapshot.h"
 #include "platform/pasteboard.h"
@@ -38,14 +40,19 @@ class ClipboardLease {
   // A paste: runs `start` now unless a capture holds or waits for the
   // pasteboard, else queues it behind them.
   void requestPaste(Start start);
-  // The first of overlapping pastes saves the user's contents.
-  void pasteBegan(platform::Pasteboard& pasteboard);
+  // The first of overlapping pastes saves the user's contents. `text` is what
+  // the paste is about to put on the pasteboard.
+  void pasteBegan(platform::Pasteboard& pasteboard, const std::string& text);
   // The last of overlapping pastes puts them back; then waiting work goes on.
   void pasteEnded(platform::Pasteboard& pasteboard);
 
   // Set while a capture's worker uses the pasteboard. Any thread.
   bool workerBusy() const { return workerBusy_.load(std::memory_order_acquire); }
   void setWorkerBusy(bool busy) { workerBusy_.store(busy, std::memory_order_release); }
+
+  // The text of the latest paste whose chord or restore is still to come:
+  // what its chord must find on the pasteboard.
+  const std::optional<std::string>& pendingPasteText() const { return pasteText_; }
 
   bool captureActive() const { return captureActive_; }
   int activePastes() const { return activePastes_; }
@@ -66,6 +73,7 @@ class ClipboardLease {
   bool captureActive_ = false;
   int activePastes_ = 0;
   PasteboardSnapshot userContents_;
+  std::optional<std::string> pasteText_;
   std::deque<Waiting> waiting_;
   std::atomic<bool> workerBusy_{false};
 };

@@ -28,7 +28,7 @@ bool AppDelegate::pasteTextToLastActiveApp(const std::string& text) {
 void AppDelegate::startPaste(const std::string& text,
                              const std::shared_ptr<platform::RunningApplication>& target) {
   auto& pasteboard = desktop_.generalPasteboard();
-  clipboardLease_.pasteBegan(pasteboard);
+  clipboardLease_.pasteBegan(pasteboard, text);
   pasteboard.clearContents();
   pasteboard.setStringForType(text, platform::NSPasteboardTypeString);
   if (floatingPanel) floatingPanel->orderOut();

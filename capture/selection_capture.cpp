@@ -75,7 +75,19 @@ std::optional<std::string> AppDelegate::captureSelectionNow() {
   // The worker's capture ends within about a second of its chord; sleeping
   // here lets it run while the main thread waits.
   while (clipboardLease_.workerBusy()) desktop_.dispatch().sleepForTimeInterval(0.01);
-  return getSelectionViaClipboard();
+  auto text = getSelectionViaClipboard();
+  // A paste cannot be waited for here (its steps run on this thread), so its
+  // text may be on the pasteboard now. When the pasteboard could not be saved
+  // (it gave no item list), the copy replaced that text: put it back before
+  // the paste's chord goes out.
+  if (const auto& pending = clipboardLease_.pendingPasteText()) {
+    auto& pasteboard = desktop_.generalPasteboard();
+    if (pasteboard.stringForType(platform::NSPasteboardTypeString) != *pending) {
+      pasteboard.clearContents();
+      pasteboard.setStringForType(*pending, platform::NSPasteboardTypeString);
+    }
+  }
+  return text;
 }
 
 }  // namespace lumivane

@@ -58,7 +58,8 @@ class AppDelegate : public platform::FlutterAppDelegate,
   std::optional<std::string> getSelectionViaClipboard();
   // The interface's own request for the selection, on the main thread: waits
   // for a capture that is using the pasteboard on a worker to put it back,
-  // then copies as getSelectionViaClipboard does.
+  // then copies as getSelectionViaClipboard does, leaving a pending paste's
+  // text on the pasteboard for its chord.
   std::optional<std::string> captureSelectionNow();
 
   // Paste into the recorded application (capture/paste.cpp). True when the

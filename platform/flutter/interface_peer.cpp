@@ -98,6 +98,13 @@ void InterfacePeer::listen(const std::string& channel) {
         }
         state->received.push_back(
             ReceivedCall{channel, call->method(), call->arguments(), static_cast<bool>(reply)});
+        if (state->observer) {
+          // Copies: the observer may call the host, which may call back and
+          // grow the record, or replace the observer.
+          const ReceivedCall received = state->received.back();
+          const auto observer = state->observer;
+          observer(received);
+        }
         if (reply) {
           auto configured = state->replies.find({channel, call->method()});
           reply(configured != state->replies.end() ? codec.encodeReply(configured->second)
@@ -110,6 +117,10 @@ void InterfacePeer::setReply(const std::string& channel,
                              const std::string& method,
                              FlutterReply reply) {
   state_->replies.insert_or_assign({channel, method}, std::move(reply));
+}
+
+void InterfacePeer::setCallObserver(std::function<void(const ReceivedCall&)> observer) {
+  state_->observer = std::move(observer);
 }
 
 const std::vector<ReceivedCall>& InterfacePeer::receivedCalls() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -65,6 +66,10 @@ class InterfacePeer {
   void listen(const std::string& channel);
   // The answer to give the host's calls of `method` on `channel`.
   void setReply(const std::string& channel, const std::string& method, FlutterReply reply);
+  // Called with each call from the host on a listened channel as it arrives,
+  // after it is recorded and before it is answered, for a caller that reports
+  // calls as they happen. Replaces any earlier observer; empty removes it.
+  void setCallObserver(std::function<void(const ReceivedCall&)> observer);
 
   // Decoded calls from the host, oldest first.
   const std::vector<ReceivedCall>& receivedCalls() const;
@@ -80,6 +85,7 @@ class InterfacePeer {
   struct State {
     std::vector<ReceivedCall> received;
     std::map<std::pair<std::string, std::string>, FlutterReply> replies;
+    std::function<void(const ReceivedCall&)> observer;
     int undecodable = 0;
     int late = 0;
     int duplicate = 0;

@@ -25,6 +25,22 @@ const char* toString(TraceKind kind) {
       return "standardOutputLine";
     case TraceKind::pasteboardChanged:
       return "pasteboardChanged";
+    case TraceKind::viewControllerCreated:
+      return "viewControllerCreated";
+    case TraceKind::pluginRegistered:
+      return "pluginRegistered";
+    case TraceKind::windowCreated:
+      return "windowCreated";
+    case TraceKind::statusItemCreated:
+      return "statusItemCreated";
+    case TraceKind::menuOpened:
+      return "menuOpened";
+    case TraceKind::hotKeyRegistered:
+      return "hotKeyRegistered";
+    case TraceKind::hotKeyUnregistered:
+      return "hotKeyUnregistered";
+    case TraceKind::hotKeyPressed:
+      return "hotKeyPressed";
   }
   return "unknown";
 }
@@ -55,9 +71,9 @@ std::string formatTraceEvent(const TraceEvent& event) {
 
 void SimTrace::setListener(std::function<void(const TraceEvent&)> listener) {
   std::lock_guard lock(mutex_);
-  listener_ = listener ? std::make_shared<const std::function<void(const TraceEvent&)>>(
-                             std::move(listener))
-                       : nullptr;
+  listener_ =
+      listener ? std::make_shared<const std::function<void(const TraceEvent&)>>(std::move(listener))
+               : nullptr;
 }
 
 void SimTrace::emit(TraceKind kind, std::vector<std::pair<std::string, std::string>> fields) {
@@ -76,8 +92,7 @@ void SimTrace::emit(TraceKind kind, std::vector<std::pair<std::string, std::stri
 std::string LiveObjects::describe() const {
   std::ostringstream out;
   out << "events=" << events << " eventSources=" << eventSources
-      << " pasteboardItems=" << pasteboardItems << " menus=" << menus
-      << " menuItems=" << menuItems;
+      << " pasteboardItems=" << pasteboardItems << " menus=" << menus << " menuItems=" << menuItems;
   return out.str();
 }
 

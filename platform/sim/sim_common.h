@@ -26,6 +26,16 @@ enum class TraceKind {
   accessibilityPrompt,
   standardOutputLine,
   pasteboardChanged,
+  // Start-up and the host's hold on the system, so a headless run can tell
+  // them as they happen.
+  viewControllerCreated,
+  pluginRegistered,
+  windowCreated,
+  statusItemCreated,
+  menuOpened,
+  hotKeyRegistered,
+  hotKeyUnregistered,
+  hotKeyPressed,
 };
 
 const char* toString(TraceKind kind);
@@ -66,8 +76,7 @@ struct LiveObjects {
   std::size_t menuItems = 0;
 
   bool none() const {
-    return events == 0 && eventSources == 0 && pasteboardItems == 0 && menus == 0 &&
-           menuItems == 0;
+    return events == 0 && eventSources == 0 && pasteboardItems == 0 && menus == 0 && menuItems == 0;
   }
   std::string describe() const;
   friend bool operator==(const LiveObjects&, const LiveObjects&) = default;

@@ -14,11 +14,11 @@ SimDesktop::SimDesktop()
       views_(misuse_),
       windows_(std::make_shared<SimWindowFactory>(trace_, misuse_, views_)),
       application_(*clock_, misuse_, *workspace_, *windows_),
-      statusBar_(std::make_shared<SimStatusBar>(*clock_, misuse_, application_, live_)),
-      hotKeys_(*clock_, misuse_),
+      statusBar_(std::make_shared<SimStatusBar>(*clock_, trace_, misuse_, application_, live_)),
+      hotKeys_(*clock_, trace_, misuse_),
       loginItems_(*clock_, misuse_, processInfo_),
       standardOutput_(trace_, misuse_),
-      flutter_(*clock_, misuse_, views_) {
+      flutter_(*clock_, trace_, misuse_, views_) {
   workspace_->createHostApplication(AppSpec{kHostName, bundle_.bundleIdentifier(), kHostPid});
   workspace_->setHostActivationListener(
       [this](bool active) { windows_->hostActivationChanged(active); });

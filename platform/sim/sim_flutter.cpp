@@ -4,16 +4,46 @@
 
 namespace lumivane::platform::sim {
 
-SimFlutterEmbedding::SimFlutterEmbedding(SimClock& clock, MisuseLog& misuse, ViewFactory& views)
-    : clock_(clock), misuse_(misuse), embedding_(views) {}
+namespace {
+
+// The embedding's controller, telling the trace which plug-ins register.
+class TracingFlutterViewController final : public FlutterViewController {
+ public:
+  TracingFlutterViewController(std::shared_ptr<View> view, SimTrace& trace)
+      : FlutterViewController(std::move(view)), trace_(trace) {}
+
+  std::shared_ptr<FlutterPluginRegistrar> registrarForPlugin(
+      const std::string& pluginKey) override {
+    auto registrar = FlutterViewController::registrarForPlugin(pluginKey);
+    trace_.emit(TraceKind::pluginRegistered, {{"plugin", pluginKey}});
+    return registrar;
+  }
+
+ private:
+  SimTrace& trace_;
+};
+
+}  // namespace
+
+SimFlutterEmbedding::SimFlutterEmbedding(SimClock& clock,
+                                         SimTrace& trace,
+                                         MisuseLog& misuse,
+                                         ViewFactory& views)
+    : clock_(clock), trace_(trace), misuse_(misuse), views_(views), embedding_(views) {}
 
 std::shared_ptr<FlutterViewController> SimFlutterEmbedding::makeFlutterViewController() {
   misuse_.requireMainThread("FlutterViewController init");
-  auto controller = embedding_.makeFlutterViewController();
-  if (controller) {
-    ++made_;
-    latest_ = controller;
+  if (!canBeCreated_) {
+    return nullptr;
   }
+  auto view = views_.makeView();
+  if (!view) {
+    return nullptr;
+  }
+  auto controller = std::make_shared<TracingFlutterViewController>(std::move(view), trace_);
+  ++made_;
+  latest_ = controller;
+  trace_.emit(TraceKind::viewControllerCreated, {});
   return controller;
 }
 

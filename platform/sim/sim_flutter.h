@@ -17,30 +17,32 @@ struct LaunchNotification {
 };
 
 // The in-process embedding over the sim's views, with a switch for an engine
-// that cannot start.
+// that cannot start. Its controllers report each plug-in registration to the
+// trace.
 class SimFlutterEmbedding final : public FlutterEmbedding {
  public:
-  SimFlutterEmbedding(SimClock& clock, MisuseLog& misuse, ViewFactory& views);
+  SimFlutterEmbedding(SimClock& clock, SimTrace& trace, MisuseLog& misuse, ViewFactory& views);
 
   std::shared_ptr<FlutterViewController> makeFlutterViewController() override;
   void applicationDidFinishLaunching(const Notification& notification) override;
 
   // Scripting. While false, no view controller can be made (absent).
-  void setViewControllerCanBeCreated(bool flag) { embedding_.setEngineCanStart(flag); }
+  void setViewControllerCanBeCreated(bool flag) { canBeCreated_ = flag; }
 
   // Inspection.
   const std::vector<LaunchNotification>& launchNotifications() const { return launches_; }
   // The newest controller that is still alive, for reaching its engine from the
   // interface's side.
-  std::shared_ptr<FlutterViewController> latestViewController() const {
-    return latest_.lock();
-  }
+  std::shared_ptr<FlutterViewController> latestViewController() const { return latest_.lock(); }
   int viewControllersMade() const { return made_; }
 
  private:
   SimClock& clock_;
+  SimTrace& trace_;
   MisuseLog& misuse_;
+  ViewFactory& views_;
   InProcessFlutterEmbedding embedding_;
+  bool canBeCreated_ = true;
   std::vector<LaunchNotification> launches_;
   std::weak_ptr<FlutterViewController> latest_;
   int made_ = 0;

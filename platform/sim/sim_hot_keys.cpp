@@ -23,7 +23,8 @@ Ref toRef(T* object) {
 }
 }  // namespace
 
-SimHotKeys::SimHotKeys(SimClock& clock, MisuseLog& misuse) : clock_(clock), misuse_(misuse) {}
+SimHotKeys::SimHotKeys(SimClock& clock, SimTrace& trace, MisuseLog& misuse)
+    : clock_(clock), trace_(trace), misuse_(misuse) {}
 
 SimHotKeys::~SimHotKeys() = default;
 
@@ -72,12 +73,15 @@ OSStatus SimHotKeys::RegisterEventHotKey(std::uint32_t keyCode,
       std::any_of(registrations_.begin(), registrations_.end(),
                   [&](const auto& entry) { return entry.second->chord == chord; });
   if (heldElsewhere_.count(chord) || heldByHost) {
+    traceChord(TraceKind::hotKeyRegistered, chord,
+               {"status", std::to_string(eventHotKeyExistsErr)});
     return eventHotKeyExistsErr;
   }
   auto registration = std::make_unique<Registration>(Registration{chord, hotKeyID, ++nextOrder_});
   const void* key = registration.get();
   registrations_.emplace(key, std::move(registration));
   *outRef = toRef<EventHotKeyRef>(const_cast<void*>(key));
+  traceChord(TraceKind::hotKeyRegistered, chord, {"status", std::to_string(noErr)});
   return noErr;
 }
 
@@ -87,7 +91,9 @@ OSStatus SimHotKeys::UnregisterEventHotKey(EventHotKeyRef ref) {
   if (it == registrations_.end()) {
     return eventHotKeyInvalidErr;
   }
+  const HotKeyChord chord = it->second->chord;
   registrations_.erase(it);
+  traceChord(TraceKind::hotKeyUnregistered, chord);
   return noErr;
 }
 
@@ -109,6 +115,7 @@ void SimHotKeys::deliver(HotKeyChord chord) {
   const bool registered =
       std::any_of(registrations_.begin(), registrations_.end(),
                   [&](const auto& entry) { return entry.second->chord == chord; });
+  traceChord(TraceKind::hotKeyPressed, chord, {"delivered", formatBool(registered)});
   if (registered) {
     press.delivered = true;
     // Handlers installed while this press is delivered see only later ones.
@@ -123,23 +130,34 @@ void SimHotKeys::deliver(HotKeyChord chord) {
     }
     for (const auto& target : targets) {
       press.handlerResults.push_back(target.handler(toRef<EventHandlerCallRef>(&fakeCallRef_),
-                                                    toRef<EventRef>(&fakeEvent_),
-                                                    target.userData));
+                                                    toRef<EventRef>(&fakeEvent_), target.userData));
     }
   }
   presses_.push_back(std::move(press));
 }
 
+void SimHotKeys::traceChord(TraceKind kind,
+                            HotKeyChord chord,
+                            std::pair<std::string, std::string> outcome) {
+  std::vector<std::pair<std::string, std::string>> fields{
+      {"keyCode", std::to_string(chord.keyCode)}, {"modifiers", formatHex(chord.modifiers)}};
+  if (!outcome.first.empty()) {
+    fields.push_back(std::move(outcome));
+  }
+  trace_.emit(kind, std::move(fields));
+}
+
 std::vector<HotKeyRegistration> SimHotKeys::registrations() const {
   std::vector<std::pair<std::uint64_t, HotKeyRegistration>> ordered;
   for (const auto& [key, registration] : registrations_) {
-    ordered.push_back({registration->order,
-                       HotKeyRegistration{registration->chord, registration->id,
-                                          toRef<EventHotKeyRef>(const_cast<void*>(key))}});
+    ordered.emplace_back(registration->order,
+                         HotKeyRegistration{registration->chord, registration->id,
+                                            toRef<EventHotKeyRef>(const_cast<void*>(key))});
   }
   std::sort(ordered.begin(), ordered.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<HotKeyRegistration> result;
+  result.reserve(ordered.size());
   for (auto& entry : ordered) {
     result.push_back(entry.second);
   }

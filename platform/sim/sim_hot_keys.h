@@ -4,6 +4,8 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/hot_keys.h"
@@ -16,7 +18,10 @@ class SimClock;
 struct HotKeyChord {
   std::uint32_t keyCode = 0;
   std::uint32_t modifiers = 0;
-  friend auto operator<=>(const HotKeyChord&, const HotKeyChord&) = default;
+  friend bool operator==(const HotKeyChord&, const HotKeyChord&) = default;
+  friend bool operator<(const HotKeyChord& a, const HotKeyChord& b) {
+    return a.keyCode != b.keyCode ? a.keyCode < b.keyCode : a.modifiers < b.modifiers;
+  }
 };
 
 struct HotKeyRegistration {
@@ -45,7 +50,7 @@ struct HotKeyPress {
 // applications hold, and the host's own registrations and handlers.
 class SimHotKeys final : public HotKeys {
  public:
-  SimHotKeys(SimClock& clock, MisuseLog& misuse);
+  SimHotKeys(SimClock& clock, SimTrace& trace, MisuseLog& misuse);
   ~SimHotKeys() override;
 
   // HotKeys.
@@ -82,7 +87,12 @@ class SimHotKeys final : public HotKeys {
   struct Handler;
   void deliver(HotKeyChord chord);
 
+  void traceChord(TraceKind kind,
+                  HotKeyChord chord,
+                  std::pair<std::string, std::string> outcome = {});
+
   SimClock& clock_;
+  SimTrace& trace_;
   MisuseLog& misuse_;
   Target applicationTarget_;
   std::set<HotKeyChord> heldElsewhere_;

@@ -83,8 +83,8 @@ CGEventRef SimKeyboardEvents::CGEventCreateKeyboardEvent(CGEventSourceRef source
 SimKeyboardEvents::Event* SimKeyboardEvents::findEvent(CGEventRef event, const char* operation) {
   auto it = events_.find(event);
   if (it == events_.end()) {
-    handleErrorLocked(std::string(operation) +
-                            (released_.count(event) ? " on a released event"
+    handleErrorLocked(std::string(operation) + (released_.count(event)
+                                                    ? " on a released event"
                                                     : " on an event that was never created"));
     return nullptr;
   }
@@ -128,8 +128,8 @@ void SimKeyboardEvents::post(CGEventRef event,
   // Events from a process the user has not trusted for Accessibility are
   // filtered out by the system without a word.
   if (accessibility_.isTrusted()) {
-    record.deliveredTo = workspace_.deliverKeyEvent(pid, record.keyCode, record.keyDown,
-                                                    record.flags);
+    record.deliveredTo =
+        workspace_.deliverKeyEvent(pid, record.keyCode, record.keyDown, record.flags);
   }
   {
     std::lock_guard lock(mutex_);
@@ -160,7 +160,7 @@ void SimKeyboardEvents::CFRelease(CGEventSourceRef source) {
   auto it = sources_.find(source);
   if (it == sources_.end()) {
     handleErrorLocked(released_.count(source) ? "CFRelease of a released event source"
-                                                    : "CFRelease of an unknown event source");
+                                              : "CFRelease of an unknown event source");
     return;
   }
   doomed = std::move(it->second);
@@ -177,7 +177,7 @@ void SimKeyboardEvents::CFRelease(CGEventRef event) {
   auto it = events_.find(event);
   if (it == events_.end()) {
     handleErrorLocked(released_.count(event) ? "CFRelease of a released event"
-                                                   : "CFRelease of an unknown event");
+                                             : "CFRelease of an unknown event");
     return;
   }
   doomed = std::move(it->second);

@@ -308,6 +308,11 @@ void SimPasteboard::setReportsNoItemList(bool flag) {
   noItemList_ = flag;
 }
 
+bool SimPasteboard::reportsNoItemList() const {
+  std::lock_guard lock(mutex_);
+  return noItemList_;
+}
+
 void SimPasteboard::setRefusesWrites(bool flag) {
   shared_->refuseWrites.store(flag);
 }
@@ -322,8 +327,8 @@ void SimPasteboard::externalWriteContents(std::vector<SimPasteboardItemSpec> ite
     writeContentsBy("external", items);
     return;
   }
-  clock_.scheduleExternal(
-      *at, [this, items = std::move(items)] { writeContentsBy("external", items); });
+  clock_.scheduleExternal(*at,
+                          [this, items = std::move(items)] { writeContentsBy("external", items); });
 }
 
 void SimPasteboard::clearContentsBy(const std::string& by) {

@@ -124,6 +124,7 @@ class SimPasteboard final : public Pasteboard {
 
   // Inspection.
   std::vector<SimPasteboardItemSpec> contents() const;
+  bool reportsNoItemList() const;
   std::optional<std::string> plainText() const;
   std::vector<PasteboardOperation> operations() const;
   // How many operations of a kind `by` requested (refused ones included).

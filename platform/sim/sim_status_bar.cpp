@@ -32,10 +32,12 @@ void SimStatusBarButton::performClick() {
 }
 
 SimStatusBar::SimStatusBar(SimClock& clock,
+                           SimTrace& trace,
                            MisuseLog& misuse,
                            SimApplication& application,
                            std::shared_ptr<LiveCounters> live)
     : clock_(clock),
+      trace_(trace),
       misuse_(misuse),
       application_(application),
       live_(std::move(live)),
@@ -47,10 +49,11 @@ std::shared_ptr<StatusItem> SimStatusBar::statusItemWithLength(double length) {
   if (!itemsHaveNoButton_) {
     item->button_ = std::make_shared<SimStatusBarButton>(weak_from_this(), item);
   }
-  items_.erase(std::remove_if(items_.begin(), items_.end(),
-                              [](const auto& weak) { return weak.expired(); }),
-               items_.end());
+  items_.erase(
+      std::remove_if(items_.begin(), items_.end(), [](const auto& weak) { return weak.expired(); }),
+      items_.end());
   items_.push_back(item);
+  trace_.emit(TraceKind::statusItemCreated, {{"button", formatBool(item->button_ != nullptr)}});
   return item;
 }
 
@@ -141,6 +144,15 @@ void SimStatusBar::openMenu(const std::shared_ptr<Menu>& menu) {
     }
   }
   menuOpenings_.push_back(opening);
+  std::vector<std::pair<std::string, std::string>> fields;
+  for (const auto& entry : opening.entries) {
+    fields.emplace_back("item", entry.title);
+  }
+  // No "chosen" field: the user dismissed the menu.
+  if (opening.chosen) {
+    fields.emplace_back("chosen", *opening.chosen);
+  }
+  trace_.emit(TraceKind::menuOpened, std::move(fields));
   // The menu has closed by the time its item's action goes out.
   if (chosen) {
     application_.sendAction(chosen->action(), chosen->target());

@@ -56,7 +56,8 @@ class SimMenuItem final : public MenuItem {
 
 class SimMenu final : public Menu {
  public:
-  explicit SimMenu(std::shared_ptr<LiveCounters> live) : live_(std::move(live), &LiveCounters::menus) {}
+  explicit SimMenu(std::shared_ptr<LiveCounters> live)
+      : live_(std::move(live), &LiveCounters::menus) {}
   void addItem(const std::shared_ptr<MenuItem>& item) override { items_.push_back(item); }
   std::vector<std::shared_ptr<MenuItem>> items() const override { return items_; }
   std::string title() const override { return {}; }
@@ -131,6 +132,7 @@ struct MenuOpening {
 class SimStatusBar final : public StatusBar, public std::enable_shared_from_this<SimStatusBar> {
  public:
   SimStatusBar(SimClock& clock,
+               SimTrace& trace,
                MisuseLog& misuse,
                SimApplication& application,
                std::shared_ptr<LiveCounters> live);
@@ -172,6 +174,7 @@ class SimStatusBar final : public StatusBar, public std::enable_shared_from_this
   void deliverClick(const std::shared_ptr<SimStatusItem>& item, const Event& event);
 
   SimClock& clock_;
+  SimTrace& trace_;
   MisuseLog& misuse_;
   SimApplication& application_;
   std::shared_ptr<LiveCounters> live_;

@@ -63,8 +63,8 @@ bool SimAppService::registerAndReturnError(std::optional<NSError>& error) {
 bool SimAppService::unregisterAndReturnError(std::optional<NSError>& error) {
   misuse_.requireMainThread("SMAppService unregisterAndReturnError:");
   std::lock_guard lock(mutex_);
-  const bool registered = status_ == SMAppServiceStatus::enabled ||
-                          status_ == SMAppServiceStatus::requiresApproval;
+  const bool registered =
+      status_ == SMAppServiceStatus::enabled || status_ == SMAppServiceStatus::requiresApproval;
   if (registered) {
     status_ = SMAppServiceStatus::notRegistered;
   } else {

@@ -50,9 +50,9 @@ class SimAccessibility final : public Accessibility {
 
 // How the login-item service answers a registration.
 enum class LoginRegistrationBehaviour {
-  succeeds,          // the application is enabled at once
-  needsApproval,     // accepted, but waits for the user in System Settings
-  refuses,           // fails with the scripted error
+  succeeds,       // the application is enabled at once
+  needsApproval,  // accepted, but waits for the user in System Settings
+  refuses,        // fails with the scripted error
 };
 
 struct AppServiceCall {

@@ -157,8 +157,8 @@ void SimViewState::addSubviewImpl(const std::shared_ptr<View>& subview,
   }
   // A reference view that is not one of ours counts as none: the new view goes
   // below or above all of them.
-  auto it = relativeTo ? std::find(subviews_.begin(), subviews_.end(), relativeTo)
-                       : subviews_.end();
+  auto it =
+      relativeTo ? std::find(subviews_.begin(), subviews_.end(), relativeTo) : subviews_.end();
   const bool found = it != subviews_.end();
   if (positioned == WindowOrderingMode::below) {
     subviews_.insert(found ? it : subviews_.begin(), subview);
@@ -234,8 +234,7 @@ std::shared_ptr<VisualEffectView> SimViewFactory::makeVisualEffectView() {
   return view;
 }
 
-void SimViewFactory::activateConstraints(
-    const std::vector<std::shared_ptr<LayoutConstraint>>& c) {
+void SimViewFactory::activateConstraints(const std::vector<std::shared_ptr<LayoutConstraint>>& c) {
   misuse_.requireMainThread("NSLayoutConstraint activateConstraints:");
   std::vector<std::shared_ptr<SimLayoutConstraint>> batch;
   for (const auto& constraint : c) {

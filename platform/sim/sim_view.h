@@ -121,7 +121,8 @@ class SimVisualEffectView final : public BasicSimView<VisualEffectView> {
 
 class SimLayoutAnchor final : public LayoutAnchor {
  public:
-  SimLayoutAnchor(std::weak_ptr<View> view, LayoutEdge edge) : view_(std::move(view)), edge_(edge) {}
+  SimLayoutAnchor(std::weak_ptr<View> view, LayoutEdge edge)
+      : view_(std::move(view)), edge_(edge) {}
 
   std::shared_ptr<LayoutConstraint> constraintEqualToAnchor(
       const std::shared_ptr<LayoutAnchor>& other) override;

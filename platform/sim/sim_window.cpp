@@ -81,7 +81,7 @@ void SimWindowState::setContentSizeKeepingTop(CGSize size) {
   frame_ = CGRectMake(frame_.origin.x, top - height, size.width, height);
 }
 
-void SimWindowState::placeCentered() {
+CGPoint SimWindowState::centeredOrigin() const {
   // Centred across the usable area, with a third of the spare height above the
   // window and two thirds below, on whole points.
   CGRect area = CGRectMake(0, 0, 1440, 876);
@@ -90,7 +90,11 @@ void SimWindowState::placeCentered() {
   }
   const double x = area.origin.x + std::floor((area.size.width - frame_.size.width) / 2);
   const double y = area.origin.y + std::floor((area.size.height - frame_.size.height) * 2 / 3);
-  frame_.origin = CGPoint{x, y};
+  return CGPoint{x, y};
+}
+
+void SimWindowState::placeCentered() {
+  frame_.origin = centeredOrigin();
 }
 
 bool SimWindowState::canBecomeKey() const {
@@ -112,7 +116,12 @@ void SimWindowState::show() {
   }
   visible_ = true;
   if (auto factory = factory_.lock()) {
-    factory->trace_.emit(TraceKind::windowShown, {{"window", name_}, {"title", title_}});
+    const CGPoint centered = centeredOrigin();
+    const bool isCentered = frame_.origin == centered;
+    factory->trace_.emit(TraceKind::windowShown, {{"window", name_},
+                                                  {"title", title_},
+                                                  {"frame", formatRect(frame_)},
+                                                  {"centered", formatBool(isCentered)}});
   }
 }
 
@@ -449,20 +458,22 @@ std::shared_ptr<W> SimWindowFactory::make(CGRect contentRect,
                                           bool defer,
                                           bool isPanel) {
   misuse_.requireMainThread("NSWindow initWithContentRect:styleMask:backing:defer:");
-  auto window = std::make_shared<W>((isPanel ? "NSPanel#" : "NSWindow#") + std::to_string(nextId_++),
-                                    isPanel, contentRect, styleMask, weak_from_this());
+  auto window =
+      std::make_shared<W>((isPanel ? "NSPanel#" : "NSWindow#") + std::to_string(nextId_++), isPanel,
+                          contentRect, styleMask, weak_from_this());
   window->self_ = window;
   window->noContentView_ = isPanel && panelsHaveNoContentView_;
   window->defaultContentView_ = views_.makeView();
   window->linkContentView();
-  window->operations_.push_back("initWithContentRect:" + formatRect(contentRect) +
-                                " styleMask:" + formatHex(styleMask) +
-                                " backing:" + std::to_string(static_cast<int>(backing)) +
-                                " defer:" + formatBool(defer));
+  window->operations_.push_back(
+      "initWithContentRect:" + formatRect(contentRect) + " styleMask:" + formatHex(styleMask) +
+      " backing:" + std::to_string(static_cast<int>(backing)) + " defer:" + formatBool(defer));
   windows_.erase(std::remove_if(windows_.begin(), windows_.end(),
                                 [](const auto& weak) { return weak.expired(); }),
                  windows_.end());
   windows_.push_back(window);
+  trace_.emit(TraceKind::windowCreated,
+              {{"window", window->name_}, {"kind", isPanel ? "panel" : "window"}});
   return window;
 }
 

@@ -81,6 +81,8 @@ class SimWindowState {
   double titleBarHeight() const;
   void setContentSizeKeepingTop(CGSize size);
   void placeCentered();
+  // Where placeCentered puts a window of the current size.
+  CGPoint centeredOrigin() const;
   void drag(const Event& event);
   std::shared_ptr<View> currentContentView() const;
   void attachContentViewController(const std::shared_ptr<ViewController>& controller);
@@ -97,24 +99,24 @@ class SimWindowState {
   std::uint64_t styleMask_;
   CGRect frame_;
   std::string title_;
-  int level_ = NSNormalWindowLevel;
   std::uint64_t collectionBehavior_ = 0;
+  Color backgroundColor_ = Color::windowBackgroundColor();
+  CGPoint dragOffset_;
+  std::shared_ptr<ViewController> contentViewController_;
+  std::shared_ptr<View> defaultContentView_;
+  int level_ = NSNormalWindowLevel;
+  WindowTitleVisibility titleVisibility_ = WindowTitleVisibility::visible;
+  TitlebarSeparatorStyle titlebarSeparatorStyle_ = TitlebarSeparatorStyle::automatic;
   bool hidesOnDeactivate_ = false;
   bool hiddenByDeactivation_ = false;
   bool opaque_ = true;
-  Color backgroundColor_ = Color::windowBackgroundColor();
-  WindowTitleVisibility titleVisibility_ = WindowTitleVisibility::visible;
   bool titlebarAppearsTransparent_ = false;
-  TitlebarSeparatorStyle titlebarSeparatorStyle_ = TitlebarSeparatorStyle::automatic;
   bool movableByWindowBackground_ = false;
   bool hasShadow_ = true;
   bool floatingPanel_ = false;
   bool visible_ = false;
   bool key_ = false;
-  CGPoint dragOffset_;
   bool noContentView_ = false;
-  std::shared_ptr<ViewController> contentViewController_;
-  std::shared_ptr<View> defaultContentView_;
 };
 
 // NSWindow and NSPanel share one implementation.
@@ -213,8 +215,11 @@ class SimWindowFactory final : public WindowFactory,
  private:
   friend class SimWindowState;
   template <class W>
-  std::shared_ptr<W> make(CGRect contentRect, std::uint64_t styleMask, BackingStoreType backing,
-                          bool defer, bool isPanel);
+  std::shared_ptr<W> make(CGRect contentRect,
+                          std::uint64_t styleMask,
+                          BackingStoreType backing,
+                          bool defer,
+                          bool isPanel);
   void keyChanged(const SimWindowState* key);
   void userClosed();
 

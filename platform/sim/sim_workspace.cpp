@@ -125,8 +125,8 @@ void SimNotificationCenter::post(Notification notification) {
 
 std::size_t SimNotificationCenter::observerCount(const std::string& name) const {
   std::lock_guard lock(mutex_);
-  return static_cast<std::size_t>(std::count_if(
-      observers_.begin(), observers_.end(), [&](const auto& o) { return o.name == name; }));
+  return static_cast<std::size_t>(std::count_if(observers_.begin(), observers_.end(),
+                                                [&](const auto& o) { return o.name == name; }));
 }
 
 // --- SimWorkspace ---
@@ -249,10 +249,10 @@ void SimWorkspace::activate(const std::shared_ptr<SimRunningApplication>& app, c
   if (hostWasActive != hostIsActive && listener) {
     listener(hostIsActive);
   }
-  Notification notification{NSWorkspaceDidActivateApplicationNotification,
-                            std::map<std::string, UserInfoValue>{
-                                {NSWorkspaceApplicationKey,
-                                 std::static_pointer_cast<RunningApplication>(app)}}};
+  Notification notification{
+      NSWorkspaceDidActivateApplicationNotification,
+      std::map<std::string, UserInfoValue>{
+          {NSWorkspaceApplicationKey, std::static_pointer_cast<RunningApplication>(app)}}};
   center_.post(std::move(notification));
 }
 

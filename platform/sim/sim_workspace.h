@@ -12,8 +12,8 @@
 
 #include "platform/keyboard_events.h"
 #include "platform/pasteboard.h"
-#include "platform/workspace.h"
 #include "platform/sim/sim_common.h"
+#include "platform/workspace.h"
 
 namespace lumivane::platform::sim {
 

@@ -1,7 +1,6 @@
 #include "platform/threads/threaded_dispatch.h"
 
 #include <algorithm>
-#include <cmath>
 #include <utility>
 
 namespace lumivane::platform {

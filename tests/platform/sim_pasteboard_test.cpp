@@ -32,9 +32,9 @@ TEST_F(SimPasteboardTest, ItemsReportTypesInOrderWithUnreadableAndEmptyData) {
   ASSERT_TRUE(items.has_value());
   ASSERT_EQ(items->size(), 2u);
   auto& first = *(*items)[0];
-  EXPECT_EQ(first.types(), (std::vector<std::string>{"public.rtf", "com.example.promise",
-                                                     NSPasteboardTypeString,
-                                                     NSPasteboardTypeString}));
+  EXPECT_EQ(first.types(),
+            (std::vector<std::string>{"public.rtf", "com.example.promise", NSPasteboardTypeString,
+                                      NSPasteboardTypeString}));
   EXPECT_EQ(first.dataForType("com.example.promise"), std::nullopt);
   EXPECT_EQ(first.dataForType("public.html"), std::nullopt);
   // A repeated type reads as its first occurrence; present data may be empty.

@@ -38,8 +38,8 @@ class SimStatusBarTest : public SimDesktopTest {
 
 TEST_F(SimStatusBarTest, ClicksSendTheActionOnlyForEventsInTheMaskAndLater) {
   ASSERT_TRUE(desktop.statusBar().clickStatusItem(EventType::rightMouseUp));
-  ASSERT_TRUE(desktop.statusBar().clickStatusItem(EventType::leftMouseUp,
-                                                  NSEventModifierFlagOption));
+  ASSERT_TRUE(
+      desktop.statusBar().clickStatusItem(EventType::leftMouseUp, NSEventModifierFlagOption));
   EXPECT_TRUE(seen.empty());
   desktop.runUntilIdle();
   // A button sends on left-button releases until told otherwise.
@@ -71,8 +71,7 @@ TEST_F(SimStatusBarTest, AttachedMenuOpensInsteadOfTheActionAndReportsTheChoice)
 
   item->button()->performClick();
   ASSERT_EQ(bar.menuOpenings().size(), 1u);
-  EXPECT_EQ(bar.menuOpenings()[0].entries,
-            (std::vector<MenuEntry>{{"Quit", "q", "terminate:"}}));
+  EXPECT_EQ(bar.menuOpenings()[0].entries, (std::vector<MenuEntry>{{"Quit", "q", "terminate:"}}));
   EXPECT_EQ(bar.menuOpenings()[0].chosen, std::nullopt);
   EXPECT_FALSE(desktop.application().isTerminating());
   EXPECT_TRUE(desktop.liveObjects().none());

@@ -34,12 +34,12 @@ TEST_F(SimWindowTest, OperationsAreLoggedInTheOrderTheHostMadeThem) {
   panel->setBackgroundColor(Color::clearColor());
   panel->center();
   panel->makeKeyAndOrderFront();
-  EXPECT_EQ(SimWindowState::from(panel)->operations(),
-            (std::vector<std::string>{
-                "initWithContentRect:0,0,600,600 styleMask:0x800b backing:2 defer:false",
-                "setTitle:Lumivane", "setLevel:3", "setCollectionBehavior:0x109",
-                "setFloatingPanel:true", "setBackgroundColor:0,0,0,0", "center",
-                "makeKeyAndOrderFront"}));
+  EXPECT_EQ(
+      SimWindowState::from(panel)->operations(),
+      (std::vector<std::string>{
+          "initWithContentRect:0,0,600,600 styleMask:0x800b backing:2 defer:false",
+          "setTitle:Lumivane", "setLevel:3", "setCollectionBehavior:0x109", "setFloatingPanel:true",
+          "setBackgroundColor:0,0,0,0", "center", "makeKeyAndOrderFront"}));
 }
 
 TEST_F(SimWindowTest, TitleBarAddsToTheFrameUnlessContentIsFullSize) {

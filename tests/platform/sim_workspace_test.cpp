@@ -64,8 +64,8 @@ TEST_F(SimApplicationsTest, ImageCopyLeavesOnlyPngAndNoText) {
 TEST_F(SimApplicationsTest, ApplicationsThatCopyNothingOrIgnoreChordsLeaveThePasteboard) {
   auto empty = frontApp("Empty", 202);
   empty->setCopyBehaviour(CopyBehaviour::nothing);
-  auto deaf = desktop.addApplication(AppSpec{"Deaf", std::nullopt, 203, "text", 0.05,
-                                             CopyBehaviour::text, /*reacts=*/false});
+  auto deaf = desktop.addApplication(
+      AppSpec{"Deaf", std::nullopt, 203, "text", 0.05, CopyBehaviour::text, /*reacts=*/false});
   desktop.generalPasteboard().setString("kept");
   const auto before = desktop.generalPasteboard().changeCount();
   postChord(desktop, kVK_ANSI_C, 202);

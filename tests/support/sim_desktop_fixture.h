@@ -50,7 +50,8 @@ class RecordingDelegate : public platform::ApplicationDelegate {
 // A responder that runs `onAction` for the selectors it handles.
 class FunctionResponder : public platform::Responder {
  public:
-  FunctionResponder(std::set<std::string> selectors, std::function<void(const std::string&)> onAction)
+  FunctionResponder(std::set<std::string> selectors,
+                    std::function<void(const std::string&)> onAction)
       : selectors_(std::move(selectors)), onAction_(std::move(onAction)) {}
   bool performAction(const std::string& selector) override {
     if (!selectors_.count(selector)) {

@@ -1,0 +1,160 @@
+// Saving and restoring the user's clipboard around every capture and paste:
+// one item holding one large type (an image, a big document) from 1 KiB to
+// 256 MiB, and a thousand small items. Besides throughput, each run reports
+// how many times the bytes were copied and how far the heap grew, relative to
+// the clipboard's size: a save should copy the bytes exactly once, a restore
+// not at all.
+
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "capture/pasteboard_snapshot.h"
+#include "platform/sim/sim_desktop.h"
+
+namespace {
+
+// Live and peak heap, counted in the global operator new and delete.
+std::atomic<std::size_t> liveBytes{0};
+std::atomic<std::size_t> peakBytes{0};
+
+void noteAllocated(std::size_t bytes) {
+  const std::size_t live = liveBytes.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+  std::size_t peak = peakBytes.load(std::memory_order_relaxed);
+  while (live > peak && !peakBytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
+  }
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (!p)
+    throw std::bad_alloc();
+  noteAllocated(malloc_usable_size(p));
+  return p;
+}
+
+void operator delete(void* p) noexcept {
+  if (!p)
+    return;
+  liveBytes.fetch_sub(malloc_usable_size(p), std::memory_order_relaxed);
+  std::free(p);
+}
+
+void operator delete(void* p, std::size_t /*size*/) noexcept {
+  operator delete(p);
+}
+
+namespace lumivane {
+namespace {
+
+using platform::Bytes;
+using platform::sim::SimDesktop;
+using platform::sim::SimPasteboardItemSpec;
+
+// How far the heap grows above its level when `work` starts.
+template <typename Work>
+std::size_t peakGrowth(Work&& work) {
+  const std::size_t start = liveBytes.load(std::memory_order_relaxed);
+  peakBytes.store(start, std::memory_order_relaxed);
+  work();
+  return peakBytes.load(std::memory_order_relaxed) - start;
+}
+
+std::vector<SimPasteboardItemSpec> oneBigItem(std::size_t bytes) {
+  return {{{platform::NSPasteboardTypePNG, Bytes(bytes, 0x5A)}}};
+}
+
+std::vector<SimPasteboardItemSpec> thousandItems(std::size_t bytesEach) {
+  std::vector<SimPasteboardItemSpec> items(1000);
+  for (auto& item : items)
+    item.push_back({platform::NSPasteboardTypeString, Bytes(bytesEach, 'x')});
+  return items;
+}
+
+void report(benchmark::State& state,
+            std::size_t clipboardBytes,
+            std::size_t copiedBytes,
+            std::size_t measuredPeak) {
+  const double total =
+      static_cast<double>(clipboardBytes) * static_cast<double>(state.iterations());
+  state.SetBytesProcessed(static_cast<std::int64_t>(total));
+  state.counters["copies"] = static_cast<double>(copiedBytes) / total;
+  state.counters["heap/size"] =
+      static_cast<double>(measuredPeak) / static_cast<double>(clipboardBytes);
+}
+
+void save(benchmark::State& state,
+          const std::vector<SimPasteboardItemSpec>& contents,
+          std::size_t clipboardBytes) {
+  SimDesktop desktop;
+  auto& pasteboard = desktop.generalPasteboard();
+  pasteboard.setContents(contents);
+  const std::size_t peak = peakGrowth([&] {
+    PasteboardSnapshot snapshot = saveClipboard(pasteboard);
+    benchmark::DoNotOptimize(snapshot);
+  });
+  const std::size_t copiedBefore = pasteboard.bytesCopied();
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
+    PasteboardSnapshot snapshot = saveClipboard(pasteboard);
+    benchmark::DoNotOptimize(snapshot);
+  }
+  report(state, clipboardBytes, pasteboard.bytesCopied() - copiedBefore, peak);
+}
+
+void restore(benchmark::State& state,
+             const std::vector<SimPasteboardItemSpec>& contents,
+             std::size_t clipboardBytes) {
+  SimDesktop desktop;
+  auto& pasteboard = desktop.generalPasteboard();
+  pasteboard.setContents(contents);
+  PasteboardSnapshot first = saveClipboard(pasteboard);
+  const std::size_t peak = peakGrowth([&] { restoreClipboard(pasteboard, std::move(first)); });
+  std::size_t copied = 0;
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
+    state.PauseTiming();
+    PasteboardSnapshot snapshot = saveClipboard(pasteboard);
+    const std::size_t copiedBefore = pasteboard.bytesCopied();
+    state.ResumeTiming();
+    restoreClipboard(pasteboard, std::move(snapshot));
+    copied += pasteboard.bytesCopied() - copiedBefore;
+  }
+  report(state, clipboardBytes, copied, peak);
+}
+
+void BM_SaveOneItem(benchmark::State& state) {
+  const auto bytes = static_cast<std::size_t>(state.range(0));
+  save(state, oneBigItem(bytes), bytes);
+}
+
+void BM_RestoreOneItem(benchmark::State& state) {
+  const auto bytes = static_cast<std::size_t>(state.range(0));
+  restore(state, oneBigItem(bytes), bytes);
+}
+
+void BM_SaveThousandItems(benchmark::State& state) {
+  const auto each = static_cast<std::size_t>(state.range(0));
+  save(state, thousandItems(each), 1000 * each);
+}
+
+void BM_RestoreThousandItems(benchmark::State& state) {
+  const auto each = static_cast<std::size_t>(state.range(0));
+  restore(state, thousandItems(each), 1000 * each);
+}
+
+BENCHMARK(BM_SaveOneItem)->RangeMultiplier(16)->Range(1 << 10, 256 << 20);
+BENCHMARK(BM_RestoreOneItem)->RangeMultiplier(16)->Range(1 << 10, 1 << 20);
+// Each restore needs a fresh snapshot, taken untimed; bounded so the large
+// sizes do not spend minutes saving.
+BENCHMARK(BM_RestoreOneItem)->Arg(16 << 20)->Arg(256 << 20)->Iterations(10);
+// A thousand items of 16 bytes, 1 KiB and 256 KiB each.
+BENCHMARK(BM_SaveThousandItems)->Arg(16)->Arg(1 << 10)->Arg(256 << 10);
+BENCHMARK(BM_RestoreThousandItems)->Arg(16)->Arg(1 << 10);
+BENCHMARK(BM_RestoreThousandItems)->Arg(256 << 10)->Iterations(5);
+
+}  // namespace
+}  // namespace lumivane

@@ -1,0 +1,320 @@
+#include "headless/cli.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <istream>
+#include <iterator>
+#include <ostream>
+
+#include "headless/event_log.h"
+#include "headless/scenario.h"
+#include "headless/session.h"
+#include "platform/sim/sim_desktop.h"
+#include "shell/application_main.h"
+
+namespace lumivane::headless {
+namespace {
+
+// Larger is not a scenario anyone wrote; refusing it keeps a stray file from
+// filling memory.
+constexpr std::size_t kMaxScenarioBytes = 16 * 1024 * 1024;
+
+struct ScenarioText {
+  std::string text;
+  std::string error;
+};
+
+ScenarioText readAll(std::istream& in) {
+  ScenarioText read;
+  char buffer[65536];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    read.text.append(buffer, static_cast<std::size_t>(in.gcount()));
+    if (read.text.size() > kMaxScenarioBytes) {
+      read.error = "larger than 16 MiB";
+      return read;
+    }
+  }
+  if (in.bad())
+    read.error = "read error";
+  return read;
+}
+
+ScenarioText readFile(const std::string& path) {
+  ScenarioText read;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                       &std::fclose);
+  if (!file) {
+    read.error = std::strerror(errno);
+    return read;
+  }
+  char buffer[65536];
+  std::size_t count = 0;
+  while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+    read.text.append(buffer, count);
+    if (read.text.size() > kMaxScenarioBytes) {
+      read.error = "larger than 16 MiB";
+      return read;
+    }
+  }
+  if (std::ferror(file.get()))
+    read.error = std::strerror(errno);
+  return read;
+}
+
+struct OptionMatch {
+  bool matched = false;
+  // Absent when the option came last, without its value.
+  std::optional<std::string> value;
+};
+
+// "--scenario=FILE" and "--scenario FILE" alike; the second form consumes
+// the next argument.
+OptionMatch matchOption(const std::vector<std::string>& args,
+                        std::size_t& index,
+                        const std::string& option) {
+  const std::string& arg = args[index];
+  if (arg.rfind(option + "=", 0) == 0)
+    return {true, arg.substr(option.size() + 1)};
+  if (arg != option)
+    return {};
+  if (index + 1 < args.size())
+    return {true, args[++index]};
+  return {true, std::nullopt};
+}
+
+}  // namespace
+
+std::variant<Options, std::string> parseOptions(const std::vector<std::string>& args) {
+  Options options;
+  bool sawDesktop = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "-h" || arg == "--help") {
+      options.help = true;
+    } else if (arg == "--json") {
+      if (options.json)
+        return "--json given twice";
+      options.json = true;
+      options.simulated = true;
+    } else if (auto desktop = matchOption(args, i, "--desktop"); desktop.matched) {
+      if (sawDesktop)
+        return "--desktop given twice";
+      sawDesktop = true;
+      if (!desktop.value)
+        return "--desktop needs a value: sim";
+      if (*desktop.value != "sim") {
+        return "unknown desktop \"" + *desktop.value + "\" (this build has: sim)";
+      }
+      options.simulated = true;
+    } else if (auto scenario = matchOption(args, i, "--scenario"); scenario.matched) {
+      if (options.scenario)
+        return "--scenario given twice";
+      if (!scenario.value || scenario.value->empty()) {
+        return "--scenario needs a file (or - for standard input)";
+      }
+      options.scenario = *scenario.value;
+      options.simulated = true;
+    } else {
+      return "unknown option \"" + arg + "\"";
+    }
+  }
+  return options;
+}
+
+int runCommandLine(int argc,
+                   char** argv,
+                   CommandLineStreams streams,
+                   const RealDesktopOpener& openRealDesktop) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i)
+    args.emplace_back(argv[i]);
+  auto parsed = parseOptions(args);
+  if (const auto* problem = std::get_if<std::string>(&parsed)) {
+    streams.err << "lumivane: " << *problem << "\n" << usageText();
+    return kExitUsage;
+  }
+  const Options options = std::get<Options>(parsed);
+  if (options.help) {
+    streams.out << helpText();
+    return 0;
+  }
+  if (!options.simulated && openRealDesktop) {
+    if (auto desktop = openRealDesktop())
+      return NSApplicationMain(*desktop, argc, argv);
+  }
+
+  std::string source = "the demo scenario";
+  ScenarioText scenario{std::string(demoScenario()), {}};
+  if (options.scenario) {
+    const bool fromInput = *options.scenario == "-";
+    source = fromInput ? "standard input" : *options.scenario;
+    scenario = fromInput ? readAll(streams.in) : readFile(*options.scenario);
+    if (!scenario.error.empty()) {
+      streams.err << "lumivane: cannot read the scenario from " << source << ": " << scenario.error
+                  << "\n";
+      return kExitUsage;
+    }
+  }
+  ScenarioReading reading = readScenario(scenario.text);
+  if (reading.error) {
+    streams.err << "lumivane: " << source << ", " << toString(*reading.error) << "\n";
+    return kExitUsage;
+  }
+
+  platform::sim::SimDesktop desktop;
+  EventLog log(streams.out, options.json ? OutputFormat::json : OutputFormat::readable);
+  log.prose("Lumivane on the simulated desktop: " + source + ".");
+  log.prose("Times are virtual seconds; each statement (▸) is followed by what it set off.");
+  const int status = Session(desktop, log).run(reading.statements);
+  streams.out.flush();
+  return status;
+}
+
+std::string usageText() {
+  return "usage: lumivane [--desktop sim] [--scenario FILE | --scenario -] [--json]\n"
+         "       lumivane --help\n";
+}
+
+std::string helpText() {
+  return usageText() + R"(
+With no options, Lumivane runs on this machine's desktop when this build has a
+backend for it; otherwise it runs its demo, one whole session on the simulated
+desktop, told line by line.
+
+Options
+  --desktop sim     run on the simulated desktop: every platform service in
+                    memory on a virtual clock; nothing touches this machine's
+                    desktop or clipboard
+  --scenario FILE   run the statements in FILE instead of the demo (- reads
+                    standard input); implies --desktop sim
+  --json            print one JSON object a line instead of readable lines;
+                    implies --desktop sim
+  -h, --help        print this help
+
+Scenarios
+One statement a line. '#' starts a comment, except inside a JSON string; blank
+lines are ignored. SECONDS are virtual seconds from 0 to 86400; STRING is a
+JSON string literal ("with \"escapes\""); NAME, ID and TITLE are single words
+or JSON strings. The whole scenario is read before anything runs: a malformed
+statement stops the run with its line number and what was expected.
+
+Lumivane starts just before the first statement that needs it (key, click,
+call, wait, front host), or after the last statement when none does, so the
+setup written before that point is in place when it launches: an application
+in front, a hot key another application holds. Setup statements (app, front
+NAME, pasteboard, trust, hotkey-taken, login-service, os, show pasteboard) may
+also come later and take effect where they stand. After each statement, the
+work it made due at that moment runs before the next one. The run ends after
+the last statement (no more time passes: end with a wait to let pending work
+finish) or as soon as Lumivane quits, and the pasteboard is printed then.
+
+  app NAME [bundle=ID|none] [pid=N] [selection=STRING] [copy-delay=SECONDS]
+      [copies=text|image|nothing]
+      Declares an application. Defaults: bundle com.example.NAME, pid numbered
+      from 201, selection "", copy-delay 0.05, copies text. Sent the copy chord
+      (Command+C), it puts its selection on the pasteboard copy-delay later: as
+      plain text, as image data only, or not at all. Sent the paste chord
+      (Command+V) while in front, it inserts the pasteboard's plain text.
+        app Editor selection="Teh quick brown fox" copy-delay=0.25
+
+  front NAME | front host
+      The user brings NAME to the front and the workspace announces it; "host"
+      brings Lumivane itself to the front.
+        front Editor
+
+  pasteboard JSON
+      What the user has on the pasteboard: null (the pasteboard gives no item
+      list until something is written to it), or an array of items, each an
+      object from type to content (null content: data that cannot be read).
+        pasteboard [{"public.utf8-plain-text": "old", "public.html": "<b>old</b>"}]
+
+  trust on | trust off
+      The user grants or revokes the Accessibility permission (off at start).
+      Without it the system drops Lumivane's synthetic key presses.
+        trust on
+
+  key KEYCODE MODIFIERS
+      The user presses a chord anywhere: a virtual key code and a modifier mask
+      (Command 0x100, Shift 0x200, Option 0x800, Control 0x1000), each decimal
+      or 0x hex. It reaches Lumivane when it is its registered hot key
+      (Command+Shift+T at start).
+        key 17 0x300
+
+  click left | click right [choose=TITLE]
+      The user clicks Lumivane's status item. A left click shows the panel and
+      captures the selection, or hides the panel when it is up. A right click
+      opens the menu, which the user dismisses, or in which they choose TITLE.
+        click right choose=Quit
+
+  call selection|system METHOD [JSON]
+      The interface calls METHOD on a channel, with JSON as its argument (none
+      when absent): null, true, false, integers (64-bit), numbers, strings,
+      arrays and objects. The host's reply is printed.
+        call selection pasteText "The quick brown fox"
+        call system setGlobalHotKey {"keyCode": 37, "modifiers": 2304}
+
+  hotkey-taken KEYCODE MODIFIERS
+      Another application already holds that chord: registering it fails.
+        hotkey-taken 17 0x300
+
+  login-service enabled | requires-approval | refuse [STRING]
+      How the system answers when Lumivane registers to launch at login: at
+      once, pending the user's approval, or with a refusal described by STRING.
+        login-service refuse "Operation not permitted"
+
+  os MAJOR.MINOR[.PATCH]
+      The macOS version the system reports (14.5.0 at start).
+        os 12.7.1
+
+  wait SECONDS
+      Virtual time passes; everything due runs, in order.
+        wait 0.5
+
+  show pasteboard
+      Prints what the pasteboard holds now.
+
+Output
+Readable lines give the virtual time, the event and what happened; each
+statement is shown (with its comment) before what it set off. With --json, one
+object a line, each with "t" (virtual seconds, three decimals) and "event":
+  starting          Lumivane starts, before its start-up
+  launched          start-up has finished
+  step              {"line","statement"}: a statement is about to run
+  panel             {"visible"}: the panel was shown or hidden
+  keys              {"keyCode","down","flags","to"}: a key event Lumivane
+                    posted; "to" is a pid or "hid"
+  activate          {"app"}: Lumivane activated an application
+  front             {"app"}: an application came to the front otherwise
+  inserted          {"app","text"}: an application pasted (text null: the
+                    pasteboard held no text)
+  copied            {"app"}: an application answered the copy chord
+  clipboard         {"op"}: Lumivane changed the pasteboard (clearContents,
+                    setString or writeObjects)
+  updateSelection   {"text"}: Lumivane handed the interface the selection
+  call              {"channel","method","arguments"}: another call Lumivane
+                    made to the interface
+  reply             {"channel","method"} and "result" (any JSON value), or
+                    "error" {"code","message"}, or "notImplemented": true
+  prompt            the system's Accessibility prompt came up
+  stdout            {"line"}: Lumivane printed a line
+  press             {"keyCode","modifiers","toHost"}: the user pressed a chord
+  click             {"button","reached"}: the user clicked the status item
+  menu              {"items","chosen"}: the status item's menu opened (chosen
+                    null: dismissed)
+  hotkey            {"keyCode","modifiers","change"}: registered, unregistered,
+                    or refused (with "status")
+  viewController, plugin {"name"}, window {"window","kind","change"},
+  statusItem {"button"}
+                    start-up as it happens
+  terminated        {"skipped"}: Lumivane quit; that many statements did not run
+  pasteboard        {"items"}: null (no item list) or one object per item from
+                    type to content: the text when the bytes are UTF-8,
+                    "<N bytes>" when they are not, null when unreadable
+
+Exit status: 0, or Lumivane's own when the scenario makes it quit; 2 when the
+options or the scenario are not usable, in which case nothing ran.
+)";
+}
+
+}  // namespace lumivane::headless

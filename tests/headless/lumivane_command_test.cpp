@@ -1,0 +1,277 @@
+// The lumivane executable, run as a user runs it: arguments, a scenario on
+// standard input or in a file, and what comes out.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using Json = nlohmann::json;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string shellQuoted(const std::string& arg) {
+  std::string quoted = "'";
+  for (char c : arg)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+class LumivaneCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/lumivane-command-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::system(("rm -rf " + shellQuoted(dir_)).c_str()); }
+
+  std::string writeScenario(const std::string& text) {
+    const std::string path = dir_ + "/scenario";
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+
+  // Runs the executable with `args`, `input` on its standard input.
+  Outcome run(const std::vector<std::string>& args, const std::string& input = "") {
+    const std::string in = dir_ + "/stdin", out = dir_ + "/stdout", err = dir_ + "/stderr";
+    std::ofstream(in, std::ios::binary) << input;
+    std::string command = shellQuoted(LUMIVANE_EXECUTABLE);
+    for (const auto& arg : args)
+      command += " " + shellQuoted(arg);
+    command += " <" + shellQuoted(in) + " >" + shellQuoted(out) + " 2>" + shellQuoted(err);
+    const int wait = std::system(command.c_str());
+    return Outcome{WIFEXITED(wait) ? WEXITSTATUS(wait) : -1, readFile(out), readFile(err)};
+  }
+
+  // The JSON lines of a run, each checked to be one object with "t" and "event".
+  static std::vector<Json> events(const Outcome& run) {
+    std::vector<Json> parsed;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+      Json event = Json::parse(line, nullptr, false);
+      EXPECT_TRUE(event.is_object() && event.contains("t") && event.contains("event")) << line;
+      // Exactly three decimals, as written.
+      EXPECT_EQ(line.find("{\"t\":"), 0u) << line;
+      EXPECT_EQ(line[line.find(',') - 4], '.') << line;
+      parsed.push_back(std::move(event));
+    }
+    return parsed;
+  }
+
+  static std::vector<Json> named(const std::vector<Json>& all, const std::string& name) {
+    std::vector<Json> out;
+    for (const auto& event : all) {
+      if (event["event"] == name)
+        out.push_back(event);
+    }
+    return out;
+  }
+
+  std::string dir_;
+};
+
+// Lines of `text` appear in this order (each a fragment of some later line).
+void expectInOrder(const std::string& text, const std::vector<std::string>& fragments) {
+  std::size_t from = 0;
+  for (const auto& fragment : fragments) {
+    const auto at = text.find(fragment, from);
+    ASSERT_NE(at, std::string::npos) << "missing after offset " << from << ": " << fragment << "\n"
+                                     << text;
+    from = at + fragment.size();
+  }
+}
+
+TEST_F(LumivaneCommandTest, DemoTellsTheWholeSession) {
+  const Outcome demo = run({});
+  ASSERT_EQ(demo.status, 0) << demo.err;
+  EXPECT_EQ(demo.err, "");
+  expectInOrder(demo.out,
+                {
+                    "view controller created",
+                    "plug-in registered: DeviceInfoPlusMacosPlugin",
+                    "floating panel built",
+                    "status item added to the menu bar",
+                    "Command+Shift+T registered as the hot key",
+                    "panel           shown, centred, 600×600",
+                    "start-up finished",
+                    "▸ key 17 0x300",
+                    "Command+Shift+T → Lumivane's hot-key handler",
+                    "Command+C down → Editor (pid 201)",
+                    "0.150    copied",
+                    "the interface receives \"Teh quick brown fox",
+                    "▸ call selection pasteText",
+                    "Lumivane activates Editor",
+                    "reply           selection.pasteText → true",
+                    "Command+V down → HID tap → Editor",
+                    "Editor inserts \"The quick brown fox",
+                    "Lumivane writes saved items back",
+                    "https://example.com/notes",
+                    "selection.checkPermission → true",
+                    "Command+Option+L registered as the hot key",
+                    "Command+Shift+T is not Lumivane's hot key",
+                    "menu opened (Quit), the user chooses Quit",
+                    "Lumivane has quit",
+                    "pasteboard      1 item: public.utf8-plain-text \"https://example.com/notes\"",
+                });
+
+  // The compiled-in demo is the scenario file, word for word.
+  const Outcome file =
+      run({"--desktop", "sim", "--scenario",
+           std::string(LUMIVANE_SOURCE_DIR) + "/headless/scenarios/demo.scenario"});
+  ASSERT_EQ(file.status, 0) << file.err;
+  const auto body = [](const std::string& out) { return out.substr(out.find('\n')); };
+  EXPECT_EQ(body(file.out), body(demo.out));
+}
+
+// The editor answers the copy chord 0.25 s late; the capture reads the
+// pasteboard every 0.1 s, so the interface has the text at the third read.
+TEST_F(LumivaneCommandTest, DelayedCopyReachesTheInterfaceAtTheReadAfterIt) {
+  const Outcome result = run({"--json", "--scenario", "-"},
+                             "app Editor selection=\"late text\" copy-delay=0.25\n"
+                             "trust on\n"
+                             "front Editor\n"
+                             "key 17 0x300\n"
+                             "wait 2\n");
+  ASSERT_EQ(result.status, 0) << result.err;
+  const auto all = events(result);
+  const auto updates = named(all, "updateSelection");
+  ASSERT_EQ(updates.size(), 1u) << result.out;
+  EXPECT_EQ(updates[0]["text"], "late text");
+  EXPECT_EQ(updates[0]["t"], 0.3);
+
+  const auto copies = named(all, "copied");
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(copies[0]["t"], 0.25);
+  const auto keys = named(all, "keys");
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[0], (Json{{"t", 0.0},
+                           {"event", "keys"},
+                           {"keyCode", 8},
+                           {"down", true},
+                           {"flags", 1048576},
+                           {"to", 201}}));
+  EXPECT_EQ(named(all, "launched").at(0)["t"], 0.0);
+}
+
+// The paste borrows the pasteboard and gives the user's contents back after
+// the editor has pasted.
+TEST_F(LumivaneCommandTest, PasteRoundTripLeavesTheUsersClipboardAsItWas) {
+  const Outcome result = run({"--desktop", "sim", "--json", "--scenario",
+                              writeScenario("app Editor\n"
+                                            "pasteboard [{\"public.utf8-plain-text\": \"old\", "
+                                            "\"public.html\": \"<b>old</b>\"}]\n"
+                                            "trust on\n"
+                                            "front Editor\n"
+                                            "call selection pasteText \"new\"  # accepted\n"
+                                            "wait 1\n")});
+  ASSERT_EQ(result.status, 0) << result.err;
+  const auto all = events(result);
+
+  const auto reply = named(all, "reply").at(0);
+  EXPECT_EQ(reply, (Json{{"t", 0.0},
+                         {"event", "reply"},
+                         {"channel", "selection"},
+                         {"method", "pasteText"},
+                         {"result", true}}));
+  EXPECT_EQ(named(all, "activate").at(0)["app"], "Editor");
+  const auto keys = named(all, "keys");
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[0]["to"], "hid");
+  EXPECT_EQ(keys[0]["keyCode"], 9);
+  EXPECT_EQ(keys[0]["t"], 0.3);
+  const auto inserted = named(all, "inserted");
+  ASSERT_EQ(inserted.size(), 1u);
+  EXPECT_EQ(inserted[0],
+            (Json{{"t", 0.3}, {"event", "inserted"}, {"app", "Editor"}, {"text", "new"}}));
+
+  // Printed once, at the end of the run: the user's two types are back.
+  EXPECT_EQ(all.back(), (Json{{"t", 1.0},
+                              {"event", "pasteboard"},
+                              {"items", Json::array({{{"public.html", "<b>old</b>"},
+                                                      {"public.utf8-plain-text", "old"}}})}}));
+}
+
+// Setup written before the first statement that needs the host is in place
+// when it launches; once the user quits, the statements after do not run.
+TEST_F(LumivaneCommandTest, SetupPrecedesLaunchAndQuittingEndsTheRun) {
+  const Outcome result = run({"--json", "--scenario", "-"},
+                             "hotkey-taken 17 0x300\n"
+                             "key 17 0x300\n"
+                             "click right choose=Quit\n"
+                             "call selection checkPermission\n"
+                             "wait 1\n");
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::vector<std::string> sequence;
+  for (const auto& event : events(result)) {
+    const std::string name = event["event"];
+    if (name == "hotkey")
+      sequence.push_back("hotkey " + event["change"].get<std::string>());
+    if (name == "press")
+      sequence.push_back(event["toHost"] ? "press to host" : "press elsewhere");
+    if (name == "launched" || name == "reply" || name == "pasteboard")
+      sequence.push_back(name);
+    if (name == "menu")
+      sequence.push_back("menu " + event["chosen"].dump());
+    if (name == "terminated")
+      sequence.push_back("terminated " + event["skipped"].dump());
+  }
+  EXPECT_EQ(sequence, (std::vector<std::string>{"hotkey refused", "launched", "press elsewhere",
+                                                "menu \"Quit\"", "terminated 2", "pasteboard"}));
+}
+
+// A mistake on line 4 stops the run before the statements above it run.
+TEST_F(LumivaneCommandTest, MalformedStatementStopsTheRunBeforeItStarts) {
+  const Outcome result = run({"--scenario", "-"},
+                             "app Editor\n"
+                             "pasteboard [{\"public.utf8-plain-text\": \"old\"}]\n"
+                             "\n"
+                             "trust sometimes\n");
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            "lumivane: standard input, line 4: expected on or off after trust, found "
+            "\"sometimes\"\n");
+}
+
+TEST_F(LumivaneCommandTest, OptionsItCannotUseGetTheUsage) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--verbose"}, {"--desktop", "x11"}, {"--scenario"}, {"--json", "--json"}}) {
+    const Outcome result = run(args);
+    EXPECT_EQ(result.status, 2) << args[0];
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("usage: lumivane"), std::string::npos) << result.err;
+  }
+  const Outcome missing = run({"--scenario", dir_ + "/absent"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("cannot read the scenario"), std::string::npos);
+
+  const Outcome help = run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* statement : {"app NAME", "front NAME", "pasteboard JSON", "trust on",
+                                "key KEYCODE", "click left", "call selection", "hotkey-taken",
+                                "login-service", "os MAJOR", "wait SECONDS", "show pasteboard"}) {
+    EXPECT_NE(help.out.find(statement), std::string::npos) << statement;
+  }
+}
+
+}  // namespace
