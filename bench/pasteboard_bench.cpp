@@ -54,7 +54,7 @@ namespace {
 
 using platform::Bytes;
 using platform::sim::SimDesktop;
-using platform::sim::SimPasteboardItemSpec;
+using platform::sim::SimPasteboardItemContents;
 
 // How far the heap grows above its level when `work` starts.
 template <typename Work>
@@ -65,12 +65,12 @@ std::size_t peakGrowth(Work&& work) {
   return peakBytes.load(std::memory_order_relaxed) - start;
 }
 
-std::vector<SimPasteboardItemSpec> oneBigItem(std::size_t bytes) {
+std::vector<SimPasteboardItemContents> oneBigItem(std::size_t bytes) {
   return {{{platform::NSPasteboardTypePNG, Bytes(bytes, 0x5A)}}};
 }
 
-std::vector<SimPasteboardItemSpec> thousandItems(std::size_t bytesEach) {
-  std::vector<SimPasteboardItemSpec> items(1000);
+std::vector<SimPasteboardItemContents> thousandItems(std::size_t bytesEach) {
+  std::vector<SimPasteboardItemContents> items(1000);
   for (auto& item : items)
     item.push_back({platform::NSPasteboardTypeString, Bytes(bytesEach, 'x')});
   return items;
@@ -89,7 +89,7 @@ void report(benchmark::State& state,
 }
 
 void save(benchmark::State& state,
-          const std::vector<SimPasteboardItemSpec>& contents,
+          const std::vector<SimPasteboardItemContents>& contents,
           std::size_t clipboardBytes) {
   SimDesktop desktop;
   auto& pasteboard = desktop.generalPasteboard();
@@ -107,7 +107,7 @@ void save(benchmark::State& state,
 }
 
 void restore(benchmark::State& state,
-             const std::vector<SimPasteboardItemSpec>& contents,
+             const std::vector<SimPasteboardItemContents>& contents,
              std::size_t clipboardBytes) {
   SimDesktop desktop;
   auto& pasteboard = desktop.generalPasteboard();

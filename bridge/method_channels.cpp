@@ -5,7 +5,8 @@ namespace lumivane {
 
 void AppDelegate::setupMethodChannel(
     const std::shared_ptr<platform::FlutterViewController>& controller) {
-  if (!controller) return;
+  if (!controller)
+    return;
   std::weak_ptr<AppDelegate> weak = weak_from_this();
 
   selectionChannel = platform::FlutterMethodChannel::methodChannelWithName(

@@ -22,15 +22,17 @@ void handleSelectionCall(const std::weak_ptr<AppDelegate>& weak,
 
   if (method == "checkPermission") {
     auto self = weak.lock();
-    return result(EncodableValue(
-        self != nullptr && checkAccessibility(self->desktop().accessibility(), false)));
+    return result(EncodableValue(self != nullptr &&
+                                 checkAccessibility(self->desktop().accessibility(), false)));
   }
 
   if (method == "requestPermission") {
     auto self = weak.lock();
-    if (!self) return result(EncodableValue(false));
+    if (!self)
+      return result(EncodableValue(false));
     // The platform's prompt must not open behind the floating panel.
-    if (self->panel()) self->panel()->orderOut();
+    if (self->panel())
+      self->panel()->orderOut();
     return result(
         EncodableValue(checkAccessibility(self->desktop().accessibility(), /*prompt=*/true)));
   }
@@ -47,7 +49,8 @@ void handleSelectionCall(const std::weak_ptr<AppDelegate>& weak,
   if (method == "startWindowDrag") {
     if (auto self = weak.lock()) {
       auto event = self->desktop().application().currentEvent();
-      if (self->panel() && event) self->panel()->performWindowDragWithEvent(*event);
+      if (self->panel() && event)
+        self->panel()->performWindowDragWithEvent(*event);
     }
     return result(EncodableValue());
   }

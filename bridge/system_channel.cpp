@@ -14,7 +14,8 @@ using platform::EncodableValue;
 // would register a different chord than the interface asked for.
 std::optional<std::uint32_t> unsigned32(const EncodableMap& map, const char* key) {
   auto it = map.find(EncodableValue(key));
-  if (it == map.end()) return std::nullopt;
+  if (it == map.end())
+    return std::nullopt;
   auto value = platform::asInt64(it->second);
   if (!value || *value < 0 || *value > std::numeric_limits<std::uint32_t>::max()) {
     return std::nullopt;
@@ -24,7 +25,8 @@ std::optional<std::uint32_t> unsigned32(const EncodableMap& map, const char* key
 
 bool hasOnlyStringKeys(const EncodableMap& map) {
   for (const auto& [key, value] : map) {
-    if (!std::holds_alternative<std::string>(key)) return false;
+    if (!std::holds_alternative<std::string>(key))
+      return false;
   }
   return true;
 }
@@ -42,7 +44,8 @@ void handleSystemCall(const std::weak_ptr<AppDelegate>& weak,
       return result(platform::FlutterError("INVALID_ARGUMENT", "Boolean argument required"));
     }
     auto self = weak.lock();
-    if (!self) return result(EncodableValue());
+    if (!self)
+      return result(EncodableValue());
     // A refused change is told to the interface, so its switch does not show
     // a state the platform does not hold.
     if (auto error = self->setLaunchAtLogin(*enabled)) {
@@ -65,11 +68,11 @@ void handleSystemCall(const std::weak_ptr<AppDelegate>& weak,
       modifiers = unsigned32(*map, "modifiers");
     }
     if (!keyCode || !modifiers) {
-      return result(
-          platform::FlutterError("INVALID_ARGUMENT", "keyCode and modifiers required"));
+      return result(platform::FlutterError("INVALID_ARGUMENT", "keyCode and modifiers required"));
     }
     auto self = weak.lock();
-    if (!self) return result(EncodableValue());
+    if (!self)
+      return result(EncodableValue());
     // A chord the platform refuses leaves the previous one in force; the
     // interface learns that its choice did not take.
     if (self->updateGlobalHotKey(*keyCode, *modifiers) != platform::noErr) {

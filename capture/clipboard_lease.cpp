@@ -15,7 +15,8 @@ bool ClipboardLease::requestCapture(Start start) {
     startCapture(std::move(start));
     return true;
   }
-  if (captureWaiting()) return false;
+  if (captureWaiting())
+    return false;
   waiting_.push_back({Kind::capture, std::move(start)});
   return true;
 }
@@ -26,7 +27,8 @@ void ClipboardLease::startCapture(Start start) {
 }
 
 void ClipboardLease::captureEnded() {
-  if (!captureActive_) return;
+  if (!captureActive_)
+    return;
   captureActive_ = false;
   drain();
 }
@@ -41,13 +43,16 @@ void ClipboardLease::requestPaste(Start start) {
 }
 
 void ClipboardLease::pasteBegan(platform::Pasteboard& pasteboard, const std::string& text) {
-  if (activePastes_++ == 0) userContents_ = saveClipboard(pasteboard);
+  if (activePastes_++ == 0)
+    userContents_ = saveClipboard(pasteboard);
   pasteText_ = text;
 }
 
 void ClipboardLease::pasteEnded(platform::Pasteboard& pasteboard) {
-  if (activePastes_ == 0) return;
-  if (--activePastes_ > 0) return;
+  if (activePastes_ == 0)
+    return;
+  if (--activePastes_ > 0)
+    return;
   pasteText_.reset();
   restoreClipboard(pasteboard, std::exchange(userContents_, std::nullopt));
   drain();
@@ -56,7 +61,8 @@ void ClipboardLease::pasteEnded(platform::Pasteboard& pasteboard) {
 void ClipboardLease::drain() {
   while (!waiting_.empty() && !captureActive_) {
     if (waiting_.front().kind == Kind::capture) {
-      if (activePastes_ > 0) return;
+      if (activePastes_ > 0)
+        return;
       Start start = std::move(waiting_.front().start);
       waiting_.pop_front();
       startCapture(std::move(start));

@@ -16,7 +16,8 @@ class ScopedCFObject {
  public:
   ScopedCFObject(KeyboardEvents& events, Ref ref) : events_(events), ref_(ref) {}
   ~ScopedCFObject() {
-    if (ref_) events_.CFRelease(ref_);
+    if (ref_)
+      events_.CFRelease(ref_);
   }
   ScopedCFObject(const ScopedCFObject&) = delete;
   ScopedCFObject& operator=(const ScopedCFObject&) = delete;
@@ -36,11 +37,15 @@ bool postChord(KeyboardEvents& events,
                const std::function<void(CGEventRef)>& post) {
   ScopedCFObject<CGEventSourceRef> source(
       events, events.CGEventSourceCreate(platform::CGEventSourceStateID::hidSystemState));
-  ScopedCFObject<CGEventRef> down(events, events.CGEventCreateKeyboardEvent(source.get(), key, true));
-  if (!down) return false;
+  ScopedCFObject<CGEventRef> down(events,
+                                  events.CGEventCreateKeyboardEvent(source.get(), key, true));
+  if (!down)
+    return false;
   events.CGEventSetFlags(down.get(), platform::kCGEventFlagMaskCommand);
-  ScopedCFObject<CGEventRef> up(events, events.CGEventCreateKeyboardEvent(source.get(), key, false));
-  if (!up) return false;
+  ScopedCFObject<CGEventRef> up(events,
+                                events.CGEventCreateKeyboardEvent(source.get(), key, false));
+  if (!up)
+    return false;
   events.CGEventSetFlags(up.get(), platform::kCGEventFlagMaskCommand);
   post(down.get());
   post(up.get());

@@ -13,14 +13,17 @@ constexpr double kDelayBeforeRestore = 0.5;
 }  // namespace
 
 bool AppDelegate::pasteTextToLastActiveApp(const std::string& text) {
-  if (!checkAccessibility(desktop_.accessibility(), /*prompt=*/false)) return false;
+  if (!checkAccessibility(desktop_.accessibility(), /*prompt=*/false))
+    return false;
   // The target is fixed now; a later change of the record does not move a
   // pending paste.
   auto target = lastActiveApplication();
-  if (!target) return false;
+  if (!target)
+    return false;
   std::weak_ptr<AppDelegate> weak = weak_from_this();
   clipboardLease_.requestPaste([weak, text, target] {
-    if (auto self = weak.lock()) self->startPaste(text, target);
+    if (auto self = weak.lock())
+      self->startPaste(text, target);
   });
   return true;
 }
@@ -31,19 +34,22 @@ void AppDelegate::startPaste(const std::string& text,
   clipboardLease_.pasteBegan(pasteboard, text);
   pasteboard.clearContents();
   pasteboard.setStringForType(text, platform::NSPasteboardTypeString);
-  if (floatingPanel) floatingPanel->orderOut();
+  if (floatingPanel)
+    floatingPanel->orderOut();
   target->activateWithOptions(platform::NSApplicationActivateIgnoringOtherApps);
 
   std::weak_ptr<AppDelegate> weak = weak_from_this();
   desktop_.dispatch().mainQueue().asyncAfter(kDelayBeforeChord, [weak] {
     auto self = weak.lock();
-    if (!self) return;
+    if (!self)
+      return;
     if (!postPasteChord(self->desktop_.keyboardEvents())) {
       self->clipboardLease_.pasteEnded(self->desktop_.generalPasteboard());
       return;
     }
     self->desktop_.dispatch().mainQueue().asyncAfter(kDelayBeforeRestore, [weak] {
-      if (auto self = weak.lock()) self->clipboardLease_.pasteEnded(self->desktop_.generalPasteboard());
+      if (auto self = weak.lock())
+        self->clipboardLease_.pasteEnded(self->desktop_.generalPasteboard());
     });
   });
 }

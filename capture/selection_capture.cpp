@@ -20,7 +20,8 @@ void AppDelegate::showAndCaptureSelection() {
   showPanel();
   std::weak_ptr<AppDelegate> weak = weak_from_this();
   clipboardLease_.requestCapture([weak] {
-    if (auto self = weak.lock()) self->runCaptureInBackground();
+    if (auto self = weak.lock())
+      self->runCaptureInBackground();
   });
 }
 
@@ -29,7 +30,8 @@ void AppDelegate::runCaptureInBackground() {
   std::weak_ptr<AppDelegate> weak = weak_from_this();
   desktop_.dispatch().globalQueue(platform::QoSClass::userInitiated).async([weak] {
     auto self = weak.lock();
-    if (!self) return;
+    if (!self)
+      return;
     std::optional<std::string> text;
     // Without the permission the copy chord would be dropped by the system;
     // leave the pasteboard alone and show no prompt.
@@ -39,7 +41,8 @@ void AppDelegate::runCaptureInBackground() {
     self->clipboardLease_.setWorkerBusy(false);
     self->desktop_.dispatch().mainQueue().async([weak, text = std::move(text)] {
       auto self = weak.lock();
-      if (!self) return;
+      if (!self)
+        return;
       if (text && !text->empty() && self->selectionChannel) {
         self->selectionChannel->invokeMethod("updateSelection", platform::EncodableValue(*text));
       }
@@ -74,7 +77,8 @@ std::optional<std::string> AppDelegate::getSelectionViaClipboard() {
 std::optional<std::string> AppDelegate::captureSelectionNow() {
   // The worker's capture ends within about a second of its chord; sleeping
   // here lets it run while the main thread waits.
-  while (clipboardLease_.workerBusy()) desktop_.dispatch().sleepForTimeInterval(0.01);
+  while (clipboardLease_.workerBusy())
+    desktop_.dispatch().sleepForTimeInterval(0.01);
   auto text = getSelectionViaClipboard();
   // A paste cannot be waited for here (its steps run on this thread), so its
   // text may be on the pasteboard now. When the pasteboard could not be saved

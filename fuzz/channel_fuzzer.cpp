@@ -165,7 +165,7 @@ const char* kindName(PeerReply::Kind kind) {
 // dataForType answers.
 using Restorable = std::vector<std::map<std::string, lumivane::platform::Bytes>>;
 
-Restorable restorable(const std::vector<sim::SimPasteboardItemSpec>& items) {
+Restorable restorable(const std::vector<sim::SimPasteboardItemContents>& items) {
   Restorable out;
   for (const auto& item : items) {
     std::map<std::string, lumivane::platform::Bytes> types;
@@ -235,7 +235,7 @@ class Run {
     desktop_.loginItems().service().setStatus(
         static_cast<lumivane::platform::SMAppServiceStatus>((more >> 6) & 3));
 
-    sim::AppSpec editor("Editor", "com.example.Editor", 201, selection, (copy / 3) % 64 * 0.015,
+    sim::AppProfile editor("Editor", "com.example.Editor", 201, selection, (copy / 3) % 64 * 0.015,
                         static_cast<sim::CopyBehaviour>(copy % 3), !(flags & 0x04));
     if (flags & 0x08) {
       editor.bundleId = std::nullopt;
@@ -243,14 +243,14 @@ class Run {
     editor_ = desktop_.addApplication(editor);
     if (more & 0x04) {
       other_ = desktop_.addApplication(
-          sim::AppSpec("Notes", "com.example.Notes", 202, "other text", 0.02));
+          sim::AppProfile("Notes", "com.example.Notes", 202, "other text", 0.02));
     }
     if (flags & 0x02) {
       desktop_.bringToFront(editor_);
       desktop_.runUntilIdle();
     }
 
-    std::vector<sim::SimPasteboardItemSpec> items(in_.byte() % 4);
+    std::vector<sim::SimPasteboardItemContents> items(in_.byte() % 4);
     for (auto& item : items) {
       for (int n = in_.byte() % 4; n > 0; --n) {
         const std::uint8_t type = in_.byte();

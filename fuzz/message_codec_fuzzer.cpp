@@ -11,10 +11,13 @@
 #include "platform/flutter/standard_codec.h"
 
 using lumivane::fuzz::afterWire;
+using lumivane::fuzz::allUtf8;
 using lumivane::fuzz::anyValue;
 using lumivane::fuzz::fail;
 using lumivane::fuzz::Input;
+using lumivane::fuzz::nesting;
 using lumivane::platform::StandardMessageCodec;
+using lumivane::platform::StandardMethodCodec;
 
 namespace {
 
@@ -40,6 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto value = codec.decodeMessage(std::span<const std::uint8_t>(data, size));
   if (!value) {
     return 0;
+  }
+  if (!allUtf8(*value)) {
+    fail("a message decodes to a string that is not UTF-8");
+  }
+  if (nesting(*value) > StandardMethodCodec::kMaxNesting) {
+    fail("a message decodes to containers nested deeper than the codec allows");
   }
   // Equality of values is bitwise for floating point (NaN equals itself), so
   // comparing values also checks that every payload bit crossed.

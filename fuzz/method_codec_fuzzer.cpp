@@ -1,6 +1,8 @@
 // The standard method codec against arbitrary bytes, read both as a method
-// call and as a reply envelope: decoding never crashes or leaks, and whatever
-// decodes survives a round trip.
+// call and as a reply envelope: decoding never crashes, leaks or hands out
+// ill-formed UTF-8, and whatever decodes survives a round trip. The same bytes
+// also describe a call and an error with arbitrary names, codes and values,
+// which must reach the other side as what the wire can carry.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -31,6 +33,10 @@ void checkMethodCall(std::span<const std::uint8_t> input) {
   if (!call) {
     return;
   }
+  if (repairedUtf8(call->method()) != call->method() ||
+      !lumivane::fuzz::allUtf8(call->arguments())) {
+    fail("a method call decodes to a string that is not UTF-8");
+  }
   auto bytes = codec.encodeMethodCall(*call);
   auto again = codec.decodeMethodCall(bytes);
   if (!again) {
@@ -46,6 +52,18 @@ void checkMethodCall(std::span<const std::uint8_t> input) {
   if (!third || !(*third == *again) || codec.encodeMethodCall(*third) != canonical) {
     fail("a canonical method call does not come back byte for byte");
   }
+}
+
+bool allUtf8(const FlutterReply& reply) {
+  if (const auto* value = std::get_if<EncodableValue>(&reply)) {
+    return lumivane::fuzz::allUtf8(*value);
+  }
+  if (const auto* error = std::get_if<FlutterError>(&reply)) {
+    return repairedUtf8(error->code()) == error->code() &&
+           (!error->message() || repairedUtf8(*error->message()) == *error->message()) &&
+           lumivane::fuzz::allUtf8(error->details());
+  }
+  return true;
 }
 
 // The reply as it reads after one crossing of the wire.
@@ -68,6 +86,9 @@ void checkEnvelope(std::span<const std::uint8_t> input) {
   auto reply = codec.decodeEnvelope(input);
   if (!reply) {
     return;
+  }
+  if (!allUtf8(*reply)) {
+    fail("a reply decodes to a string that is not UTF-8");
   }
   auto bytes = codec.encodeReply(*reply);
   auto again = codec.decodeEnvelope(bytes);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -78,6 +79,47 @@ inline std::string repairedUtf8(std::string_view text) {
     i = end;
   }
   return out;
+}
+
+// Whether every string in `value`, map keys included, is well-formed UTF-8:
+// what a decoder may hand out.
+inline bool allUtf8(const platform::EncodableValue& value) {
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    return repairedUtf8(*text) == *text;
+  }
+  if (const auto* list = std::get_if<platform::EncodableList>(&value)) {
+    for (const auto& element : *list) {
+      if (!allUtf8(element)) {
+        return false;
+      }
+    }
+  }
+  if (const auto* map = std::get_if<platform::EncodableMap>(&value)) {
+    for (const auto& [key, element] : *map) {
+      if (!allUtf8(key) || !allUtf8(element)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// How many lists and maps enclose the most deeply nested value in `value`.
+inline int nesting(const platform::EncodableValue& value) {
+  int deepest = 0;
+  if (const auto* list = std::get_if<platform::EncodableList>(&value)) {
+    for (const auto& element : *list) {
+      deepest = std::max(deepest, nesting(element) + 1);
+    }
+    return std::max(deepest, 1);
+  }
+  if (const auto* map = std::get_if<platform::EncodableMap>(&value)) {
+    for (const auto& [key, element] : *map) {
+      deepest = std::max({deepest, nesting(key) + 1, nesting(element) + 1});
+    }
+    return std::max(deepest, 1);
+  }
+  return 0;
 }
 
 // The value a decoder sees after `value` has crossed the wire once. The wire

@@ -341,7 +341,7 @@ Json toJson(const platform::EncodableValue& value) {
       static_cast<const platform::EncodableValue::super&>(value));
 }
 
-Json pasteboardJson(const std::optional<std::vector<platform::sim::SimPasteboardItemSpec>>& items) {
+Json pasteboardJson(const std::optional<std::vector<platform::sim::SimPasteboardItemContents>>& items) {
   if (!items)
     return nullptr;
   Json out = Json::array();
@@ -364,7 +364,7 @@ Json pasteboardJson(const std::optional<std::vector<platform::sim::SimPasteboard
 }
 
 std::string describePasteboard(
-    const std::optional<std::vector<platform::sim::SimPasteboardItemSpec>>& items) {
+    const std::optional<std::vector<platform::sim::SimPasteboardItemContents>>& items) {
   if (!items)
     return "no item list";
   if (items->empty())

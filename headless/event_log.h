@@ -67,10 +67,10 @@ nlohmann::ordered_json toJson(const platform::EncodableValue& value);
 // item from type to content. Content is the bytes as text when they are valid
 // UTF-8, "<N bytes>" when they are not, and null when the data cannot be read.
 nlohmann::ordered_json pasteboardJson(
-    const std::optional<std::vector<platform::sim::SimPasteboardItemSpec>>& items);
+    const std::optional<std::vector<platform::sim::SimPasteboardItemContents>>& items);
 
 // "1 item: public.utf8-plain-text \"old\"", "nothing", "no item list".
 std::string describePasteboard(
-    const std::optional<std::vector<platform::sim::SimPasteboardItemSpec>>& items);
+    const std::optional<std::vector<platform::sim::SimPasteboardItemContents>>& items);
 
 }  // namespace lumivane::headless

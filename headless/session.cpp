@@ -81,19 +81,19 @@ platform::sim::LoginRegistrationBehaviour toBehaviour(LoginServiceAnswer answer)
   return platform::sim::LoginRegistrationBehaviour::succeeds;
 }
 
-std::vector<platform::sim::SimPasteboardItemSpec> toPasteboardItems(
+std::vector<platform::sim::SimPasteboardItemContents> toPasteboardItems(
     const std::vector<PasteboardItemEntries>& items) {
-  std::vector<platform::sim::SimPasteboardItemSpec> specs;
+  std::vector<platform::sim::SimPasteboardItemContents> itemContents;
   for (const auto& item : items) {
-    platform::sim::SimPasteboardItemSpec spec;
+    platform::sim::SimPasteboardItemContents profile;
     for (const auto& entry : item) {
-      spec.push_back(entry.content
+      profile.push_back(entry.content
                          ? platform::sim::SimPasteboardEntry::text(*entry.content, entry.type)
                          : platform::sim::SimPasteboardEntry::unreadable(entry.type));
     }
-    specs.push_back(std::move(spec));
+    itemContents.push_back(std::move(profile));
   }
-  return specs;
+  return itemContents;
 }
 
 }  // namespace
@@ -170,7 +170,7 @@ void Session::perform(const StatementAction& action) {
       Overloaded{
           [&](const AppStatement& app) {
             apps_[app.name] = desktop_.addApplication(
-                platform::sim::AppSpec{app.name, app.bundleId, app.pid, app.selection,
+                platform::sim::AppProfile{app.name, app.bundleId, app.pid, app.selection,
                                        app.copyDelay, toCopyBehaviour(app.copies)});
           },
           [&](const FrontStatement& front) {
@@ -180,7 +180,7 @@ void Session::perform(const StatementAction& action) {
             auto& board = desktop_.generalPasteboard();
             board.setContents(pasteboard.items
                                   ? toPasteboardItems(*pasteboard.items)
-                                  : std::vector<platform::sim::SimPasteboardItemSpec>{});
+                                  : std::vector<platform::sim::SimPasteboardItemContents>{});
             board.setReportsNoItemList(!pasteboard.items);
           },
           [&](const TrustStatement& trust) { desktop_.accessibility().setTrusted(trust.trusted); },
@@ -395,7 +395,7 @@ void Session::report(double time, std::string name, Json fields, Json context) {
 
 void Session::reportPasteboard() {
   auto& pasteboard = desktop_.generalPasteboard();
-  std::optional<std::vector<platform::sim::SimPasteboardItemSpec>> items;
+  std::optional<std::vector<platform::sim::SimPasteboardItemContents>> items;
   if (!pasteboard.reportsNoItemList())
     items = pasteboard.contents();
   report(desktop_.now(), "pasteboard", {{"items", pasteboardJson(items)}},

@@ -58,7 +58,8 @@ class Application {
   // Sends `selector` down the responder chain: the given target first, then the
   // application's delegate, then the application itself ("terminate:").
   // sendAction:to:from:. False when nobody handled it.
-  virtual bool sendAction(const std::string& selector, const std::shared_ptr<Responder>& target) = 0;
+  virtual bool sendAction(const std::string& selector,
+                          const std::shared_ptr<Responder>& target) = 0;
 };
 
 }  // namespace lumivane::platform

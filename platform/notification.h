@@ -12,8 +12,7 @@ class RunningApplication;
 
 // A value in a notification's user info: the workspace puts running
 // applications there; anything else arrives as a string or a number.
-using UserInfoValue =
-    std::variant<std::shared_ptr<RunningApplication>, std::string, std::int64_t>;
+using UserInfoValue = std::variant<std::shared_ptr<RunningApplication>, std::string, std::int64_t>;
 
 // An NSNotification. `userInfo` is absent when the sender attached none.
 struct Notification {

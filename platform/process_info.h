@@ -18,8 +18,10 @@ class ProcessInfo {
   // True when the running system is `version` or later.
   bool isOperatingSystemAtLeastVersion(NSOperatingSystemVersion version) const {
     const auto v = operatingSystemVersion();
-    if (v.majorVersion != version.majorVersion) return v.majorVersion > version.majorVersion;
-    if (v.minorVersion != version.minorVersion) return v.minorVersion > version.minorVersion;
+    if (v.majorVersion != version.majorVersion)
+      return v.majorVersion > version.majorVersion;
+    if (v.minorVersion != version.minorVersion)
+      return v.minorVersion > version.minorVersion;
     return v.patchVersion >= version.patchVersion;
   }
 };

@@ -25,7 +25,8 @@ void AppDelegate::applicationDidFinishLaunching(const platform::Notification& no
   setupFloatingPanel();
   // Without the interface there is nothing to show or to talk to: stay out of
   // the menu bar and leave the embedding unlaunched.
-  if (!flutterVC) return;
+  if (!flutterVC)
+    return;
   setupStatusItem();
   setupMethodChannel(flutterVC);
   setupAppActivationObserver();

@@ -24,12 +24,14 @@ constexpr std::uint64_t kPanelCollectionBehavior =
 
 void AppDelegate::setupFloatingPanel() {
   flutterVC = desktop_.flutter().makeFlutterViewController();
-  if (flutterVC) RegisterGeneratedPlugins(*flutterVC);
+  if (flutterVC)
+    RegisterGeneratedPlugins(*flutterVC);
 
   auto panel = desktop_.windows().makePanel(platform::CGRectMake(0, 0, kPanelSide, kPanelSide),
                                             kPanelStyle, platform::BackingStoreType::buffered,
                                             /*defer=*/false);
-  if (!panel) return;
+  if (!panel)
+    return;
   panel->setContentViewController(flutterVC);
   panel->setContentSize({kPanelSide, kPanelSide});
   panel->setTitle("Lumivane");
@@ -63,12 +65,14 @@ void AppDelegate::setupFloatingPanel() {
         backdrop->trailingAnchor()->constraintEqualToAnchor(content->trailingAnchor()),
     });
   }
-  if (flutterVC) flutterVC->setBackgroundColor(platform::Color::clearColor());
+  if (flutterVC)
+    flutterVC->setBackgroundColor(platform::Color::clearColor());
   floatingPanel = std::move(panel);
 }
 
 void AppDelegate::showPanel() {
-  if (!floatingPanel) return;
+  if (!floatingPanel)
+    return;
   const auto frame = floatingPanel->frame();
   if (platform::CGRectGetWidth(frame) < kSmallestUsableSide ||
       platform::CGRectGetHeight(frame) < kSmallestUsableSide) {

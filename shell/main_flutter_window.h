@@ -65,9 +65,7 @@ class MainFlutterWindow final : public platform::Window {
   void setMovableByWindowBackground(bool flag) override {
     base_->setMovableByWindowBackground(flag);
   }
-  bool isMovableByWindowBackground() const override {
-    return base_->isMovableByWindowBackground();
-  }
+  bool isMovableByWindowBackground() const override { return base_->isMovableByWindowBackground(); }
   void setHasShadow(bool flag) override { base_->setHasShadow(flag); }
   bool hasShadow() const override { return base_->hasShadow(); }
   std::uint64_t styleMask() const override { return base_->styleMask(); }

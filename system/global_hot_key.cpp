@@ -16,8 +16,10 @@ OSStatus hotKeyPressed(platform::EventHandlerCallRef, platform::EventRef, void*)
   if (auto* desktop = platform::sharedDesktop()) {
     desktop->dispatch().mainQueue().async([] {
       auto* desktop = platform::sharedDesktop();
-      if (!desktop) return;
-      if (auto delegate = std::dynamic_pointer_cast<AppDelegate>(desktop->application().delegate())) {
+      if (!desktop)
+        return;
+      if (auto delegate =
+              std::dynamic_pointer_cast<AppDelegate>(desktop->application().delegate())) {
         delegate->showAndCaptureSelection();
       }
     });
@@ -36,7 +38,8 @@ void AppDelegate::setupGlobalHotKey() {
   const OSStatus status =
       hotKeys.RegisterEventHotKey(kDefaultKeyCode, kDefaultModifiers, kHotKeyID,
                                   hotKeys.GetApplicationEventTarget(), 0, &hotKeyRef);
-  if (status != platform::noErr) hotKeyRef = nullptr;
+  if (status != platform::noErr)
+    hotKeyRef = nullptr;
   hotKeyCode_ = kDefaultKeyCode;
   hotKeyModifiers_ = kDefaultModifiers;
 }
@@ -56,13 +59,13 @@ OSStatus AppDelegate::updateGlobalHotKey(std::uint32_t keyCode, std::uint32_t mo
     return platform::noErr;
   }
   hotKeyRef = nullptr;
-  if (status == platform::noErr) status = platform::eventHotKeyInvalidErr;
+  if (status == platform::noErr)
+    status = platform::eventHotKeyInvalidErr;
   // The new chord is not to be had: keep the user's previous one working
   // rather than leaving no hot key at all.
-  if (hadHotKey &&
-      hotKeys.RegisterEventHotKey(hotKeyCode_, hotKeyModifiers_, kHotKeyID,
-                                  hotKeys.GetApplicationEventTarget(), 0,
-                                  &hotKeyRef) != platform::noErr) {
+  if (hadHotKey && hotKeys.RegisterEventHotKey(hotKeyCode_, hotKeyModifiers_, kHotKeyID,
+                                               hotKeys.GetApplicationEventTarget(), 0,
+                                               &hotKeyRef) != platform::noErr) {
     hotKeyRef = nullptr;
   }
   return status;

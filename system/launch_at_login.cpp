@@ -14,17 +14,20 @@ std::optional<platform::NSError> AppDelegate::setLaunchAtLogin(bool enabled) {
   }
   auto& service = desktop_.loginItems().mainAppService();
   std::optional<platform::NSError> error;
-  const bool done = enabled ? service.registerAndReturnError(error)
-                            : service.unregisterAndReturnError(error);
-  if (done) return std::nullopt;
-  if (!error) error = platform::NSError{"", 0, "The operation couldn\u2019t be completed."};
-  desktop_.standardOutput().write("Failed to update launch at login: " +
-                                  error->localizedDescription + "\n");
+  const bool done =
+      enabled ? service.registerAndReturnError(error) : service.unregisterAndReturnError(error);
+  if (done)
+    return std::nullopt;
+  if (!error)
+    error = platform::NSError{"", 0, "The operation couldn\u2019t be completed."};
+  desktop_.standardOutput().write(
+      "Failed to update launch at login: " + error->localizedDescription + "\n");
   return error;
 }
 
 bool AppDelegate::isLaunchAtLoginEnabled() {
-  if (!desktop_.processInfo().isOperatingSystemAtLeastVersion(kLoginItemsSince)) return false;
+  if (!desktop_.processInfo().isOperatingSystemAtLeastVersion(kLoginItemsSince))
+    return false;
   return desktop_.loginItems().mainAppService().status() == platform::SMAppServiceStatus::enabled;
 }
 

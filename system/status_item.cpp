@@ -6,7 +6,8 @@ void AppDelegate::setupStatusItem() {
   auto& statusBar = desktop_.statusBar();
   statusItem = statusBar.statusItemWithLength(platform::NSSquareStatusItemLength);
   auto button = statusItem ? statusItem->button() : nullptr;
-  if (!button) return;
+  if (!button)
+    return;
   if (auto image = statusBar.imageWithSystemSymbolName("textbox", "Lumivane")) {
     image->setTemplate(true);
     button->setImage(image);
@@ -37,11 +38,13 @@ void AppDelegate::showStatusBarMenu() {
   auto& statusBar = desktop_.statusBar();
   auto menu = statusBar.makeMenu();
   menu->addItem(statusBar.makeMenuItem("Quit", "terminate:", "q"));
-  if (!statusItem) return;
+  if (!statusItem)
+    return;
   // Attached only while it is open: with a menu attached, the next left click
   // would open the menu instead of toggling the panel.
   statusItem->setMenu(menu);
-  if (auto button = statusItem->button()) button->performClick();
+  if (auto button = statusItem->button())
+    button->performClick();
   statusItem->setMenu(nullptr);
 }
 

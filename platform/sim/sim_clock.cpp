@@ -75,7 +75,8 @@ SimClock::~SimClock() {
       auto it = std::find_if(entries_.begin(), entries_.end(),
                              [](const auto& e) { return e.second.kind == Kind::workerWake; });
       if (it == entries_.end()) {
-        for (auto& [key, entry] : entries_) dropped.push_back(std::move(entry.block));
+        for (auto& [key, entry] : entries_)
+          dropped.push_back(std::move(entry.block));
         entries_.clear();
         break;
       }
@@ -93,7 +94,8 @@ SimClock::~SimClock() {
       worker->wake.notify_one();
     }
   }
-  for (auto& worker : workers_) worker->thread.join();
+  for (auto& worker : workers_)
+    worker->thread.join();
 }
 
 DispatchQueue& SimClock::mainQueue() {
@@ -127,7 +129,8 @@ void SimClock::scheduleExternal(double at, DispatchBlock block) {
 
 void SimClock::push(std::int64_t due, Kind kind, DispatchBlock block, Worker* worker) {
   std::lock_guard lock(mutex_);
-  if (shuttingDown_ && kind != Kind::workerWake) return;
+  if (shuttingDown_ && kind != Kind::workerWake)
+    return;
   Entry entry;
   entry.kind = kind;
   entry.block = std::move(block);
@@ -150,7 +153,8 @@ void SimClock::sleepForTimeInterval(double seconds) {
     worker->wake.wait(lock, [worker] { return worker->hasBaton; });
     return;
   }
-  if (!isMainThread()) return;  // only simulated threads take part in virtual time
+  if (!isMainThread())
+    return;  // only simulated threads take part in virtual time
   // The main thread is blocked: the rest of the desktop goes on, the main
   // queue waits.
   const std::int64_t until = ticks() + toTicks(seconds);
@@ -162,7 +166,8 @@ void SimClock::sleepForTimeInterval(double seconds) {
 bool SimClock::popNext(std::int64_t until, bool mainBlocked, Entry& out) {
   std::lock_guard lock(mutex_);
   for (auto it = entries_.begin(); it != entries_.end() && it->first.first <= until; ++it) {
-    if (mainBlocked && it->second.kind == Kind::main) continue;
+    if (mainBlocked && it->second.kind == Kind::main)
+      continue;
     now_ = std::max(now_, it->first.first);
     out = std::move(it->second);
     entries_.erase(it);
@@ -210,7 +215,8 @@ void SimClock::runOnWorker(Worker* worker) {
 SimClock::Worker* SimClock::idleWorker() {
   std::lock_guard lock(mutex_);
   for (auto& worker : workers_) {
-    if (!worker->busy) return worker.get();
+    if (!worker->busy)
+      return worker.get();
   }
   auto worker = std::make_unique<Worker>();
   Worker* raw = worker.get();
@@ -223,8 +229,10 @@ void SimClock::workerLoop(Worker* worker) {
   tCurrentWorker = worker;
   std::unique_lock lock(mutex_);
   for (;;) {
-    worker->wake.wait(lock, [worker] { return worker->exit || (worker->hasBaton && worker->block); });
-    if (worker->exit) return;
+    worker->wake.wait(lock,
+                      [worker] { return worker->exit || (worker->hasBaton && worker->block); });
+    if (worker->exit)
+      return;
     DispatchBlock block = std::move(worker->block);
     worker->block = nullptr;
     lock.unlock();
@@ -256,7 +264,8 @@ bool SimClock::advanceUntilEmpty(double limit) {
     std::int64_t next;
     {
       std::lock_guard lock(mutex_);
-      if (entries_.empty()) return true;
+      if (entries_.empty())
+        return true;
       next = entries_.begin()->first.first;
     }
     if (next > stop) {

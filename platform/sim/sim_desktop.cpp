@@ -19,7 +19,7 @@ SimDesktop::SimDesktop()
       loginItems_(*clock_, misuse_, processInfo_),
       standardOutput_(trace_, misuse_),
       flutter_(*clock_, trace_, misuse_, views_) {
-  workspace_->createHostApplication(AppSpec{kHostName, bundle_.bundleIdentifier(), kHostPid});
+  workspace_->createHostApplication(AppProfile{kHostName, bundle_.bundleIdentifier(), kHostPid});
   workspace_->setHostActivationListener(
       [this](bool active) { windows_->hostActivationChanged(active); });
   windows_->setLastWindowClosedHandler([this] { application_.lastWindowClosed(); });

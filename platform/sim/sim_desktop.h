@@ -64,8 +64,8 @@ class SimDesktop final : public Desktop {
   void runUntilIdle() { clock_->runUntilIdle(); }
 
   // Applications.
-  std::shared_ptr<SimRunningApplication> addApplication(AppSpec spec) {
-    return workspace_->addApplication(std::move(spec));
+  std::shared_ptr<SimRunningApplication> addApplication(AppProfile profile) {
+    return workspace_->addApplication(std::move(profile));
   }
   void bringToFront(const std::shared_ptr<SimRunningApplication>& app) {
     workspace_->bringToFront(app);

@@ -122,8 +122,8 @@ void SimHotKeys::deliver(HotKeyChord chord) {
     std::vector<InstalledHandler> targets;
     for (const auto& handler : handlers_) {
       const auto& types = handler->installed.types;
-      if (std::any_of(types.begin(), types.end(), [](const EventTypeSpec& spec) {
-            return spec.eventClass == kEventClassKeyboard && spec.eventKind == kEventHotKeyPressed;
+      if (std::any_of(types.begin(), types.end(), [](const EventTypeSpec& type) {
+            return type.eventClass == kEventClassKeyboard && type.eventKind == kEventHotKeyPressed;
           })) {
         targets.push_back(handler->installed);
       }

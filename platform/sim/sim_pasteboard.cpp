@@ -9,22 +9,22 @@ namespace lumivane::platform::sim {
 
 namespace {
 
-detail::StoredItem toStored(const SimPasteboardItemSpec& spec) {
+detail::StoredItem toStored(const SimPasteboardItemContents& profile) {
   detail::StoredItem item;
-  item.reserve(spec.size());
-  for (const auto& entry : spec) {
+  item.reserve(profile.size());
+  for (const auto& entry : profile) {
     item.push_back({entry.type, entry.data ? std::make_shared<const Bytes>(*entry.data) : nullptr});
   }
   return item;
 }
 
-SimPasteboardItemSpec toSpec(const detail::StoredItem& item) {
-  SimPasteboardItemSpec spec;
-  spec.reserve(item.size());
+SimPasteboardItemContents toSpec(const detail::StoredItem& item) {
+  SimPasteboardItemContents profile;
+  profile.reserve(item.size());
   for (const auto& entry : item) {
-    spec.push_back({entry.type, entry.data ? std::optional<Bytes>(*entry.data) : std::nullopt});
+    profile.push_back({entry.type, entry.data ? std::optional<Bytes>(*entry.data) : std::nullopt});
   }
-  return spec;
+  return profile;
 }
 
 const char* opName(PasteboardOp op) {
@@ -299,7 +299,7 @@ void SimPasteboard::traceChange(const PasteboardOperation& operation) {
   trace_.emit(TraceKind::pasteboardChanged, std::move(fields));
 }
 
-void SimPasteboard::setContents(const std::vector<SimPasteboardItemSpec>& items) {
+void SimPasteboard::setContents(const std::vector<SimPasteboardItemContents>& items) {
   writeContentsBy("external", items);
 }
 
@@ -321,7 +321,7 @@ void SimPasteboard::externalWriteString(const std::string& text, std::optional<d
   externalWriteContents({{SimPasteboardEntry::text(text)}}, at);
 }
 
-void SimPasteboard::externalWriteContents(std::vector<SimPasteboardItemSpec> items,
+void SimPasteboard::externalWriteContents(std::vector<SimPasteboardItemContents> items,
                                           std::optional<double> at) {
   if (!at) {
     writeContentsBy("external", items);
@@ -356,7 +356,7 @@ void SimPasteboard::setStringBy(const std::string& by,
 }
 
 void SimPasteboard::writeContentsBy(const std::string& by,
-                                    const std::vector<SimPasteboardItemSpec>& items) {
+                                    const std::vector<SimPasteboardItemContents>& items) {
   PasteboardOperation clear;
   PasteboardOperation write = makeOperation(clock_.now(), PasteboardOp::writeObjects, by);
   write.itemCount = items.size();
@@ -378,9 +378,9 @@ void SimPasteboard::writeContentsBy(const std::string& by,
   }
 }
 
-std::vector<SimPasteboardItemSpec> SimPasteboard::contents() const {
+std::vector<SimPasteboardItemContents> SimPasteboard::contents() const {
   std::lock_guard lock(mutex_);
-  std::vector<SimPasteboardItemSpec> items;
+  std::vector<SimPasteboardItemContents> items;
   items.reserve(items_.size());
   for (const auto& item : items_) {
     items.push_back(toSpec(item));

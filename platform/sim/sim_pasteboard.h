@@ -29,7 +29,7 @@ struct SimPasteboardEntry {
 };
 
 // An item's types in the order it lists them; a type may repeat.
-using SimPasteboardItemSpec = std::vector<SimPasteboardEntry>;
+using SimPasteboardItemContents = std::vector<SimPasteboardEntry>;
 
 enum class PasteboardOp { clearContents, writeObjects, setString };
 
@@ -104,7 +104,7 @@ class SimPasteboard final : public Pasteboard {
 
   // Scripting. Replaces the contents at once, as another process would
   // (clearing first, so the change count moves).
-  void setContents(const std::vector<SimPasteboardItemSpec>& items);
+  void setContents(const std::vector<SimPasteboardItemContents>& items);
   void setString(const std::string& text) { setContents({{SimPasteboardEntry::text(text)}}); }
   // pasteboardItems answers absent while set.
   void setReportsNoItemList(bool flag);
@@ -114,16 +114,16 @@ class SimPasteboard final : public Pasteboard {
   // Another process writes plain text, or whole contents: at virtual time
   // `at`, or now when absent.
   void externalWriteString(const std::string& text, std::optional<double> at = std::nullopt);
-  void externalWriteContents(std::vector<SimPasteboardItemSpec> items,
+  void externalWriteContents(std::vector<SimPasteboardItemContents> items,
                              std::optional<double> at = std::nullopt);
 
   // What a process other than the host does; `by` names it in the log.
   void clearContentsBy(const std::string& by);
   void setStringBy(const std::string& by, const std::string& string, const std::string& type);
-  void writeContentsBy(const std::string& by, const std::vector<SimPasteboardItemSpec>& items);
+  void writeContentsBy(const std::string& by, const std::vector<SimPasteboardItemContents>& items);
 
   // Inspection.
-  std::vector<SimPasteboardItemSpec> contents() const;
+  std::vector<SimPasteboardItemContents> contents() const;
   bool reportsNoItemList() const;
   std::optional<std::string> plainText() const;
   std::vector<PasteboardOperation> operations() const;

@@ -22,8 +22,8 @@ Bytes samplePngBytes() {
 
 // --- SimRunningApplication ---
 
-SimRunningApplication::SimRunningApplication(AppSpec spec, std::weak_ptr<SimWorkspace> workspace)
-    : pid_(spec.pid), workspace_(std::move(workspace)), spec_(std::move(spec)) {}
+SimRunningApplication::SimRunningApplication(AppProfile profile, std::weak_ptr<SimWorkspace> workspace)
+    : pid_(profile.pid), workspace_(std::move(workspace)), spec_(std::move(profile)) {}
 
 std::optional<std::string> SimRunningApplication::bundleIdentifier() const {
   std::lock_guard lock(mutex_);
@@ -76,7 +76,7 @@ void SimRunningApplication::setBundleIdentifier(std::optional<std::string> bundl
   spec_.bundleId = std::move(bundleId);
 }
 
-AppSpec SimRunningApplication::spec() const {
+AppProfile SimRunningApplication::profile() const {
   std::lock_guard lock(mutex_);
   return spec_;
 }
@@ -146,8 +146,8 @@ std::shared_ptr<RunningApplication> SimWorkspace::frontmostApplication() {
   return frontmost();
 }
 
-void SimWorkspace::createHostApplication(AppSpec spec) {
-  auto host = std::make_shared<SimRunningApplication>(std::move(spec), weak_from_this());
+void SimWorkspace::createHostApplication(AppProfile profile) {
+  auto host = std::make_shared<SimRunningApplication>(std::move(profile), weak_from_this());
   std::lock_guard lock(mutex_);
   host_ = host;
   apps_.push_back(std::move(host));
@@ -158,8 +158,8 @@ std::shared_ptr<SimRunningApplication> SimWorkspace::hostApplication() const {
   return host_;
 }
 
-std::shared_ptr<SimRunningApplication> SimWorkspace::addApplication(AppSpec spec) {
-  auto app = std::make_shared<SimRunningApplication>(std::move(spec), weak_from_this());
+std::shared_ptr<SimRunningApplication> SimWorkspace::addApplication(AppProfile profile) {
+  auto app = std::make_shared<SimRunningApplication>(std::move(profile), weak_from_this());
   std::lock_guard lock(mutex_);
   apps_.push_back(app);
   return app;
@@ -264,15 +264,15 @@ std::optional<pid_t> SimWorkspace::deliverKeyEvent(std::optional<pid_t> pid,
   if (!app || app->isTerminated()) {
     return std::nullopt;
   }
-  const AppSpec spec = app->spec();
+  const AppProfile profile = app->profile();
   // Applications answer their menu's key equivalents: Command alone with the
   // letter. Another modifier makes it a different command (Shift-Command-C is
   // not Copy), so a chord that picks up a held Shift does nothing here.
-  if (spec.reacts && keyDown && (flags & kModifierMask) == kCGEventFlagMaskCommand &&
+  if (profile.reacts && keyDown && (flags & kModifierMask) == kCGEventFlagMaskCommand &&
       app != hostApplication()) {
     std::weak_ptr<SimRunningApplication> weakApp = app;
     if (keyCode == kVK_ANSI_C) {
-      clock_.scheduleExternal(clock_.now() + spec.copyDelay, [this, weakApp] {
+      clock_.scheduleExternal(clock_.now() + profile.copyDelay, [this, weakApp] {
         if (auto target = weakApp.lock()) {
           copyNow(target);
         }
@@ -292,14 +292,14 @@ void SimWorkspace::copyNow(const std::shared_ptr<SimRunningApplication>& app) {
   if (app->isTerminated()) {
     return;  // quit before its copy landed
   }
-  const AppSpec spec = app->spec();
-  switch (spec.copies) {
+  const AppProfile profile = app->profile();
+  switch (profile.copies) {
     case CopyBehaviour::text:
-      pasteboard_.clearContentsBy(spec.name);
-      pasteboard_.setStringBy(spec.name, spec.selection, NSPasteboardTypeString);
+      pasteboard_.clearContentsBy(profile.name);
+      pasteboard_.setStringBy(profile.name, profile.selection, NSPasteboardTypeString);
       break;
     case CopyBehaviour::image:
-      pasteboard_.writeContentsBy(spec.name, {{{NSPasteboardTypePNG, samplePngBytes()}}});
+      pasteboard_.writeContentsBy(profile.name, {{{NSPasteboardTypePNG, samplePngBytes()}}});
       break;
     case CopyBehaviour::nothing:
       return;

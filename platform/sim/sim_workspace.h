@@ -29,9 +29,9 @@ enum class CopyBehaviour {
 };
 
 // An application on the simulated desktop.
-struct AppSpec {
-  AppSpec() = default;
-  AppSpec(std::string name,
+struct AppProfile {
+  AppProfile() = default;
+  AppProfile(std::string name,
           std::optional<std::string> bundleId,
           pid_t pid,
           std::string selection = {},
@@ -67,7 +67,7 @@ struct Insertion {
 class SimRunningApplication final : public RunningApplication,
                                     public std::enable_shared_from_this<SimRunningApplication> {
  public:
-  SimRunningApplication(AppSpec spec, std::weak_ptr<SimWorkspace> workspace);
+  SimRunningApplication(AppProfile profile, std::weak_ptr<SimWorkspace> workspace);
 
   // RunningApplication.
   std::optional<std::string> bundleIdentifier() const override;
@@ -84,7 +84,7 @@ class SimRunningApplication final : public RunningApplication,
   void setBundleIdentifier(std::optional<std::string> bundleId);
 
   // Inspection.
-  AppSpec spec() const;
+  AppProfile profile() const;
   // The options of every activateWithOptions call, refused ones included.
   std::vector<std::uint32_t> activationRequests() const;
   std::vector<Insertion> insertions() const;
@@ -98,7 +98,7 @@ class SimRunningApplication final : public RunningApplication,
   std::weak_ptr<SimWorkspace> workspace_;
   std::atomic<bool> terminated_{false};
   mutable std::mutex mutex_;
-  AppSpec spec_;
+  AppProfile spec_;
   std::vector<std::uint32_t> activationRequests_;
   std::vector<Insertion> insertions_;
   std::vector<double> copyTimes_;
@@ -140,11 +140,11 @@ class SimWorkspace final : public Workspace, public std::enable_shared_from_this
   std::shared_ptr<RunningApplication> frontmostApplication() override;
 
   // Made once the workspace is owned by a shared_ptr.
-  void createHostApplication(AppSpec spec);
+  void createHostApplication(AppProfile profile);
   std::shared_ptr<SimRunningApplication> hostApplication() const;
 
   // Scripting.
-  std::shared_ptr<SimRunningApplication> addApplication(AppSpec spec);
+  std::shared_ptr<SimRunningApplication> addApplication(AppProfile profile);
   // The user brings `app` to the front; the activation notification follows on
   // the main thread.
   void bringToFront(const std::shared_ptr<SimRunningApplication>& app);

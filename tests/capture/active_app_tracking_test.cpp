@@ -14,7 +14,7 @@ using platform::NSWorkspaceApplicationKey;
 using platform::NSWorkspaceDidActivateApplicationNotification;
 using platform::RunningApplication;
 using platform::UserInfoValue;
-using platform::sim::AppSpec;
+using platform::sim::AppProfile;
 using test_support::HostTest;
 
 Notification activation(std::shared_ptr<RunningApplication> app) {
@@ -75,7 +75,7 @@ TEST_F(ActiveAppTrackingTest, BundleIdentifierDecidesWhatCountsAsTheHost) {
     SCOPED_TRACE(c.hostId.value_or("(none)") + " / " + c.appId.value_or("(none)"));
     desktop.setMainBundleIdentifier(c.hostId);
     host().appDidActivate(activation(editor));
-    auto app = desktop.addApplication(AppSpec{"Candidate", c.appId, ++pid, "text"});
+    auto app = desktop.addApplication(AppProfile{"Candidate", c.appId, ++pid, "text"});
     host().appDidActivate(activation(app));
     EXPECT_EQ(host().lastActiveApplication(),
               c.recorded ? std::static_pointer_cast<RunningApplication>(app) : editor);
@@ -121,7 +121,7 @@ TEST_F(ActiveAppTrackingTest, AnApplicationThatQuitStaysRecordedUntilAnotherIsAc
 // Real threads here, so ThreadSanitizer sees any unguarded access.
 TEST_F(ActiveAppTrackingTest, RecordingAndReadingFromTwoThreadsIsSafe) {
   launch();
-  auto mail = desktop.addApplication(AppSpec{"Mail", "com.example.Mail", 202, "text"});
+  auto mail = desktop.addApplication(AppProfile{"Mail", "com.example.Mail", 202, "text"});
   const Notification notifications[] = {activation(editor), activation(mail)};
 
   std::atomic<bool> stop{false};

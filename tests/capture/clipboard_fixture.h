@@ -45,7 +45,7 @@ class ClipboardHostTest : public HostTest {
     return times;
   }
 
-  const std::vector<platform::sim::SimPasteboardItemSpec> userClipboard{
+  const std::vector<platform::sim::SimPasteboardItemContents> userClipboard{
       {platform::sim::SimPasteboardEntry::text("{\\rtf1 user}", platform::NSPasteboardTypeRTF),
        platform::sim::SimPasteboardEntry::text("user's clipboard")},
       {{platform::NSPasteboardTypePNG, platform::sim::samplePngBytes()}}};

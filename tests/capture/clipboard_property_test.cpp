@@ -4,11 +4,18 @@
 // revoked, key events that cannot be made) on the simulated desktop. Whatever the mix, the user's
 // clipboard comes back, a capture delivers only what an application copied, a paste pastes host
 // text and never the user's, and triggers never pile up.
+//
+// Hostile schedules add what the host cannot prevent: the delegate released
+// while work is pending, the target quitting mid-capture, the hot key and the
+// permission changing between steps, floods of hot-key presses, and other
+// applications writing to the pasteboard at any moment.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <random>
@@ -25,19 +32,40 @@
 namespace lumivane {
 namespace {
 
+using platform::EncodableMap;
 using platform::EncodableValue;
+using platform::kVK_ANSI_C;
 using platform::kVK_ANSI_V;
-using platform::sim::AppSpec;
+using platform::PeerReply;
+using platform::sim::AppProfile;
 using platform::sim::CopyBehaviour;
+using platform::sim::HotKeyChord;
 using platform::sim::SimDesktop;
 using platform::sim::SimPasteboardEntry;
-using platform::sim::SimPasteboardItemSpec;
+using platform::sim::SimPasteboardItemContents;
 using platform::sim::SimRunningApplication;
 
 // Raise for a longer soak; each schedule is independent and seeded by its
-// index, so a failure names the one seed needed to replay it.
-constexpr int kSchedules = 1000;
+// index, so a failure names the one seed needed to replay it. Sanitizer
+// builds run each schedule many times slower, so they check fewer.
+#ifdef LUMIVANE_SANITIZER_BUILD
+constexpr int kSchedules = 800;
+constexpr int kHostileSchedules = 200;
+#else
+constexpr int kSchedules = 8000;
+constexpr int kHostileSchedules = 2000;
+#endif
 constexpr std::uint64_t kFirstSeed = 1;
+
+// Chords the interface may ask for as the hot key; the first is the default.
+constexpr HotKeyChord kChords[] = {{17, 0x300}, {49, 0x900}, {37, 0x900},
+                                   {49, 0x100}, {8, 0x1100}, {0, 0}};
+// A flood: this many presses of the hot key within one second.
+constexpr int kFloodPresses = 2000;
+// How far back from a paste chord another application's write may have
+// changed what the chord found: the paste may wait behind a running and a
+// waiting capture before its own delay.
+constexpr double kPasteWindow = 2 * 1.1 + 0.3 + 0.5;
 
 // What the user had on the clipboard before the first operation.
 enum class UserClipboard { rich, imageOnly, empty, noItemList };
@@ -49,18 +77,22 @@ constexpr double kLongestTail = 2 * (1.0 + 0.8) + 0.1;
 
 class Schedule {
  public:
-  explicit Schedule(std::uint64_t seed) : rng_(seed) {}
+  Schedule(std::uint64_t seed, bool hostile) : rng_(seed), hostile_(hostile) {}
 
   // Runs the schedule and returns every broken promise, empty when none.
   std::vector<std::string> run() {
     setUp();
     const int actions = 6 + pick(19);
     for (int i = 0; i < actions; ++i) {
-      act();
+      if (hostile_ && pick(100) < 35)
+        actHostile();
+      else
+        act();
       lastActionTime_ = desktop_.now();
       desktop_.advance(kGaps[pick(std::size(kGaps))]);
     }
-    desktop_.clock().advanceUntilEmpty(60);
+    if (!desktop_.clock().advanceUntilEmpty(hostile_ ? 120 : 60))
+      fail("the host's work never ran out");
     check();
     tearDown();
     return failures_;
@@ -94,7 +126,8 @@ class Schedule {
     for (int i = 0; i < 3; ++i) {
       const std::string name(1, static_cast<char>('A' + i));
       apps_.push_back(desktop_.addApplication(
-          AppSpec{name, "com.example." + name, 201 + i, "sel-" + name, copyDelay()}));
+          AppProfile{name, "com.example." + name, 201 + i, "sel-" + name, copyDelay()}));
+      alive_.push_back(apps_.back());
       selections_.insert("sel-" + name);
     }
     desktop_.bringToFront(apps_[0]);
@@ -124,39 +157,153 @@ class Schedule {
     peer_ = std::make_unique<platform::InterfacePeer>(
         ui_.delegate->viewController()->engine().interfaceMessenger());
     peer_->listen(kSelectionChannelName);
+    peer_->listen(kSystemChannelName);
+  }
+
+  // Every call is answered exactly once; once the delegate is gone nothing
+  // handles the channels any more, and "not implemented" is the right answer.
+  void checkReply(const std::string& what, const PeerReply& reply) {
+    if (reply.kind == PeerReply::Kind::unanswered)
+      fail(what + " was never answered");
+    else if (reply.kind == PeerReply::Kind::malformed)
+      fail(what + " was answered with a malformed reply");
+    else if (reply.kind == PeerReply::Kind::notImplemented && !released_)
+      fail(what + " was answered not implemented while the host was alive");
+  }
+
+  PeerReply getSelection() {
+    note("getSelection");
+    auto reply = peer_->invoke(kSelectionChannelName, "getSelection");
+    checkReply("getSelection", reply);
+    if (const auto* text = std::get_if<std::string>(&reply.value)) {
+      answers_.push_back(*text);
+      note("  -> " + *text);
+    }
+    return reply;
+  }
+
+  PeerReply pasteText() {
+    const std::string text = "paste-" + std::to_string(pastes_);
+    note("pasteText " + text);
+    auto reply = peer_->invoke(kSelectionChannelName, "pasteText", EncodableValue(text));
+    checkReply("pasteText " + text, reply);
+    if (reply.value == EncodableValue(true)) {
+      pasteTexts_.push_back(text);
+      ++pastes_;
+    } else if (trusted_ && !hostile_) {
+      // Hostile schedules quit the recorded application, which leaves a
+      // paste nowhere to go.
+      fail("pasteText " + text + " was refused");
+    }
+    return reply;
+  }
+
+  void pressHotKey() {
+    note("hot key");
+    desktop_.hotKeys().pressKey(hotKey_.keyCode, hotKey_.modifiers);
+  }
+
+  std::size_t copyChordsAfter(double time) {
+    std::size_t count = 0;
+    for (const auto& event : desktop_.keyboardEvents().posted()) {
+      count += event.keyCode == kVK_ANSI_C && event.keyDown && event.time > time;
+    }
+    return count;
+  }
+
+  void actHostile() {
+    const std::size_t r = pick(100);
+    if (r < 6 && !released_) {
+      // Something is under way: a capture or a paste.
+      if (pick(2) == 0)
+        pressHotKey();
+      else
+        pasteText();
+      desktop_.advance(copyDelay());
+      note("the delegate is released");
+      released_ = true;
+      ui_.delegate.reset();
+    } else if (r < 16 && alive_.size() > 1) {
+      if (pick(3) != 0) {
+        pressHotKey();
+        desktop_.advance(copyDelay() / 2);
+      }
+      const auto front = desktop_.workspace().frontmostApplication();
+      auto app =
+          std::find_if(alive_.begin(), alive_.end(), [&](const auto& a) { return a == front; });
+      if (app == alive_.end())
+        app = alive_.begin() + static_cast<std::ptrdiff_t>(pick(alive_.size()));
+      note((*app)->localizedName() + " quits");
+      desktop_.quit(*app);
+      alive_.erase(app);
+    } else if (r < 40) {
+      const HotKeyChord chord = kChords[pick(std::size(kChords))];
+      if (pick(3) == 0 && chord != hotKey_ && !taken_.count(chord)) {
+        note("another application takes " + std::to_string(chord.keyCode) + "/" +
+             std::to_string(chord.modifiers));
+        desktop_.hotKeys().takeHotKey(chord.keyCode, chord.modifiers);
+        taken_.insert(chord);
+      }
+      const std::string what = "setGlobalHotKey " + std::to_string(chord.keyCode) + "/" +
+                               std::to_string(chord.modifiers);
+      note(what);
+      auto reply = peer_->invoke(
+          kSystemChannelName, "setGlobalHotKey",
+          EncodableValue(EncodableMap{
+              {EncodableValue("keyCode"), EncodableValue(std::int64_t{chord.keyCode})},
+              {EncodableValue("modifiers"), EncodableValue(std::int64_t{chord.modifiers})}}));
+      checkReply(what, reply);
+      if (reply.kind == PeerReply::Kind::success) {
+        if (taken_.count(chord))
+          fail(what + " succeeded though another application holds it");
+        hotKey_ = chord;
+      }
+    } else if (r < 58) {
+      trusted_ = pick(3) != 0;
+      note(trusted_ ? "permission granted" : "permission revoked");
+      desktop_.accessibility().setTrusted(trusted_);
+    } else if (r < 64 && !flooded_) {
+      flooded_ = true;
+      note("a flood of hot-key presses");
+      for (int i = 0; i < kFloodPresses; ++i) {
+        desktop_.hotKeys().pressKey(hotKey_.keyCode, hotKey_.modifiers);
+        desktop_.advance(1.0 / kFloodPresses);
+      }
+      // At most one capture may have waited behind the one running when the
+      // flood ended.
+      const double end = desktop_.now();
+      desktop_.advance(kLongestTail);
+      const std::size_t late = copyChordsAfter(end);
+      if (late > 1)
+        fail(std::to_string(late) + " captures started after a flood had ended");
+    } else {
+      const std::string text = "ext-" + std::to_string(externalTimes_.size());
+      const double at = desktop_.now() + copyDelay();
+      note("another application writes " + text + " at " + std::to_string(at));
+      desktop_.generalPasteboard().externalWriteString(text, at);
+      externalTimes_.push_back(at);
+      selections_.insert(text);
+      externals_.insert(text);
+    }
   }
 
   void act() {
     const std::size_t r = pick(100);
     if (r < 25) {
-      note("hot key");
-      desktop_.hotKeys().pressKey(17, 0x300);
+      pressHotKey();
     } else if (r < 35) {
       note("status item left click");
       desktop_.statusBar().clickStatusItem(platform::EventType::leftMouseUp);
     } else if (r < 50) {
-      note("getSelection");
-      auto reply = peer_->invoke(kSelectionChannelName, "getSelection");
-      if (const auto* text = std::get_if<std::string>(&reply.value)) {
-        answers_.push_back(*text);
-        note("  -> " + *text);
-      }
+      getSelection();
     } else if (r < 72) {
-      const std::string text = "paste-" + std::to_string(pastes_);
-      note("pasteText " + text);
-      auto reply = peer_->invoke(kSelectionChannelName, "pasteText", EncodableValue(text));
-      if (reply.value == EncodableValue(true)) {
-        pasteTexts_.push_back(text);
-        ++pastes_;
-      } else if (trusted_) {
-        fail("pasteText " + text + " was refused");
-      }
+      pasteText();
     } else if (r < 86 || (r >= 95 && !faulty_)) {
-      auto& app = apps_[pick(apps_.size())];
+      auto& app = alive_[pick(alive_.size())];
       note("user brings " + app->localizedName() + " to the front");
       desktop_.bringToFront(app);
     } else if (r < 95) {
-      auto& app = apps_[pick(apps_.size())];
+      auto& app = alive_[pick(alive_.size())];
       const double delay = copyDelay();
       const std::size_t kind = pick(10);
       const CopyBehaviour copies = kind < 8   ? CopyBehaviour::text
@@ -180,10 +327,44 @@ class Schedule {
   void fail(const std::string& what) { failures_.push_back(what); }
 
   void check() {
-    checkClipboard();
+    if (!hostile_ || (!released_ && externals_.empty()))
+      checkClipboard();
     checkCaptures();
-    checkPastes();
+    if (hostile_)
+      checkHostilePastes();
+    else
+      checkPastes();
     checkBacklog();
+    if (peer_->duplicateReplyCount() != 0)
+      fail(std::to_string(peer_->duplicateReplyCount()) + " calls were answered twice");
+  }
+
+  // (3, hostile) Chords may be lost with the delegate or the target, so they
+  // cannot be matched to pastes; what a chord pasted is still host text,
+  // unless another application wrote in the meantime.
+  void checkHostilePastes() {
+    std::map<platform::pid_t, std::size_t> insertionsSeen;
+    for (const auto& event : desktop_.keyboardEvents().posted()) {
+      if (event.keyCode != kVK_ANSI_V || !event.keyDown || !event.deliveredTo)
+        continue;
+      const auto app = std::find_if(apps_.begin(), apps_.end(), [&](const auto& a) {
+        return a->processIdentifier() == *event.deliveredTo;
+      });
+      if (app == apps_.end())
+        continue;
+      const auto insertions = (*app)->insertions();
+      const std::size_t seen = insertionsSeen[*event.deliveredTo]++;
+      if (seen >= insertions.size())
+        continue;
+      const std::string text = insertions[seen].text.value_or("(nothing)");
+      if (std::find(pasteTexts_.begin(), pasteTexts_.end(), text) != pasteTexts_.end())
+        continue;
+      const bool overwritten = std::any_of(
+          externalTimes_.begin(), externalTimes_.end(),
+          [&](double at) { return at <= event.time && at >= event.time - kPasteWindow; });
+      if (!overwritten)
+        fail("a paste chord at " + std::to_string(event.time) + " pasted " + text);
+    }
   }
 
   // (1) The user's clipboard is back, unless there was nothing the host could
@@ -300,14 +481,23 @@ class Schedule {
   }
 
   std::mt19937_64 rng_;
+  bool hostile_ = false;
   SimDesktop desktop_;
   std::vector<std::shared_ptr<SimRunningApplication>> apps_;
+  // Those that have not quit.
+  std::vector<std::shared_ptr<SimRunningApplication>> alive_;
+  HotKeyChord hotKey_ = kChords[0];
+  std::set<HotKeyChord> taken_;
+  bool released_ = false;
+  bool flooded_ = false;
+  std::vector<double> externalTimes_;
+  std::set<std::string> externals_;
   std::set<std::string> selections_;
   UserClipboard mode_ = UserClipboard::rich;
   bool faulty_ = false;
   bool trusted_ = true;
   bool keysRefused_ = false;
-  std::vector<SimPasteboardItemSpec> userClipboard_;
+  std::vector<SimPasteboardItemContents> userClipboard_;
   MainInterface ui_;
   std::unique_ptr<platform::InterfacePeer> peer_;
 
@@ -319,21 +509,39 @@ class Schedule {
   std::vector<std::string> failures_;
 };
 
-TEST(ClipboardPropertyTest, RandomInterleavingsKeepTheClipboardPromises) {
-  for (std::uint64_t seed = kFirstSeed; seed < kFirstSeed + kSchedules; ++seed) {
-    Schedule schedule(seed);
+// Runs `count` schedules from kFirstSeed, stopping at the first that fails;
+// returns how many were checked.
+int runSchedules(int count, bool hostile) {
+  const auto started = std::chrono::steady_clock::now();
+  int checked = 0;
+  for (std::uint64_t seed = kFirstSeed; seed < kFirstSeed + count; ++seed) {
+    Schedule schedule(seed, hostile);
     const auto failures = schedule.run();
+    ++checked;
     if (failures.empty())
       continue;
     std::ostringstream message;
-    message << "seed " << seed << " (replay with kFirstSeed = " << seed
-            << " and kSchedules = 1):\n";
+    message << (hostile ? "hostile " : "") << "seed " << seed
+            << " (replay with kFirstSeed = " << seed << " and one schedule):\n";
     for (const auto& failure : failures)
       message << "  " << failure << "\n";
     message << "schedule:\n" << schedule.log();
     ADD_FAILURE() << message.str();
-    return;
+    break;
   }
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+  ::testing::Test::RecordProperty("schedules", checked);
+  std::cout << "checked " << checked << (hostile ? " hostile" : "") << " schedules in "
+            << took.count() << " s\n";
+  return checked;
+}
+
+TEST(ClipboardPropertyTest, RandomInterleavingsKeepTheClipboardPromises) {
+  runSchedules(kSchedules, /*hostile=*/false);
+}
+
+TEST(ClipboardPropertyTest, HostileInterleavingsKeepTheClipboardPromises) {
+  runSchedules(kHostileSchedules, /*hostile=*/true);
 }
 
 }  // namespace

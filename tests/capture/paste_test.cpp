@@ -9,7 +9,7 @@ using platform::EncodableValue;
 using platform::kVK_ANSI_V;
 using platform::NSApplicationActivateIgnoringOtherApps;
 using platform::sim::SimPasteboardEntry;
-using platform::sim::SimPasteboardItemSpec;
+using platform::sim::SimPasteboardItemContents;
 using test_support::ClipboardHostTest;
 
 class PasteTest : public ClipboardHostTest {
@@ -25,7 +25,7 @@ TEST_F(PasteTest, TextIsPastedAtThreeTenthsAndTheClipboardBackAtEightTenths) {
   EXPECT_EQ(paste("new text"), EncodableValue(true));
   // Only plain text, nothing of the user's left beside it.
   EXPECT_EQ(desktop.generalPasteboard().contents(),
-            (std::vector<SimPasteboardItemSpec>{{SimPasteboardEntry::text("new text")}}));
+            (std::vector<SimPasteboardItemContents>{{SimPasteboardEntry::text("new text")}}));
   EXPECT_FALSE(panel()->isVisible());
   EXPECT_EQ(editor->activationRequests(),
             std::vector<std::uint32_t>{NSApplicationActivateIgnoringOtherApps});

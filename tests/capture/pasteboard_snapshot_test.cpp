@@ -19,7 +19,7 @@ using platform::NSPasteboardTypeString;
 using platform::sim::PasteboardOp;
 using platform::sim::SimPasteboard;
 using platform::sim::SimPasteboardEntry;
-using platform::sim::SimPasteboardItemSpec;
+using platform::sim::SimPasteboardItemContents;
 
 Bytes bytes(const std::string& s) {
   return Bytes(s.begin(), s.end());
@@ -94,7 +94,7 @@ TEST_F(PasteboardSnapshotTest, RestoreWritesEachItemSeparatelyInOrderAfterOneCle
             contents[0].end());
   EXPECT_NE(std::find(contents[0].begin(), contents[0].end(), SimPasteboardEntry::text("bold")),
             contents[0].end());
-  EXPECT_EQ(contents[1], (SimPasteboardItemSpec{{NSPasteboardTypePNG, bytes("png")}}));
+  EXPECT_EQ(contents[1], (SimPasteboardItemContents{{NSPasteboardTypePNG, bytes("png")}}));
 }
 
 TEST_F(PasteboardSnapshotTest, ItemsWithNothingReadableAreDroppedAndTheRestKeepTheirOrder) {
@@ -113,7 +113,7 @@ TEST_F(PasteboardSnapshotTest, ItemsWithNothingReadableAreDroppedAndTheRestKeepT
 
   restoreClipboard(pasteboard, saved);
   EXPECT_EQ(pasteboard.contents(),
-            (std::vector<SimPasteboardItemSpec>{{SimPasteboardEntry::text("first")},
+            (std::vector<SimPasteboardItemContents>{{SimPasteboardEntry::text("first")},
                                                 {SimPasteboardEntry::text("last")}}));
 }
 
@@ -136,7 +136,7 @@ TEST_F(PasteboardSnapshotTest, ZeroByteDataIsKept) {
   pasteboard.externalWriteString("written in between");
   restoreClipboard(pasteboard, saved);
   EXPECT_EQ(pasteboard.contents(),
-            (std::vector<SimPasteboardItemSpec>{{{"com.example.marker", Bytes{}}}}));
+            (std::vector<SimPasteboardItemContents>{{{"com.example.marker", Bytes{}}}}));
 }
 
 TEST_F(PasteboardSnapshotTest, SnapshotOutlivesLaterChangesAndRestoreReplacesThem) {
@@ -146,7 +146,7 @@ TEST_F(PasteboardSnapshotTest, SnapshotOutlivesLaterChangesAndRestoreReplacesThe
                           {SimPasteboardEntry::text("b")}});
   restoreClipboard(pasteboard, saved);
   EXPECT_EQ(pasteboard.contents(),
-            (std::vector<SimPasteboardItemSpec>{{SimPasteboardEntry::text("user's clipboard")}}));
+            (std::vector<SimPasteboardItemContents>{{SimPasteboardEntry::text("user's clipboard")}}));
 }
 
 // A refused write is neither retried nor allowed to stop the items after it.

@@ -13,7 +13,7 @@ using platform::EncodableList;
 using platform::EncodableMap;
 using platform::EncodableValue;
 using platform::sim::SimPasteboardEntry;
-using platform::sim::SimPasteboardItemSpec;
+using platform::sim::SimPasteboardItemContents;
 
 // Programs read these lines: the time first with exactly three decimals, the
 // event's name next, then its fields in the order they were given.
@@ -54,7 +54,7 @@ TEST(EventLogTest, ChannelValuesBecomeJson) {
 }
 
 TEST(EventLogTest, PasteboardShowsTextBytesAndUnreadableData) {
-  const std::vector<SimPasteboardItemSpec> items{
+  const std::vector<SimPasteboardItemContents> items{
       {SimPasteboardEntry::text("old"),
        {"public.png", platform::Bytes{0x89, 'P', 'N', 'G'}},
        SimPasteboardEntry::unreadable("public.rtf")},
@@ -67,7 +67,7 @@ TEST(EventLogTest, PasteboardShowsTextBytesAndUnreadableData) {
             "(unreadable) | (no types)");
   EXPECT_EQ(pasteboardJson(std::nullopt), Json());
   EXPECT_EQ(describePasteboard(std::nullopt), "no item list");
-  EXPECT_EQ(describePasteboard(std::vector<SimPasteboardItemSpec>{}), "nothing");
+  EXPECT_EQ(describePasteboard(std::vector<SimPasteboardItemContents>{}), "nothing");
 }
 
 TEST(EventLogTest, ChordsAreNamedAsOnTheKeyboard) {

@@ -146,7 +146,7 @@ TEST_F(SimApplicationTest, TraceReportsUserVisibleEffectsInOrder) {
   std::vector<TraceEvent> events;
   desktop.setTraceListener([&](const TraceEvent& event) { events.push_back(event); });
   desktop.accessibility().setTrusted(true);
-  auto notes = desktop.addApplication(AppSpec{"Notes", "com.apple.Notes", 200, "hi", 0.1});
+  auto notes = desktop.addApplication(AppProfile{"Notes", "com.apple.Notes", 200, "hi", 0.1});
   desktop.bringToFront(notes);
   auto panel = desktop.windows().makePanel(CGRectMake(0, 0, 600, 600), NSWindowStyleMaskTitled,
                                            BackingStoreType::buffered, false);

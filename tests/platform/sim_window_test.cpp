@@ -168,7 +168,7 @@ TEST_F(SimWindowTest, WindowsThatHideOnDeactivationComeBackOnActivation) {
   hiding->orderFront();
   staying->orderFront();
   desktop.application().activateIgnoringOtherApps(true);
-  auto notes = desktop.addApplication(AppSpec{"Notes", "com.apple.Notes", 200});
+  auto notes = desktop.addApplication(AppProfile{"Notes", "com.apple.Notes", 200});
   desktop.bringToFront(notes);
   EXPECT_FALSE(hiding->isVisible());
   EXPECT_TRUE(staying->isVisible());

@@ -65,7 +65,7 @@ TEST_F(SimApplicationsTest, ApplicationsThatCopyNothingOrIgnoreChordsLeaveThePas
   auto empty = frontApp("Empty", 202);
   empty->setCopyBehaviour(CopyBehaviour::nothing);
   auto deaf = desktop.addApplication(
-      AppSpec{"Deaf", std::nullopt, 203, "text", 0.05, CopyBehaviour::text, /*reacts=*/false});
+      AppProfile{"Deaf", std::nullopt, 203, "text", 0.05, CopyBehaviour::text, /*reacts=*/false});
   desktop.generalPasteboard().setString("kept");
   const auto before = desktop.generalPasteboard().changeCount();
   postChord(desktop, kVK_ANSI_C, 202);
@@ -76,7 +76,7 @@ TEST_F(SimApplicationsTest, ApplicationsThatCopyNothingOrIgnoreChordsLeaveThePas
 }
 
 TEST_F(SimApplicationsTest, PasteAtTheHidTapGoesToTheFrontmostApplication) {
-  auto background = desktop.addApplication(AppSpec{"Mail", "com.apple.mail", 204});
+  auto background = desktop.addApplication(AppProfile{"Mail", "com.apple.mail", 204});
   auto front = frontApp("Pages", 205);
   desktop.generalPasteboard().setString("result");
   postChord(desktop, kVK_ANSI_V, std::nullopt);
@@ -153,7 +153,7 @@ TEST_F(SimApplicationsTest, ActivationNotificationsArriveLaterOnMainAndOnlyOnCha
             n.userInfo->at(NSWorkspaceApplicationKey));
         seen.push_back(app->localizedName());
       });
-  auto notes = desktop.addApplication(AppSpec{"Notes", "com.apple.Notes", 200});
+  auto notes = desktop.addApplication(AppProfile{"Notes", "com.apple.Notes", 200});
   desktop.bringToFront(notes);
   EXPECT_TRUE(seen.empty());
   desktop.runUntilIdle();

@@ -51,7 +51,8 @@ platform::PeerReply HostTest::callSystem(const std::string& method,
 std::vector<std::string> HostTest::selectionUpdates() {
   std::vector<std::string> texts;
   for (const auto& call : peer->receivedCalls()) {
-    if (call.channel != kSelectionChannelName || call.method != "updateSelection") continue;
+    if (call.channel != kSelectionChannelName || call.method != "updateSelection")
+      continue;
     const auto* text = std::get_if<std::string>(&call.arguments);
     texts.push_back(text ? *text : "<not a string>");
   }

@@ -18,7 +18,7 @@ std::shared_ptr<platform::sim::SimRunningApplication> SimDesktopTest::frontApp(
     platform::pid_t pid,
     const std::string& selection) {
   auto app =
-      desktop.addApplication(platform::sim::AppSpec{name, "com.example." + name, pid, selection});
+      desktop.addApplication(platform::sim::AppProfile{name, "com.example." + name, pid, selection});
   desktop.bringToFront(app);
   desktop.runUntilIdle();
   return app;
