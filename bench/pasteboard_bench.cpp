@@ -6,48 +6,10 @@
 // not at all.
 
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
+#include "bench/heap_counter.h"
 #include "capture/pasteboard_snapshot.h"
 #include "platform/sim/sim_desktop.h"
-
-namespace {
-
-// Live and peak heap, counted in the global operator new and delete.
-std::atomic<std::size_t> liveBytes{0};
-std::atomic<std::size_t> peakBytes{0};
-
-void noteAllocated(std::size_t bytes) {
-  const std::size_t live = liveBytes.fetch_add(bytes, std::memory_order_relaxed) + bytes;
-  std::size_t peak = peakBytes.load(std::memory_order_relaxed);
-  while (live > peak && !peakBytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
-  }
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-  void* p = std::malloc(size == 0 ? 1 : size);
-  if (!p)
-    throw std::bad_alloc();
-  noteAllocated(malloc_usable_size(p));
-  return p;
-}
-
-void operator delete(void* p) noexcept {
-  if (!p)
-    return;
-  liveBytes.fetch_sub(malloc_usable_size(p), std::memory_order_relaxed);
-  std::free(p);
-}
-
-void operator delete(void* p, std::size_t /*size*/) noexcept {
-  operator delete(p);
-}
 
 namespace lumivane {
 namespace {
@@ -59,10 +21,10 @@ using platform::sim::SimPasteboardItemContents;
 // How far the heap grows above its level when `work` starts.
 template <typename Work>
 std::size_t peakGrowth(Work&& work) {
-  const std::size_t start = liveBytes.load(std::memory_order_relaxed);
-  peakBytes.store(start, std::memory_order_relaxed);
+  const std::size_t start = bench::liveHeap();
+  bench::resetPeakHeap();
   work();
-  return peakBytes.load(std::memory_order_relaxed) - start;
+  return bench::peakHeap() - start;
 }
 
 std::vector<SimPasteboardItemContents> oneBigItem(std::size_t bytes) {
