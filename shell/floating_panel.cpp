@@ -30,8 +30,12 @@ void AppDelegate::setupFloatingPanel() {
   auto panel = desktop_.windows().makePanel(platform::CGRectMake(0, 0, kPanelSide, kPanelSide),
                                             kPanelStyle, platform::BackingStoreType::buffered,
                                             /*defer=*/false);
-  if (!panel)
+  if (!panel) {
+    // The interface still draws on a clear background wherever it is shown.
+    if (flutterVC)
+      flutterVC->setBackgroundColor(platform::Color::clearColor());
     return;
+  }
   panel->setContentViewController(flutterVC);
   panel->setContentSize({kPanelSide, kPanelSide});
   panel->setTitle("Lumivane");

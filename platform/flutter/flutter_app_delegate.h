@@ -54,7 +54,8 @@ class FlutterAppDelegate : public ApplicationDelegate {
   // `embedding` must outlive the delegate.
   explicit FlutterAppDelegate(FlutterEmbedding& embedding) : embedding_(embedding) {}
 
-  // Tells the embedding; subclasses that override it call this first.
+  // Tells the embedding; subclasses that override it call this last, once
+  // their own start-up is done.
   void applicationDidFinishLaunching(const Notification& notification) override;
   // True: an application whose only window is the interface ends with it.
   bool applicationShouldTerminateAfterLastWindowClosed() override { return true; }
