@@ -7,9 +7,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench/heap_counter.h"
 #include "capture/pasteboard_snapshot.h"
 #include "platform/sim/sim_desktop.h"
+#include "tests/support/heap_counter.h"
 
 namespace lumivane {
 namespace {
@@ -21,10 +21,10 @@ using platform::sim::SimPasteboardItemContents;
 // How far the heap grows above its level when `work` starts.
 template <typename Work>
 std::size_t peakGrowth(Work&& work) {
-  const std::size_t start = bench::liveHeap();
-  bench::resetPeakHeap();
+  const std::size_t start = test_support::liveHeap();
+  test_support::resetPeakHeap();
   work();
-  return bench::peakHeap() - start;
+  return test_support::peakHeap() - start;
 }
 
 std::vector<SimPasteboardItemContents> oneBigItem(std::size_t bytes) {

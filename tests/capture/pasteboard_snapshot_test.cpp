@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "capture/pasteboard_snapshot.h"
-#include "tests/capture/allocation_counter.h"
+#include "tests/support/heap_counter.h"
 #include "tests/support/sim_desktop_fixture.h"
 
 namespace lumivane {
@@ -114,7 +114,7 @@ TEST_F(PasteboardSnapshotTest, ItemsWithNothingReadableAreDroppedAndTheRestKeepT
   restoreClipboard(pasteboard, saved);
   EXPECT_EQ(pasteboard.contents(),
             (std::vector<SimPasteboardItemContents>{{SimPasteboardEntry::text("first")},
-                                                {SimPasteboardEntry::text("last")}}));
+                                                    {SimPasteboardEntry::text("last")}}));
 }
 
 TEST_F(PasteboardSnapshotTest, ATypeListedTwiceIsSavedAndRestoredOnce) {
@@ -145,8 +145,9 @@ TEST_F(PasteboardSnapshotTest, SnapshotOutlivesLaterChangesAndRestoreReplacesThe
   pasteboard.setContents({{SimPasteboardEntry::text("a"), {NSPasteboardTypePNG, bytes("png")}},
                           {SimPasteboardEntry::text("b")}});
   restoreClipboard(pasteboard, saved);
-  EXPECT_EQ(pasteboard.contents(),
-            (std::vector<SimPasteboardItemContents>{{SimPasteboardEntry::text("user's clipboard")}}));
+  EXPECT_EQ(
+      pasteboard.contents(),
+      (std::vector<SimPasteboardItemContents>{{SimPasteboardEntry::text("user's clipboard")}}));
 }
 
 // A refused write is neither retried nor allowed to stop the items after it.

@@ -5,8 +5,8 @@
 #include <limits>
 #include <random>
 
-#include "tests/flutter/allocation_tracker.h"
 #include "tests/flutter/printing.h"
+#include "tests/support/heap_counter.h"
 
 namespace lumivane::platform::testing {
 namespace {
@@ -262,9 +262,9 @@ TEST(StandardCodecHostile, HugeDeclaredSizesAreRefusedBeforeAllocating) {
       }(),
   };
   for (const auto& message : cases) {
-    resetLargestAllocation();
+    test_support::resetLargestAllocation();
     EXPECT_EQ(messageCodec.decodeMessage(message), std::nullopt) << message.size();
-    EXPECT_LT(largestAllocation(), 4096u) << message.size();
+    EXPECT_LT(test_support::largestAllocation(), 4096u) << message.size();
   }
 }
 
@@ -369,11 +369,11 @@ TEST(StandardCodecHostile, RandomCorruptionNeverFaults) {
     if (random() % 4 == 0) {
       message.resize(random() % message.size());
     }
-    resetLargestAllocation();
+    test_support::resetLargestAllocation();
     auto call = methodCodec.decodeMethodCall(message);
     auto reply = methodCodec.decodeEnvelope(message);
     auto value = messageCodec.decodeMessage(message);
-    ASSERT_LT(largestAllocation(), 4096u) << round;
+    ASSERT_LT(test_support::largestAllocation(), 4096u) << round;
     if (value) {
       // Anything accepted re-encodes to something accepted.
       EXPECT_NE(messageCodec.decodeMessage(messageCodec.encodeMessage(*value)), std::nullopt);
