@@ -22,8 +22,7 @@ void AppDelegate::setupAppActivationObserver() {
         if (auto self = weak.lock())
           self->appDidActivate(notification);
       });
-  if (auto front = desktop_.workspace().frontmostApplication())
-    recordIfNotHost(front);
+  updateLastActiveAppIfNeeded();
 }
 
 void AppDelegate::appDidActivate(const platform::Notification& notification) {

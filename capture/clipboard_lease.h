@@ -54,11 +54,6 @@ class ClipboardLease {
   // what its chord must find on the pasteboard.
   const std::optional<std::string>& pendingPasteText() const { return pasteText_; }
 
-  bool captureActive() const { return captureActive_; }
-  int activePastes() const { return activePastes_; }
-  bool captureWaiting() const;
-  std::size_t waitingCount() const { return waiting_.size(); }
-
  private:
   enum class Kind { capture, paste };
   struct Waiting {
@@ -66,6 +61,7 @@ class ClipboardLease {
     Start start;
   };
   bool busy() const { return captureActive_ || activePastes_ > 0; }
+  bool captureWaiting() const;
   void startCapture(Start start);
   // Starts what waits, in order: a capture alone, or a run of pastes together.
   void drain();

@@ -88,8 +88,6 @@ class AppDelegate : public platform::FlutterAppDelegate,
   const std::shared_ptr<platform::FlutterViewController>& viewController() const {
     return flutterVC;
   }
-  // The host's borrowings of the general pasteboard (capture/clipboard_lease.h).
-  ClipboardLease& clipboardLease() { return clipboardLease_; }
 
   // Open to the other subsystems: the channels and the menu-bar item.
   std::shared_ptr<platform::FlutterMethodChannel> selectionChannel;

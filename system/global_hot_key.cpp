@@ -35,38 +35,35 @@ void AppDelegate::setupGlobalHotKey() {
                                         platform::kEventHotKeyPressed};
   hotKeys.InstallEventHandler(hotKeys.GetApplicationEventTarget(), &hotKeyPressed, 1, &pressed,
                               nullptr, nullptr);
-  const OSStatus status =
-      hotKeys.RegisterEventHotKey(kDefaultKeyCode, kDefaultModifiers, kHotKeyID,
-                                  hotKeys.GetApplicationEventTarget(), 0, &hotKeyRef);
-  if (status != platform::noErr)
-    hotKeyRef = nullptr;
-  hotKeyCode_ = kDefaultKeyCode;
-  hotKeyModifiers_ = kDefaultModifiers;
+  updateGlobalHotKey(kDefaultKeyCode, kDefaultModifiers);
 }
 
 OSStatus AppDelegate::updateGlobalHotKey(std::uint32_t keyCode, std::uint32_t modifiers) {
   auto& hotKeys = desktop_.hotKeys();
+  // A registration counts only when it hands back a reference.
+  auto registerChord = [&](std::uint32_t code, std::uint32_t mods) {
+    OSStatus status = hotKeys.RegisterEventHotKey(
+        code, mods, kHotKeyID, hotKeys.GetApplicationEventTarget(), 0, &hotKeyRef);
+    if (status == platform::noErr && !hotKeyRef)
+      status = platform::eventHotKeyInvalidErr;
+    if (status != platform::noErr)
+      hotKeyRef = nullptr;
+    return status;
+  };
+
   const bool hadHotKey = hotKeyRef != nullptr;
   if (hotKeyRef) {
     hotKeys.UnregisterEventHotKey(hotKeyRef);
     hotKeyRef = nullptr;
   }
-  OSStatus status = hotKeys.RegisterEventHotKey(keyCode, modifiers, kHotKeyID,
-                                                hotKeys.GetApplicationEventTarget(), 0, &hotKeyRef);
-  if (status == platform::noErr && hotKeyRef) {
+  const OSStatus status = registerChord(keyCode, modifiers);
+  if (status == platform::noErr) {
     hotKeyCode_ = keyCode;
     hotKeyModifiers_ = modifiers;
-    return platform::noErr;
-  }
-  hotKeyRef = nullptr;
-  if (status == platform::noErr)
-    status = platform::eventHotKeyInvalidErr;
-  // The new chord is not to be had: keep the user's previous one working
-  // rather than leaving no hot key at all.
-  if (hadHotKey && hotKeys.RegisterEventHotKey(hotKeyCode_, hotKeyModifiers_, kHotKeyID,
-                                               hotKeys.GetApplicationEventTarget(), 0,
-                                               &hotKeyRef) != platform::noErr) {
-    hotKeyRef = nullptr;
+  } else if (hadHotKey) {
+    // The new chord is not to be had: keep the user's previous one working
+    // rather than leaving no hot key at all.
+    registerChord(hotKeyCode_, hotKeyModifiers_);
   }
   return status;
 }
