@@ -6,6 +6,7 @@
 
 #include "platform/hot_keys.h"
 #include "platform/keyboard_events.h"
+#include "platform/utf8.h"
 
 namespace lumivane::headless {
 namespace {
@@ -341,7 +342,8 @@ Json toJson(const platform::EncodableValue& value) {
       static_cast<const platform::EncodableValue::super&>(value));
 }
 
-Json pasteboardJson(const std::optional<std::vector<platform::sim::SimPasteboardItemContents>>& items) {
+Json pasteboardJson(
+    const std::optional<std::vector<platform::sim::SimPasteboardItemContents>>& items) {
   if (!items)
     return nullptr;
   Json out = Json::array();
@@ -352,7 +354,7 @@ Json pasteboardJson(const std::optional<std::vector<platform::sim::SimPasteboard
         continue;  // the first of a repeated type is what reads
       if (!entry.data) {
         entries[entry.type] = nullptr;
-      } else if (platform::sim::isValidUtf8(*entry.data)) {
+      } else if (platform::isValidUtf8(entry.data->data(), entry.data->size())) {
         entries[entry.type] = std::string(entry.data->begin(), entry.data->end());
       } else {
         entries[entry.type] = "<" + std::to_string(entry.data->size()) + " bytes>";
@@ -385,7 +387,7 @@ std::string describePasteboard(
       out += entry.type + " ";
       if (!entry.data) {
         out += "(unreadable)";
-      } else if (platform::sim::isValidUtf8(*entry.data)) {
+      } else if (platform::isValidUtf8(entry.data->data(), entry.data->size())) {
         out += dump(std::string(entry.data->begin(), entry.data->end()));
       } else {
         out += "<" + std::to_string(entry.data->size()) + " bytes>";

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/sim/sim_desktop.h"
+#include "platform/utf8.h"
 
 namespace lumivane::headless {
 namespace {
@@ -714,7 +715,7 @@ ScenarioReading readScenario(std::string_view text) {
       reading.error = ScenarioError{lineNumber, std::move(message)};
       return reading;
     };
-    if (!platform::sim::isValidUtf8(platform::Bytes(line.begin(), line.end()))) {
+    if (!platform::isValidUtf8(line)) {
       return fail("expected UTF-8 text, found bytes that are not");
     }
     if (hasControlCharacter(line)) {

@@ -4,27 +4,28 @@
 #include <utility>
 
 #include "platform/sim/sim_clock.h"
+#include "platform/utf8.h"
 
 namespace lumivane::platform::sim {
 
 namespace {
 
-detail::StoredItem toStored(const SimPasteboardItemContents& profile) {
+detail::StoredItem toStored(const SimPasteboardItemContents& contents) {
   detail::StoredItem item;
-  item.reserve(profile.size());
-  for (const auto& entry : profile) {
+  item.reserve(contents.size());
+  for (const auto& entry : contents) {
     item.push_back({entry.type, entry.data ? std::make_shared<const Bytes>(*entry.data) : nullptr});
   }
   return item;
 }
 
-SimPasteboardItemContents toSpec(const detail::StoredItem& item) {
-  SimPasteboardItemContents profile;
-  profile.reserve(item.size());
+SimPasteboardItemContents toContents(const detail::StoredItem& item) {
+  SimPasteboardItemContents contents;
+  contents.reserve(item.size());
   for (const auto& entry : item) {
-    profile.push_back({entry.type, entry.data ? std::optional<Bytes>(*entry.data) : std::nullopt});
+    contents.push_back({entry.type, entry.data ? std::optional<Bytes>(*entry.data) : std::nullopt});
   }
-  return profile;
+  return contents;
 }
 
 const char* opName(PasteboardOp op) {
@@ -48,48 +49,6 @@ PasteboardOperation makeOperation(double time, PasteboardOp op, const std::strin
 }
 
 }  // namespace
-
-bool isValidUtf8(const Bytes& bytes) {
-  std::size_t i = 0;
-  const std::size_t n = bytes.size();
-  while (i < n) {
-    const std::uint8_t b = bytes[i];
-    if (b < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length;
-    std::uint32_t code;
-    if ((b & 0xE0) == 0xC0) {
-      length = 2;
-      code = b & 0x1F;
-    } else if ((b & 0xF0) == 0xE0) {
-      length = 3;
-      code = b & 0x0F;
-    } else if ((b & 0xF8) == 0xF0) {
-      length = 4;
-      code = b & 0x07;
-    } else {
-      return false;
-    }
-    if (i + length > n) {
-      return false;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-      const std::uint8_t c = bytes[i + k];
-      if ((c & 0xC0) != 0x80) {
-        return false;
-      }
-      code = (code << 6) | (c & 0x3F);
-    }
-    const std::uint32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < minimum[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
 
 SimPasteboardEntry SimPasteboardEntry::text(const std::string& text, const std::string& type) {
   return SimPasteboardEntry{type, Bytes(text.begin(), text.end())};
@@ -226,7 +185,7 @@ std::optional<std::string> SimPasteboard::stringLocked(const std::string& type) 
   for (const auto& item : items_) {
     auto it = std::find_if(item.begin(), item.end(),
                            [&](const auto& entry) { return entry.type == type; });
-    if (it != item.end() && it->data && isValidUtf8(*it->data)) {
+    if (it != item.end() && it->data && isValidUtf8(it->data->data(), it->data->size())) {
       return std::string(it->data->begin(), it->data->end());
     }
   }
@@ -383,7 +342,7 @@ std::vector<SimPasteboardItemContents> SimPasteboard::contents() const {
   std::vector<SimPasteboardItemContents> items;
   items.reserve(items_.size());
   for (const auto& item : items_) {
-    items.push_back(toSpec(item));
+    items.push_back(toContents(item));
   }
   return items;
 }

@@ -149,7 +149,4 @@ class SimPasteboard final : public Pasteboard {
   std::vector<PasteboardOperation> operations_;
 };
 
-// Strict UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
-bool isValidUtf8(const Bytes& bytes);
-
 }  // namespace lumivane::platform::sim

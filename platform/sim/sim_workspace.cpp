@@ -22,17 +22,18 @@ Bytes samplePngBytes() {
 
 // --- SimRunningApplication ---
 
-SimRunningApplication::SimRunningApplication(AppProfile profile, std::weak_ptr<SimWorkspace> workspace)
-    : pid_(profile.pid), workspace_(std::move(workspace)), spec_(std::move(profile)) {}
+SimRunningApplication::SimRunningApplication(AppProfile profile,
+                                             std::weak_ptr<SimWorkspace> workspace)
+    : pid_(profile.pid), workspace_(std::move(workspace)), profile_(std::move(profile)) {}
 
 std::optional<std::string> SimRunningApplication::bundleIdentifier() const {
   std::lock_guard lock(mutex_);
-  return spec_.bundleId;
+  return profile_.bundleId;
 }
 
 std::string SimRunningApplication::localizedName() const {
   std::lock_guard lock(mutex_);
-  return spec_.name;
+  return profile_.name;
 }
 
 bool SimRunningApplication::activateWithOptions(std::uint32_t options) {
@@ -53,32 +54,32 @@ bool SimRunningApplication::activateWithOptions(std::uint32_t options) {
 
 void SimRunningApplication::setSelection(std::string selection) {
   std::lock_guard lock(mutex_);
-  spec_.selection = std::move(selection);
+  profile_.selection = std::move(selection);
 }
 
 void SimRunningApplication::setCopyBehaviour(CopyBehaviour copies) {
   std::lock_guard lock(mutex_);
-  spec_.copies = copies;
+  profile_.copies = copies;
 }
 
 void SimRunningApplication::setCopyDelay(double seconds) {
   std::lock_guard lock(mutex_);
-  spec_.copyDelay = seconds;
+  profile_.copyDelay = seconds;
 }
 
 void SimRunningApplication::setReacts(bool reacts) {
   std::lock_guard lock(mutex_);
-  spec_.reacts = reacts;
+  profile_.reacts = reacts;
 }
 
 void SimRunningApplication::setBundleIdentifier(std::optional<std::string> bundleId) {
   std::lock_guard lock(mutex_);
-  spec_.bundleId = std::move(bundleId);
+  profile_.bundleId = std::move(bundleId);
 }
 
 AppProfile SimRunningApplication::profile() const {
   std::lock_guard lock(mutex_);
-  return spec_;
+  return profile_;
 }
 
 std::vector<std::uint32_t> SimRunningApplication::activationRequests() const {

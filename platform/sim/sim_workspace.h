@@ -32,12 +32,12 @@ enum class CopyBehaviour {
 struct AppProfile {
   AppProfile() = default;
   AppProfile(std::string name,
-          std::optional<std::string> bundleId,
-          pid_t pid,
-          std::string selection = {},
-          double copyDelay = 0.05,
-          CopyBehaviour copies = CopyBehaviour::text,
-          bool reacts = true)
+             std::optional<std::string> bundleId,
+             pid_t pid,
+             std::string selection = {},
+             double copyDelay = 0.05,
+             CopyBehaviour copies = CopyBehaviour::text,
+             bool reacts = true)
       : name(std::move(name)),
         bundleId(std::move(bundleId)),
         pid(pid),
@@ -98,7 +98,7 @@ class SimRunningApplication final : public RunningApplication,
   std::weak_ptr<SimWorkspace> workspace_;
   std::atomic<bool> terminated_{false};
   mutable std::mutex mutex_;
-  AppProfile spec_;
+  AppProfile profile_;
   std::vector<std::uint32_t> activationRequests_;
   std::vector<Insertion> insertions_;
   std::vector<double> copyTimes_;
