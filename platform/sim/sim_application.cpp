@@ -34,9 +34,6 @@ bool SimApplication::isActive() const {
 
 void SimApplication::terminate() {
   misuse_.requireMainThread("NSApplication terminate:");
-  if (!terminating_) {
-    terminationTime_ = clock_.now();
-  }
   terminating_ = true;
 }
 
@@ -94,14 +91,6 @@ void SimApplication::handleEvent(const Event& event, const std::function<void()>
   auto previous = std::exchange(currentEvent_, event);
   block();
   currentEvent_ = previous;
-}
-
-void SimApplication::postEvent(Event event, std::function<void()> block) {
-  clock_.scheduleOnMain(clock_.now(), [this, event, block = std::move(block)] {
-    Event stamped = event;
-    stamped.timestamp = clock_.now();
-    handleEvent(stamped, block);
-  });
 }
 
 void SimApplication::lastWindowClosed() {

@@ -52,8 +52,6 @@ class SimApplication final : public Application {
   // Runs `block` now as the handling of `event`: currentEvent() answers
   // `event` until it returns.
   void handleEvent(const Event& event, const std::function<void()>& block);
-  // The same, delivered on the main thread as an event of its own.
-  void postEvent(Event event, std::function<void()> block);
   // The user closed the last visible window.
   void lastWindowClosed();
 
@@ -61,8 +59,6 @@ class SimApplication final : public Application {
   const std::vector<SentAction>& sentActions() const { return sentActions_; }
   // What the delegate answered when launching asked about restorable state.
   std::optional<bool> supportsSecureRestorableState() const { return secureRestorableState_; }
-  // When terminate() was first called.
-  std::optional<double> terminationTime() const { return terminationTime_; }
 
  private:
   SimClock& clock_;
@@ -72,7 +68,6 @@ class SimApplication final : public Application {
   std::weak_ptr<ApplicationDelegate> delegate_;
   std::optional<Event> currentEvent_;
   bool terminating_ = false;
-  std::optional<double> terminationTime_;
   std::function<void()> runHook_;
   int exitStatus_ = 0;
   std::optional<bool> secureRestorableState_;

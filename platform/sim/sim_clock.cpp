@@ -278,11 +278,6 @@ bool SimClock::advanceUntilEmpty(double limit) {
   }
 }
 
-std::size_t SimClock::pendingCount() const {
-  std::lock_guard lock(mutex_);
-  return entries_.size();
-}
-
 std::size_t SimClock::pendingMainCount() const {
   std::lock_guard lock(mutex_);
   return static_cast<std::size_t>(std::count_if(

@@ -60,8 +60,7 @@ class SimClock final : public Dispatch {
   // True when the timeline emptied.
   bool advanceUntilEmpty(double limit = 3600);
 
-  // Number of scheduled entries, and of those the main queue's.
-  std::size_t pendingCount() const;
+  // Number of the main queue's scheduled entries.
   std::size_t pendingMainCount() const;
   // Global-queue blocks started and not yet finished (running or sleeping).
   std::size_t activeWorkerBlocks() const;

@@ -41,7 +41,6 @@ std::shared_ptr<FlutterViewController> SimFlutterEmbedding::makeFlutterViewContr
     return nullptr;
   }
   auto controller = std::make_shared<TracingFlutterViewController>(std::move(view), trace_);
-  ++made_;
   latest_ = controller;
   trace_.emit(TraceKind::viewControllerCreated, {});
   return controller;

@@ -34,7 +34,6 @@ class SimFlutterEmbedding final : public FlutterEmbedding {
   // The newest controller that is still alive, for reaching its engine from the
   // interface's side.
   std::shared_ptr<FlutterViewController> latestViewController() const { return latest_.lock(); }
-  int viewControllersMade() const { return made_; }
 
  private:
   SimClock& clock_;
@@ -45,7 +44,6 @@ class SimFlutterEmbedding final : public FlutterEmbedding {
   bool canBeCreated_ = true;
   std::vector<LaunchNotification> launches_;
   std::weak_ptr<FlutterViewController> latest_;
-  int made_ = 0;
 };
 
 }  // namespace lumivane::platform::sim

@@ -210,29 +210,8 @@ std::vector<PostedKeyEvent> SimKeyboardEvents::posted() const {
   return posted_;
 }
 
-void SimKeyboardEvents::clearPosted() {
-  std::lock_guard lock(mutex_);
-  posted_.clear();
-}
-
-std::vector<std::string> SimKeyboardEvents::handleErrors() const {
-  std::lock_guard lock(mutex_);
-  return handleErrors_;
-}
-
-std::size_t SimKeyboardEvents::liveEvents() const {
-  std::lock_guard lock(mutex_);
-  return events_.size();
-}
-
-std::size_t SimKeyboardEvents::liveSources() const {
-  std::lock_guard lock(mutex_);
-  return sources_.size();
-}
-
 void SimKeyboardEvents::handleErrorLocked(std::string what) {
-  misuse_.record(what);
-  handleErrors_.push_back(std::move(what));
+  misuse_.record(std::move(what));
 }
 
 }  // namespace lumivane::platform::sim

@@ -66,12 +66,6 @@ class SimKeyboardEvents final : public KeyboardEvents {
 
   // Inspection.
   std::vector<PostedKeyEvent> posted() const;
-  void clearPosted();
-  // Misuse of handles: releases of unknown or already released handles, and
-  // use of released ones.
-  std::vector<std::string> handleErrors() const;
-  std::size_t liveEvents() const;
-  std::size_t liveSources() const;
 
  private:
   struct Source;
@@ -100,7 +94,6 @@ class SimKeyboardEvents final : public KeyboardEvents {
   // Addresses given back already; an allocation that reuses one removes it.
   std::set<const void*> released_;
   std::vector<PostedKeyEvent> posted_;
-  std::vector<std::string> handleErrors_;
 };
 
 }  // namespace lumivane::platform::sim

@@ -150,7 +150,6 @@ class SimStatusBar final : public StatusBar, public std::enable_shared_from_this
   void setItemsHaveNoButton(bool flag) { itemsHaveNoButton_ = flag; }
   // System symbols; "textbox" and a few other common ones exist by default.
   void removeSymbol(const std::string& name) { symbols_.erase(name); }
-  void addSymbol(const std::string& name) { symbols_.insert(name); }
   // The user releases a mouse button over the newest status item still in the
   // menu bar (or the given one), holding `modifierFlags`. Delivered on the main
   // thread at the current time. False when there is no item with a button to

@@ -1,6 +1,5 @@
 #include "platform/sim/sim_system.h"
 
-#include <iostream>
 #include <utility>
 
 #include "platform/sim/sim_clock.h"
@@ -123,7 +122,6 @@ void SimProcessInfo::setOperatingSystemVersion(NSOperatingSystemVersion version)
 void SimStandardOutput::write(const std::string& text) {
   misuse_.requireMainThread("standard output");
   std::vector<std::string> completed;
-  bool echo;
   {
     std::lock_guard lock(mutex_);
     text_ += text;
@@ -136,10 +134,6 @@ void SimStandardOutput::write(const std::string& text) {
       }
     }
     lines_.insert(lines_.end(), completed.begin(), completed.end());
-    echo = echo_;
-  }
-  if (echo) {
-    std::cout << text << std::flush;
   }
   for (auto& line : completed) {
     trace_.emit(TraceKind::standardOutputLine, {{"line", std::move(line)}});
@@ -154,11 +148,6 @@ std::string SimStandardOutput::text() const {
 std::vector<std::string> SimStandardOutput::lines() const {
   std::lock_guard lock(mutex_);
   return lines_;
-}
-
-void SimStandardOutput::setEcho(bool echo) {
-  std::lock_guard lock(mutex_);
-  echo_ = echo;
 }
 
 }  // namespace lumivane::platform::sim

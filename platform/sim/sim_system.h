@@ -125,8 +125,6 @@ class SimStandardOutput final : public StandardOutput {
   std::string text() const;
   // Complete lines, without their line breaks.
   std::vector<std::string> lines() const;
-  // Also copy what is written to the real standard output.
-  void setEcho(bool echo);
 
  private:
   SimTrace& trace_;
@@ -135,7 +133,6 @@ class SimStandardOutput final : public StandardOutput {
   std::string text_;
   std::string partialLine_;
   std::vector<std::string> lines_;
-  bool echo_ = false;
 };
 
 }  // namespace lumivane::platform::sim

@@ -180,17 +180,14 @@ std::shared_ptr<LayoutAnchor> SimViewState::anchor(LayoutEdge edge) {
 
 void SimVisualEffectView::setBlendingMode(VisualEffectBlendingMode mode) {
   log(std::string("setBlendingMode:") + toString(mode));
-  blendingMode_ = mode;
 }
 
 void SimVisualEffectView::setState(VisualEffectState state) {
   log(std::string("setState:") + toString(state));
-  state_ = state;
 }
 
 void SimVisualEffectView::setMaterial(VisualEffectMaterial material) {
   log(std::string("setMaterial:") + toString(material));
-  material_ = material;
 }
 
 // --- Anchors and constraints ---

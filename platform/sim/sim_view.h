@@ -39,12 +39,10 @@ class SimViewState {
   const std::string& name() const { return name_; }
   const std::vector<std::string>& operations() const { return operations_; }
   // Sets the frame a view has when no window or constraint decides it.
-  void setOwnFrame(CGRect frame) { ownFrame_ = frame; }
   // While set, the view is its window's content view and fills its content.
   void setContentSizeSource(std::function<std::optional<CGSize>()> source) {
     contentSize_ = std::move(source);
   }
-  bool isContentView() const { return static_cast<bool>(contentSize_); }
 
  protected:
   friend class SimViewFactory;
@@ -106,17 +104,6 @@ class SimVisualEffectView final : public BasicSimView<VisualEffectView> {
   void setBlendingMode(VisualEffectBlendingMode mode) override;
   void setState(VisualEffectState state) override;
   void setMaterial(VisualEffectMaterial material) override;
-
-  // Absent until set: the platform's defaults are behind-window blending,
-  // following the window's active state, and an appearance-based material.
-  std::optional<VisualEffectBlendingMode> blendingMode() const { return blendingMode_; }
-  std::optional<VisualEffectState> state() const { return state_; }
-  std::optional<VisualEffectMaterial> material() const { return material_; }
-
- private:
-  std::optional<VisualEffectBlendingMode> blendingMode_;
-  std::optional<VisualEffectState> state_;
-  std::optional<VisualEffectMaterial> material_;
 };
 
 class SimLayoutAnchor final : public LayoutAnchor {

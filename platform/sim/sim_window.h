@@ -196,8 +196,6 @@ class SimWindowFactory final : public WindowFactory,
 
   // Scripting. Panels made from now on have no content view at all.
   void setPanelsHaveNoContentView(bool flag) { panelsHaveNoContentView_ = flag; }
-  bool panelsHaveNoContentView() const { return panelsHaveNoContentView_; }
-  void setScreen(SimScreen screen) { screen_ = screen; }
   const SimScreen& screen() const { return screen_; }
   // Called when the user closes the last visible window.
   void setLastWindowClosedHandler(std::function<void()> handler) {

@@ -124,12 +124,6 @@ void SimNotificationCenter::post(Notification notification) {
   });
 }
 
-std::size_t SimNotificationCenter::observerCount(const std::string& name) const {
-  std::lock_guard lock(mutex_);
-  return static_cast<std::size_t>(std::count_if(observers_.begin(), observers_.end(),
-                                                [&](const auto& o) { return o.name == name; }));
-}
-
 // --- SimWorkspace ---
 
 SimWorkspace::SimWorkspace(SimClock& clock,

@@ -116,7 +116,6 @@ class SimNotificationCenter final : public NotificationCenter {
   // Delivers `notification` to the observers of its name, on the main thread
   // at the current time. Any content goes, malformed user info included.
   void post(Notification notification);
-  std::size_t observerCount(const std::string& name) const;
 
  private:
   struct Observer {

@@ -34,8 +34,8 @@ class KeyChordsTest : public test_support::SimDesktopTest {
       EXPECT_EQ(posted[i].pid, pid);
       EXPECT_EQ(posted[i].tap, tap);
     }
-    EXPECT_EQ(keys.liveEvents(), 0u);
-    EXPECT_EQ(keys.liveSources(), 0u);
+    EXPECT_EQ(desktop.liveObjects().events, 0u);
+    EXPECT_EQ(desktop.liveObjects().eventSources, 0u);
   }
 
   SimKeyboardEvents& keys = desktop.keyboardEvents();
@@ -91,8 +91,8 @@ TEST_F(KeyChordsTest, AnEventThatCannotBeMadeMeansNothingIsPosted) {
   EXPECT_FALSE(postCopyChord(keys, 201));
   EXPECT_FALSE(postPasteChord(keys));
   EXPECT_TRUE(keys.posted().empty());
-  EXPECT_EQ(keys.liveEvents(), 0u);
-  EXPECT_EQ(keys.liveSources(), 0u);
+  EXPECT_EQ(desktop.liveObjects().events, 0u);
+  EXPECT_EQ(desktop.liveObjects().eventSources, 0u);
 }
 
 TEST_F(KeyChordsTest, ChordToAProcessThatHasQuitIsStillReportedAsPosted) {
