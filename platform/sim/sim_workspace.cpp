@@ -48,7 +48,20 @@ bool SimRunningApplication::activateWithOptions(std::uint32_t options) {
   if (!workspace || isTerminated()) {
     return false;
   }
-  workspace->activate(shared_from_this(), "host");
+  const AppProfile wanted = profile();
+  if (!wanted.comesForward) {
+    return true;
+  }
+  std::weak_ptr<SimRunningApplication> weakSelf = weak_from_this();
+  std::weak_ptr<SimWorkspace> weakWorkspace = workspace;
+  workspace->clock_.scheduleExternal(workspace->clock_.now() + wanted.activationDelay,
+                                     [weakSelf, weakWorkspace] {
+                                       auto self = weakSelf.lock();
+                                       auto workspace = weakWorkspace.lock();
+                                       if (self && workspace && !self->isTerminated()) {
+                                         workspace->activate(self, "host");
+                                       }
+                                     });
   return true;
 }
 
@@ -75,6 +88,21 @@ void SimRunningApplication::setReacts(bool reacts) {
 void SimRunningApplication::setBundleIdentifier(std::optional<std::string> bundleId) {
   std::lock_guard lock(mutex_);
   profile_.bundleId = std::move(bundleId);
+}
+
+void SimRunningApplication::setActivationDelay(double seconds) {
+  std::lock_guard lock(mutex_);
+  profile_.activationDelay = seconds;
+}
+
+void SimRunningApplication::setComesForward(bool comesForward) {
+  std::lock_guard lock(mutex_);
+  profile_.comesForward = comesForward;
+}
+
+void SimRunningApplication::setPasteDelay(double seconds) {
+  std::lock_guard lock(mutex_);
+  profile_.pasteDelay = seconds;
 }
 
 AppProfile SimRunningApplication::profile() const {
@@ -273,7 +301,7 @@ std::optional<pid_t> SimWorkspace::deliverKeyEvent(std::optional<pid_t> pid,
         }
       });
     } else if (keyCode == kVK_ANSI_V) {
-      clock_.scheduleExternal(clock_.now(), [this, weakApp] {
+      clock_.scheduleExternal(clock_.now() + profile.pasteDelay, [this, weakApp] {
         if (auto target = weakApp.lock()) {
           pasteNow(target);
         }

@@ -55,6 +55,14 @@ struct AppProfile {
   CopyBehaviour copies = CopyBehaviour::text;
   // False for an application that ignores synthetic key events altogether.
   bool reacts = true;
+  // How long after it is asked to come forward the application is in front:
+  // activation is carried out by the window server, never inside the call.
+  double activationDelay = 0;
+  // False for an application that accepts a request to come forward (the
+  // call succeeds) and yet stays behind, as the system may decide.
+  bool comesForward = true;
+  // How long after the paste chord the application reads the pasteboard.
+  double pasteDelay = 0;
 };
 
 // Text an application received from a paste chord; absent when the
@@ -82,6 +90,9 @@ class SimRunningApplication final : public RunningApplication,
   void setCopyDelay(double seconds);
   void setReacts(bool reacts);
   void setBundleIdentifier(std::optional<std::string> bundleId);
+  void setActivationDelay(double seconds);
+  void setComesForward(bool comesForward);
+  void setPasteDelay(double seconds);
 
   // Inspection.
   AppProfile profile() const;

@@ -29,9 +29,9 @@ TEST_F(PasteTest, TextIsPastedAtThreeTenthsAndTheClipboardBackAtEightTenths) {
   EXPECT_FALSE(panel()->isVisible());
   EXPECT_EQ(editor->activationRequests(),
             std::vector<std::uint32_t>{NSApplicationActivateIgnoringOtherApps});
-  EXPECT_EQ(desktop.workspace().frontmost(), editor);
 
   desktop.advance(0.299);
+  EXPECT_EQ(desktop.workspace().frontmost(), editor);
   EXPECT_TRUE(postedChords().empty());
   desktop.advance(0.001);
   EXPECT_EQ(postedChords(), (std::vector<std::string>{"V down -> hid", "V up -> hid"}));
@@ -143,6 +143,44 @@ TEST_F(PasteTest, ChordGoesToTheFrontApplicationAtThatMoment) {
   EXPECT_TRUE(editor->insertions().empty());
   ASSERT_EQ(mail->insertions().size(), 1u);
   EXPECT_EQ(mail->insertions()[0].text, "new text");
+}
+
+// Bringing the application forward is up to the system and takes time; the
+// chord waits three tenths of a second for it. Past that, or when the system
+// keeps the application behind although it accepted the request, the chord
+// reaches nobody who pastes, and the user's clipboard still comes back.
+TEST_F(PasteTest, ChordWaitsForTheApplicationToComeForward) {
+  launch();
+  editor->setActivationDelay(0.25);
+  EXPECT_EQ(paste("first"), EncodableValue(true));
+  desktop.advance(2);
+  ASSERT_EQ(editor->insertions().size(), 1u);
+  EXPECT_EQ(editor->insertions()[0].text, "first");
+  EXPECT_TRUE(clipboardIsTheUsers());
+
+  for (const bool comesForward : {true, false}) {
+    SCOPED_TRACE(comesForward);
+    desktop.workspace().activateHost();
+    desktop.runUntilIdle();
+    editor->setActivationDelay(0.4);
+    editor->setComesForward(comesForward);
+    EXPECT_EQ(paste("late"), EncodableValue(true));
+    desktop.advance(2);
+    EXPECT_EQ(editor->insertions().size(), 1u);
+    EXPECT_TRUE(clipboardIsTheUsers());
+  }
+}
+
+// The application reads the pasteboard when it gets round to the chord; the
+// host's text stays there for half a second after it.
+TEST_F(PasteTest, SlowReaderWithinHalfASecondStillGetsTheText) {
+  launch();
+  editor->setPasteDelay(0.45);
+  EXPECT_EQ(paste("new text"), EncodableValue(true));
+  desktop.advance(2);
+  ASSERT_EQ(editor->insertions().size(), 1u);
+  EXPECT_EQ(editor->insertions()[0].text, "new text");
+  EXPECT_TRUE(clipboardIsTheUsers());
 }
 
 TEST_F(PasteTest, DelegateReleasedBeforeTheChordLeavesTheTextAndSendsNothing) {
