@@ -20,21 +20,7 @@ using platform::sim::TraceKind;
 using test_support::HostTest;
 using test_support::hotKeyArgs;
 
-class SystemChannelTest : public HostTest {
- protected:
-  std::vector<HotKeyChord> registeredChords() {
-    std::vector<HotKeyChord> chords;
-    for (const auto& r : desktop.hotKeys().registrations())
-      chords.push_back(r.chord);
-    return chords;
-  }
-  std::size_t loginServiceChanges() {
-    std::size_t n = 0;
-    for (const auto& call : desktop.loginItems().service().calls())
-      n += call.operation != "status";
-    return n;
-  }
-};
+using SystemChannelTest = HostTest;
 
 void expectError(const PeerReply& reply, const std::string& code, const std::string& message) {
   EXPECT_EQ(reply.kind, PeerReply::Kind::error);
@@ -77,7 +63,7 @@ TEST_F(SystemChannelTest, SetLaunchAtLoginNeedsABoolean) {
     expectError(callSystem("setLaunchAtLogin", args), "INVALID_ARGUMENT",
                 "Boolean argument required");
   }
-  EXPECT_EQ(loginServiceChanges(), 0u);
+  EXPECT_TRUE(loginServiceChanges().empty());
 }
 
 TEST_F(SystemChannelTest, SetGlobalHotKeyReplacesTheChord) {
@@ -161,7 +147,7 @@ TEST_F(SystemChannelTest, AfterTheDelegateIsReleasedAnswersAreFixed) {
   const auto interface = host().viewController();
   releaseDelegate();
   expectNull(callSystem("setLaunchAtLogin", EncodableValue(true)));
-  EXPECT_EQ(loginServiceChanges(), 0u);
+  EXPECT_TRUE(loginServiceChanges().empty());
   EXPECT_EQ(callSystem("getLaunchAtLogin").value, EncodableValue(false));
   expectNull(callSystem("setGlobalHotKey", hotKeyArgs(49, 0x900)));
   EXPECT_EQ(registeredChords(), (std::vector<HotKeyChord>{{17, 0x300}}));
@@ -178,7 +164,7 @@ TEST_F(SystemChannelTest, OtherNamesAreNotImplemented) {
     SCOPED_TRACE(method);
     EXPECT_EQ(callSystem(method, EncodableValue(true)).kind, PeerReply::Kind::notImplemented);
   }
-  EXPECT_EQ(loginServiceChanges(), 0u);
+  EXPECT_TRUE(loginServiceChanges().empty());
 }
 
 }  // namespace

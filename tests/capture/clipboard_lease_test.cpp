@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "tests/capture/clipboard_fixture.h"
+#include "tests/support/clipboard_fixture.h"
 
 namespace lumivane {
 namespace {

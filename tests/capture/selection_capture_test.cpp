@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "tests/capture/clipboard_fixture.h"
+#include "tests/support/clipboard_fixture.h"
 
 namespace lumivane {
 namespace {

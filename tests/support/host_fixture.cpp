@@ -59,6 +59,22 @@ std::vector<std::string> HostTest::selectionUpdates() {
   return texts;
 }
 
+std::vector<platform::sim::HotKeyChord> HostTest::registeredChords() {
+  std::vector<platform::sim::HotKeyChord> chords;
+  for (const auto& r : desktop.hotKeys().registrations())
+    chords.push_back(r.chord);
+  return chords;
+}
+
+std::vector<std::string> HostTest::loginServiceChanges() {
+  std::vector<std::string> out;
+  for (const auto& call : desktop.loginItems().service().calls()) {
+    if (call.operation != "status")
+      out.push_back(call.operation);
+  }
+  return out;
+}
+
 std::vector<std::string> HostTest::postedChords() {
   std::vector<std::string> out;
   for (const auto& e : desktop.keyboardEvents().posted()) {

@@ -9,6 +9,7 @@
 #include "platform/flutter/interface_peer.h"
 #include "platform/sim/sim_desktop.h"
 #include "shell/application_main.h"
+#include "tests/support/printing.h"
 #include "tests/support/sim_desktop_fixture.h"
 
 namespace lumivane::test_support {
@@ -39,6 +40,10 @@ class HostTest : public SimDesktopTest {
   std::vector<std::string> selectionUpdates();
   // Key events the host posted, as "C down -> 201" / "V up -> hid".
   std::vector<std::string> postedChords();
+  // The chords held system-wide, in registration order.
+  std::vector<platform::sim::HotKeyChord> registeredChords();
+  // The login-item service calls that changed something, in order.
+  std::vector<std::string> loginServiceChanges();
 
   std::shared_ptr<platform::sim::SimRunningApplication> editor;
   MainInterface ui;

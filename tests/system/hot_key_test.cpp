@@ -21,12 +21,6 @@ class GlobalHotKeyTest : public HostTest {
     launch();
     ASSERT_TRUE(panel()->userClickCloseButton());
   }
-  std::vector<HotKeyChord> registeredChords() {
-    std::vector<HotKeyChord> chords;
-    for (const auto& r : desktop.hotKeys().registrations())
-      chords.push_back(r.chord);
-    return chords;
-  }
   // Presses a chord and lets any capture it starts run to its end.
   void press(std::uint32_t keyCode, std::uint32_t modifiers) {
     desktop.hotKeys().pressKey(keyCode, modifiers);
