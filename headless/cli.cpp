@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <istream>
 #include <iterator>
 #include <ostream>
@@ -27,6 +28,7 @@ struct ScenarioText {
 
 ScenarioText readAll(std::istream& in) {
   ScenarioText read;
+  errno = 0;
   char buffer[65536];
   while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
     read.text.append(buffer, static_cast<std::size_t>(in.gcount()));
@@ -36,30 +38,18 @@ ScenarioText readAll(std::istream& in) {
     }
   }
   if (in.bad())
-    read.error = "read error";
+    read.error = errno ? std::strerror(errno) : "read error";
   return read;
 }
 
 ScenarioText readFile(const std::string& path) {
-  ScenarioText read;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                       &std::fclose);
+  std::ifstream file(path, std::ios::binary);
   if (!file) {
+    ScenarioText read;
     read.error = std::strerror(errno);
     return read;
   }
-  char buffer[65536];
-  std::size_t count = 0;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-    read.text.append(buffer, count);
-    if (read.text.size() > kMaxScenarioBytes) {
-      read.error = "larger than 16 MiB";
-      return read;
-    }
-  }
-  if (std::ferror(file.get()))
-    read.error = std::strerror(errno);
-  return read;
+  return readAll(file);
 }
 
 struct OptionMatch {

@@ -53,12 +53,6 @@ const char* keyName(std::uint32_t keyCode) {
   return it == kNames.end() ? nullptr : it->second;
 }
 
-std::string hex(std::uint64_t value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
-  return text;
-}
-
 struct ModifierName {
   std::uint64_t bit;
   const char* name;
@@ -76,9 +70,9 @@ std::string describeChord(std::uint32_t keyCode,
     }
   }
   if (modifiers)
-    out += "modifiers " + hex(modifiers) + "+";
+    out += "modifiers " + platform::sim::formatHex(modifiers) + "+";
   const char* name = keyName(keyCode);
-  out += name ? std::string(name) : "key " + hex(keyCode);
+  out += name ? std::string(name) : "key " + platform::sim::formatHex(keyCode);
   return out;
 }
 

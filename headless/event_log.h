@@ -46,7 +46,6 @@ class EventLog {
   // A line of prose for readable output (a title, a blank line before a
   // statement); JSON output leaves it out.
   void prose(const std::string& text);
-  OutputFormat format() const { return format_; }
 
  private:
   std::ostream& out_;

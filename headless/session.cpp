@@ -88,8 +88,8 @@ std::vector<platform::sim::SimPasteboardItemContents> toPasteboardItems(
     platform::sim::SimPasteboardItemContents profile;
     for (const auto& entry : item) {
       profile.push_back(entry.content
-                         ? platform::sim::SimPasteboardEntry::text(*entry.content, entry.type)
-                         : platform::sim::SimPasteboardEntry::unreadable(entry.type));
+                            ? platform::sim::SimPasteboardEntry::text(*entry.content, entry.type)
+                            : platform::sim::SimPasteboardEntry::unreadable(entry.type));
     }
     itemContents.push_back(std::move(profile));
   }
@@ -171,7 +171,7 @@ void Session::perform(const StatementAction& action) {
           [&](const AppStatement& app) {
             apps_[app.name] = desktop_.addApplication(
                 platform::sim::AppProfile{app.name, app.bundleId, app.pid, app.selection,
-                                       app.copyDelay, toCopyBehaviour(app.copies)});
+                                          app.copyDelay, toCopyBehaviour(app.copies)});
           },
           [&](const FrontStatement& front) {
             desktop_.bringToFront(front.app ? apps_.at(*front.app) : desktop_.hostApplication());
