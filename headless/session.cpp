@@ -181,7 +181,10 @@ void Session::perform(const StatementAction& action) {
             board.setContents(pasteboard.items
                                   ? toPasteboardItems(*pasteboard.items)
                                   : std::vector<platform::sim::SimPasteboardItemContents>{});
-            board.setReportsNoItemList(!pasteboard.items);
+            if (pasteboard.items)
+              board.setReportsNoItemList(false);
+            else  // the user's state, not a lasting fault
+              board.setReportsNoItemListUntilWritten();
           },
           [&](const TrustStatement& trust) { desktop_.accessibility().setTrusted(trust.trusted); },
           [&](const KeyStatement& key) {
@@ -376,10 +379,6 @@ void Session::onTrace(const TraceEvent& event) {
       // clearing is the first half of its copy.
       if (by == "external" || (by != "host" && op == "clearContents"))
         return;
-      // A pasteboard without an item list gets one when something is written
-      // to it: `pasteboard null` is the user's state, not a lasting fault.
-      if (op != "clearContents")
-        desktop_.generalPasteboard().setReportsNoItemList(false);
       if (by == "host")
         return report(t, "clipboard", {{"op", op}}, {{"holds", pasteboardHolds()}});
       return report(t, "copied", {{"app", by}}, {{"holds", pasteboardHolds()}});

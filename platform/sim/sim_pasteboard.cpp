@@ -122,7 +122,7 @@ SimPasteboard::SimPasteboard(SimClock& clock, SimTrace& trace, std::shared_ptr<L
 
 std::optional<std::vector<std::shared_ptr<PasteboardItem>>> SimPasteboard::pasteboardItems() {
   std::lock_guard lock(mutex_);
-  if (noItemList_) {
+  if (noItemList_ != NoItemList::off) {
     return std::nullopt;
   }
   std::vector<std::shared_ptr<PasteboardItem>> items;
@@ -134,14 +134,7 @@ std::optional<std::vector<std::shared_ptr<PasteboardItem>>> SimPasteboard::paste
 }
 
 std::int64_t SimPasteboard::clearContents() {
-  PasteboardOperation operation;
-  {
-    std::lock_guard lock(mutex_);
-    clearLocked("host");
-    operation = operations_.back();
-  }
-  traceChange(operation);
-  return operation.changeCount;
+  return clearContentsBy("host");
 }
 
 bool SimPasteboard::writeObjects(const std::vector<std::shared_ptr<PasteboardItem>>& items) {
@@ -166,6 +159,7 @@ bool SimPasteboard::writeObjects(const std::vector<std::shared_ptr<PasteboardIte
       for (auto& item : incoming) {
         items_.push_back(std::move(item));
       }
+      noteWrittenLocked();
     }
     operation.changeCount = changeCount_;
     operations_.push_back(operation);
@@ -193,11 +187,18 @@ std::optional<std::string> SimPasteboard::stringLocked(const std::string& type) 
 }
 
 bool SimPasteboard::setStringForType(const std::string& string, const std::string& type) {
-  PasteboardOperation operation = makeOperation(clock_.now(), PasteboardOp::setString, "host");
+  return setStringAs("host", string, type, /*mayBeRefused=*/true);
+}
+
+bool SimPasteboard::setStringAs(const std::string& by,
+                                const std::string& string,
+                                const std::string& type,
+                                bool mayBeRefused) {
+  PasteboardOperation operation = makeOperation(clock_.now(), PasteboardOp::setString, by);
   operation.type = type;
   {
     std::lock_guard lock(mutex_);
-    operation.refused = shared_->refuseWrites.load();
+    operation.refused = mayBeRefused && shared_->refuseWrites.load();
     if (!operation.refused) {
       setStringLocked(string, type);
     }
@@ -228,7 +229,14 @@ std::int64_t SimPasteboard::clearLocked(const std::string& by) {
   return changeCount_;
 }
 
+void SimPasteboard::noteWrittenLocked() {
+  if (noItemList_ == NoItemList::untilWritten) {
+    noItemList_ = NoItemList::off;
+  }
+}
+
 void SimPasteboard::setStringLocked(const std::string& string, const std::string& type) {
+  noteWrittenLocked();
   auto data = std::make_shared<const Bytes>(string.begin(), string.end());
   if (items_.empty()) {
     items_.push_back({{type, std::move(data)}});
@@ -264,12 +272,17 @@ void SimPasteboard::setContents(const std::vector<SimPasteboardItemContents>& it
 
 void SimPasteboard::setReportsNoItemList(bool flag) {
   std::lock_guard lock(mutex_);
-  noItemList_ = flag;
+  noItemList_ = flag ? NoItemList::lasting : NoItemList::off;
+}
+
+void SimPasteboard::setReportsNoItemListUntilWritten() {
+  std::lock_guard lock(mutex_);
+  noItemList_ = NoItemList::untilWritten;
 }
 
 bool SimPasteboard::reportsNoItemList() const {
   std::lock_guard lock(mutex_);
-  return noItemList_;
+  return noItemList_ != NoItemList::off;
 }
 
 void SimPasteboard::setRefusesWrites(bool flag) {
@@ -290,7 +303,7 @@ void SimPasteboard::externalWriteContents(std::vector<SimPasteboardItemContents>
                           [this, items = std::move(items)] { writeContentsBy("external", items); });
 }
 
-void SimPasteboard::clearContentsBy(const std::string& by) {
+std::int64_t SimPasteboard::clearContentsBy(const std::string& by) {
   PasteboardOperation operation;
   {
     std::lock_guard lock(mutex_);
@@ -298,20 +311,13 @@ void SimPasteboard::clearContentsBy(const std::string& by) {
     operation = operations_.back();
   }
   traceChange(operation);
+  return operation.changeCount;
 }
 
 void SimPasteboard::setStringBy(const std::string& by,
                                 const std::string& string,
                                 const std::string& type) {
-  PasteboardOperation operation = makeOperation(clock_.now(), PasteboardOp::setString, by);
-  operation.type = type;
-  {
-    std::lock_guard lock(mutex_);
-    setStringLocked(string, type);
-    operation.changeCount = changeCount_;
-    operations_.push_back(operation);
-  }
-  traceChange(operation);
+  setStringAs(by, string, type, /*mayBeRefused=*/false);
 }
 
 void SimPasteboard::writeContentsBy(const std::string& by,
@@ -325,6 +331,9 @@ void SimPasteboard::writeContentsBy(const std::string& by,
     clear = operations_.back();
     for (const auto& item : items) {
       items_.push_back(toStored(item));
+    }
+    if (!items.empty()) {
+      noteWrittenLocked();
     }
     write.changeCount = changeCount_;
     if (!items.empty()) {

@@ -108,6 +108,9 @@ class SimPasteboard final : public Pasteboard {
   void setString(const std::string& text) { setContents({{SimPasteboardEntry::text(text)}}); }
   // pasteboardItems answers absent while set.
   void setReportsNoItemList(bool flag);
+  // The same until something (the host or another process) writes to the
+  // pasteboard: a passing state rather than a lasting fault.
+  void setReportsNoItemListUntilWritten();
   // The host's writes (setData on items, writeObjects, setString) answer false
   // and change nothing while set; clearing still works.
   void setRefusesWrites(bool flag);
@@ -118,7 +121,7 @@ class SimPasteboard final : public Pasteboard {
                              std::optional<double> at = std::nullopt);
 
   // What a process other than the host does; `by` names it in the log.
-  void clearContentsBy(const std::string& by);
+  std::int64_t clearContentsBy(const std::string& by);
   void setStringBy(const std::string& by, const std::string& string, const std::string& type);
   void writeContentsBy(const std::string& by, const std::vector<SimPasteboardItemContents>& items);
 
@@ -135,7 +138,13 @@ class SimPasteboard final : public Pasteboard {
 
  private:
   std::int64_t clearLocked(const std::string& by);
+  // A setString by `by`; the host's may be refused, another process's not.
+  bool setStringAs(const std::string& by,
+                   const std::string& string,
+                   const std::string& type,
+                   bool mayBeRefused);
   void setStringLocked(const std::string& string, const std::string& type);
+  void noteWrittenLocked();
   void traceChange(const PasteboardOperation& operation);
   std::optional<std::string> stringLocked(const std::string& type) const;
 
@@ -145,7 +154,8 @@ class SimPasteboard final : public Pasteboard {
   mutable std::mutex mutex_;
   std::vector<detail::StoredItem> items_;
   std::int64_t changeCount_ = 0;
-  bool noItemList_ = false;
+  enum class NoItemList { off, lasting, untilWritten };
+  NoItemList noItemList_ = NoItemList::off;
   std::vector<PasteboardOperation> operations_;
 };
 
