@@ -415,7 +415,7 @@ class Run {
         desktop_.accessibility().setTrusted(!desktop_.accessibility().isTrusted());
         break;
       case kExternalWrite:
-        desktop_.generalPasteboard().externalWriteString(in_.text());
+        desktop_.generalPasteboard().setString(in_.text());
         // The user copied something of their own: that, not the clipboard
         // of the start, is what has to survive now.
         clipboardMustComeBack_ = false;

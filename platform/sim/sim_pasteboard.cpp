@@ -266,8 +266,14 @@ void SimPasteboard::traceChange(const PasteboardOperation& operation) {
   trace_.emit(TraceKind::pasteboardChanged, std::move(fields));
 }
 
-void SimPasteboard::setContents(const std::vector<SimPasteboardItemContents>& items) {
-  writeContentsBy("external", items);
+void SimPasteboard::setContents(std::vector<SimPasteboardItemContents> items,
+                                std::optional<double> at) {
+  if (!at) {
+    writeContentsBy("external", items);
+    return;
+  }
+  clock_.scheduleExternal(*at,
+                          [this, items = std::move(items)] { writeContentsBy("external", items); });
 }
 
 void SimPasteboard::setReportsNoItemList(bool flag) {
@@ -287,20 +293,6 @@ bool SimPasteboard::reportsNoItemList() const {
 
 void SimPasteboard::setRefusesWrites(bool flag) {
   shared_->refuseWrites.store(flag);
-}
-
-void SimPasteboard::externalWriteString(const std::string& text, std::optional<double> at) {
-  externalWriteContents({{SimPasteboardEntry::text(text)}}, at);
-}
-
-void SimPasteboard::externalWriteContents(std::vector<SimPasteboardItemContents> items,
-                                          std::optional<double> at) {
-  if (!at) {
-    writeContentsBy("external", items);
-    return;
-  }
-  clock_.scheduleExternal(*at,
-                          [this, items = std::move(items)] { writeContentsBy("external", items); });
 }
 
 std::int64_t SimPasteboard::clearContentsBy(const std::string& by) {

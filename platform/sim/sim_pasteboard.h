@@ -102,10 +102,13 @@ class SimPasteboard final : public Pasteboard {
   std::int64_t changeCount() override;
   std::shared_ptr<PasteboardItem> makeItem() override;
 
-  // Scripting. Replaces the contents at once, as another process would
-  // (clearing first, so the change count moves).
-  void setContents(const std::vector<SimPasteboardItemContents>& items);
-  void setString(const std::string& text) { setContents({{SimPasteboardEntry::text(text)}}); }
+  // Scripting. Another process replaces the contents (clearing first, so the
+  // change count moves): at virtual time `at`, or now when absent.
+  void setContents(std::vector<SimPasteboardItemContents> items,
+                   std::optional<double> at = std::nullopt);
+  void setString(const std::string& text, std::optional<double> at = std::nullopt) {
+    setContents({{SimPasteboardEntry::text(text)}}, at);
+  }
   // pasteboardItems answers absent while set.
   void setReportsNoItemList(bool flag);
   // The same until something (the host or another process) writes to the
@@ -114,11 +117,6 @@ class SimPasteboard final : public Pasteboard {
   // The host's writes (setData on items, writeObjects, setString) answer false
   // and change nothing while set; clearing still works.
   void setRefusesWrites(bool flag);
-  // Another process writes plain text, or whole contents: at virtual time
-  // `at`, or now when absent.
-  void externalWriteString(const std::string& text, std::optional<double> at = std::nullopt);
-  void externalWriteContents(std::vector<SimPasteboardItemContents> items,
-                             std::optional<double> at = std::nullopt);
 
   // What a process other than the host does; `by` names it in the log.
   std::int64_t clearContentsBy(const std::string& by);

@@ -280,7 +280,7 @@ class Schedule {
       const std::string text = "ext-" + std::to_string(externalTimes_.size());
       const double at = desktop_.now() + copyDelay();
       note("another application writes " + text + " at " + std::to_string(at));
-      desktop_.generalPasteboard().externalWriteString(text, at);
+      desktop_.generalPasteboard().setString(text, at);
       externalTimes_.push_back(at);
       selections_.insert(text);
       externals_.insert(text);

@@ -39,7 +39,7 @@ TEST_F(PasteboardSnapshotTest, NoItemListIsAbsentAndItsRestoreLeavesThePasteboar
   PasteboardSnapshot saved = saveClipboard(pasteboard);
   EXPECT_FALSE(saved.has_value());
 
-  pasteboard.externalWriteString("written in between");
+  pasteboard.setString("written in between");
   restoreClipboard(pasteboard, saved);
   EXPECT_EQ(pasteboard.plainText(), "written in between");
   EXPECT_EQ(hostOps(PasteboardOp::clearContents), 0u);
@@ -51,7 +51,7 @@ TEST_F(PasteboardSnapshotTest, EmptyPasteboardIsAnEmptyListAndItsRestoreChangesN
   ASSERT_TRUE(saved.has_value());
   EXPECT_TRUE(saved->empty());
 
-  pasteboard.externalWriteString("written in between");
+  pasteboard.setString("written in between");
   restoreClipboard(pasteboard, saved);
   EXPECT_EQ(pasteboard.plainText(), "written in between");
   EXPECT_EQ(hostOps(PasteboardOp::clearContents), 0u);
@@ -74,7 +74,7 @@ TEST_F(PasteboardSnapshotTest, RestoreWritesEachItemSeparatelyInOrderAfterOneCle
       {{NSPasteboardTypePNG, bytes("png")}},
   });
   PasteboardSnapshot saved = saveClipboard(pasteboard);
-  pasteboard.externalWriteString("written in between");
+  pasteboard.setString("written in between");
 
   restoreClipboard(pasteboard, saved);
   EXPECT_EQ(hostOps(PasteboardOp::clearContents), 1u);
@@ -133,7 +133,7 @@ TEST_F(PasteboardSnapshotTest, ZeroByteDataIsKept) {
   pasteboard.setContents({{{"com.example.marker", Bytes{}}}});
   PasteboardSnapshot saved = saveClipboard(pasteboard);
   ASSERT_EQ(saved->size(), 1u);
-  pasteboard.externalWriteString("written in between");
+  pasteboard.setString("written in between");
   restoreClipboard(pasteboard, saved);
   EXPECT_EQ(pasteboard.contents(),
             (std::vector<SimPasteboardItemContents>{{{"com.example.marker", Bytes{}}}}));

@@ -113,7 +113,7 @@ TEST_F(SimPasteboardTest, SetStringJoinsTheFirstItemAndCountMovesOnlyOnClear) {
 }
 
 TEST_F(SimPasteboardTest, ExternalWritesHappenAtTheirTimeEvenWhileMainSleeps) {
-  pasteboard.externalWriteString("from elsewhere", 0.5);
+  pasteboard.setString("from elsewhere", 0.5);
   desktop.dispatch().sleepForTimeInterval(0.4);
   EXPECT_EQ(pasteboard.plainText(), std::nullopt);
   desktop.dispatch().sleepForTimeInterval(0.1);
