@@ -10,6 +10,11 @@ std::shared_ptr<FlutterViewController> InProcessFlutterEmbedding::makeFlutterVie
   if (!view) {
     return nullptr;
   }
+  return makeController(std::move(view));
+}
+
+std::shared_ptr<FlutterViewController> InProcessFlutterEmbedding::makeController(
+    std::shared_ptr<View> view) {
   return std::make_shared<FlutterViewController>(std::move(view));
 }
 

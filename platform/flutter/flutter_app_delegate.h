@@ -40,6 +40,11 @@ class InProcessFlutterEmbedding : public FlutterEmbedding {
   // How many launch notifications arrived; the embedding expects one.
   int launchCount() const { return launchCount_; }
 
+ protected:
+  // The controller over a freshly made view; backends that watch what the
+  // controller does make their own kind.
+  virtual std::shared_ptr<FlutterViewController> makeController(std::shared_ptr<View> view);
+
  private:
   ViewFactory& factory_;
   bool engineCanStart_ = true;

@@ -29,17 +29,15 @@ SimFlutterEmbedding::SimFlutterEmbedding(SimClock& clock,
                                          SimTrace& trace,
                                          MisuseLog& misuse,
                                          ViewFactory& views)
-    : clock_(clock), trace_(trace), misuse_(misuse), views_(views), embedding_(views) {}
+    : InProcessFlutterEmbedding(views), clock_(clock), trace_(trace), misuse_(misuse) {}
 
 std::shared_ptr<FlutterViewController> SimFlutterEmbedding::makeFlutterViewController() {
   misuse_.requireMainThread("FlutterViewController init");
-  if (!canBeCreated_) {
-    return nullptr;
-  }
-  auto view = views_.makeView();
-  if (!view) {
-    return nullptr;
-  }
+  return InProcessFlutterEmbedding::makeFlutterViewController();
+}
+
+std::shared_ptr<FlutterViewController> SimFlutterEmbedding::makeController(
+    std::shared_ptr<View> view) {
   auto controller = std::make_shared<TracingFlutterViewController>(std::move(view), trace_);
   latest_ = controller;
   trace_.emit(TraceKind::viewControllerCreated, {});
@@ -49,7 +47,7 @@ std::shared_ptr<FlutterViewController> SimFlutterEmbedding::makeFlutterViewContr
 void SimFlutterEmbedding::applicationDidFinishLaunching(const Notification& notification) {
   misuse_.requireMainThread("FlutterAppDelegate applicationDidFinishLaunching:");
   launches_.push_back({clock_.now(), notification.name});
-  embedding_.applicationDidFinishLaunching(notification);
+  InProcessFlutterEmbedding::applicationDidFinishLaunching(notification);
 }
 
 }  // namespace lumivane::platform::sim

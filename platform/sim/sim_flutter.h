@@ -16,18 +16,15 @@ struct LaunchNotification {
   std::string name;
 };
 
-// The in-process embedding over the sim's views, with a switch for an engine
-// that cannot start. Its controllers report each plug-in registration to the
-// trace.
-class SimFlutterEmbedding final : public FlutterEmbedding {
+// The in-process embedding over the sim's views (setEngineCanStart(false) for
+// an engine that cannot start). Its controllers report each plug-in
+// registration to the trace.
+class SimFlutterEmbedding final : public InProcessFlutterEmbedding {
  public:
   SimFlutterEmbedding(SimClock& clock, SimTrace& trace, MisuseLog& misuse, ViewFactory& views);
 
   std::shared_ptr<FlutterViewController> makeFlutterViewController() override;
   void applicationDidFinishLaunching(const Notification& notification) override;
-
-  // Scripting. While false, no view controller can be made (absent).
-  void setViewControllerCanBeCreated(bool flag) { canBeCreated_ = flag; }
 
   // Inspection.
   const std::vector<LaunchNotification>& launchNotifications() const { return launches_; }
@@ -35,13 +32,13 @@ class SimFlutterEmbedding final : public FlutterEmbedding {
   // interface's side.
   std::shared_ptr<FlutterViewController> latestViewController() const { return latest_.lock(); }
 
+ protected:
+  std::shared_ptr<FlutterViewController> makeController(std::shared_ptr<View> view) override;
+
  private:
   SimClock& clock_;
   SimTrace& trace_;
   MisuseLog& misuse_;
-  ViewFactory& views_;
-  InProcessFlutterEmbedding embedding_;
-  bool canBeCreated_ = true;
   std::vector<LaunchNotification> launches_;
   std::weak_ptr<FlutterViewController> latest_;
 };

@@ -135,7 +135,7 @@ TEST_F(SimApplicationTest, FlutterControllersCanBeRefused) {
   auto controller = flutter.makeFlutterViewController();
   ASSERT_NE(controller, nullptr);
   EXPECT_EQ(flutter.latestViewController(), controller);
-  flutter.setViewControllerCanBeCreated(false);
+  flutter.setEngineCanStart(false);
   EXPECT_EQ(flutter.makeFlutterViewController(), nullptr);
   flutter.applicationDidFinishLaunching({NSApplicationDidFinishLaunchingNotification, {}});
   ASSERT_EQ(flutter.launchNotifications().size(), 1u);

@@ -77,7 +77,7 @@ TEST_F(StartupTest, BringsTheSubsystemsUpInOrder) {
 
 // Without an interface the host stays out of sight entirely.
 TEST_F(StartupTest, WithoutAViewControllerNothingElseStarts) {
-  desktop.flutter().setViewControllerCanBeCreated(false);
+  desktop.flutter().setEngineCanStart(false);
   launch();
   EXPECT_FALSE(host().viewController());
   ASSERT_TRUE(panel());
