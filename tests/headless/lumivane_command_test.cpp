@@ -12,6 +12,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "headless/cli.h"
+#include "platform/sim/sim_desktop.h"
+
 namespace {
 
 using Json = nlohmann::json;
@@ -275,3 +278,63 @@ TEST_F(LumivaneCommandTest, OptionsItCannotUseGetTheUsage) {
 }
 
 }  // namespace
+
+namespace lumivane::headless {
+namespace {
+
+struct InProcessRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+InProcessRun runInProcess(std::vector<std::string> args, const RealDesktopOpener& opener) {
+  args.insert(args.begin(), "lumivane");
+  std::vector<char*> argv;
+  for (auto& arg : args)
+    argv.push_back(arg.data());
+  std::istringstream in;
+  std::ostringstream out;
+  std::ostringstream err;
+  InProcessRun run;
+  run.status = runCommandLine(static_cast<int>(argv.size()), argv.data(), {in, out, err}, opener);
+  run.out = out.str();
+  run.err = err.str();
+  return run;
+}
+
+// With a desktop to run on, the bare command starts the host there and tells
+// nothing; asking for the simulated desktop never touches the real one.
+TEST(LumivaneCommandLineTest, BareCommandRunsTheHostOnTheDesktopItIsGiven) {
+  int opened = 0;
+  std::size_t hotKeysAtRun = 0;
+  const RealDesktopOpener opener = [&]() -> std::unique_ptr<platform::Desktop> {
+    ++opened;
+    auto desktop = std::make_unique<platform::sim::SimDesktop>();
+    auto* sim = desktop.get();
+    sim->application().setRunHook([sim, &hotKeysAtRun] {
+      hotKeysAtRun = sim->hotKeys().registrations().size();
+      sim->runUntilIdle();
+    });
+    return desktop;
+  };
+
+  const InProcessRun bare = runInProcess({}, opener);
+  EXPECT_EQ(bare.status, 0);
+  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(hotKeysAtRun, 1u);
+  EXPECT_EQ(bare.out, "");
+
+  const InProcessRun simulated = runInProcess({"--desktop", "sim"}, opener);
+  EXPECT_EQ(simulated.status, 0);
+  EXPECT_EQ(opened, 1);
+  EXPECT_NE(simulated.out.find("the demo scenario"), std::string::npos);
+
+  // No backend for this machine: the demo instead.
+  const InProcessRun fallback = runInProcess({}, [] { return nullptr; });
+  EXPECT_EQ(fallback.status, 0);
+  EXPECT_NE(fallback.out.find("the demo scenario"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace lumivane::headless
