@@ -28,39 +28,25 @@ double toSeconds(std::int64_t ticks) {
 }
 }  // namespace
 
-class SimClock::MainQueue final : public DispatchQueue {
+// The main queue (blocks run on the main thread) or the global queue (blocks
+// start on a worker).
+class SimClock::Queue final : public DispatchQueue {
  public:
-  explicit MainQueue(SimClock& clock) : clock_(clock) {}
-  void async(DispatchBlock block) override {
-    clock_.push(clock_.ticks(), Kind::main, std::move(block));
-  }
+  Queue(SimClock& clock, Kind kind) : clock_(clock), kind_(kind) {}
+  void async(DispatchBlock block) override { clock_.push(clock_.ticks(), kind_, std::move(block)); }
   void asyncAfter(double seconds, DispatchBlock block) override {
-    clock_.push(clock_.ticks() + toTicks(std::max(0.0, seconds)), Kind::main, std::move(block));
+    clock_.push(clock_.ticks() + toTicks(std::max(0.0, seconds)), kind_, std::move(block));
   }
 
  private:
   SimClock& clock_;
-};
-
-class SimClock::GlobalQueue final : public DispatchQueue {
- public:
-  explicit GlobalQueue(SimClock& clock) : clock_(clock) {}
-  void async(DispatchBlock block) override {
-    clock_.push(clock_.ticks(), Kind::workerStart, std::move(block));
-  }
-  void asyncAfter(double seconds, DispatchBlock block) override {
-    clock_.push(clock_.ticks() + toTicks(std::max(0.0, seconds)), Kind::workerStart,
-                std::move(block));
-  }
-
- private:
-  SimClock& clock_;
+  const Kind kind_;
 };
 
 SimClock::SimClock()
     : mainThread_(std::this_thread::get_id()),
-      mainQueue_(std::make_unique<MainQueue>(*this)),
-      globalQueue_(std::make_unique<GlobalQueue>(*this)) {}
+      mainQueue_(std::make_unique<Queue>(*this, Kind::main)),
+      globalQueue_(std::make_unique<Queue>(*this, Kind::workerStart)) {}
 
 SimClock::~SimClock() {
   // The process is ending: main-queue and other work that has not run is
@@ -157,10 +143,7 @@ void SimClock::sleepForTimeInterval(double seconds) {
     return;  // only simulated threads take part in virtual time
   // The main thread is blocked: the rest of the desktop goes on, the main
   // queue waits.
-  const std::int64_t until = ticks() + toTicks(seconds);
-  runDue(until, /*mainBlocked=*/true);
-  std::lock_guard lock(mutex_);
-  now_ = std::max(now_, until);
+  runUntil(ticks() + toTicks(seconds), /*mainBlocked=*/true);
 }
 
 bool SimClock::popNext(std::int64_t until, bool mainBlocked, Entry& out) {
@@ -202,6 +185,12 @@ void SimClock::runDue(std::int64_t until, bool mainBlocked) {
     }
     entry.block = nullptr;  // destroyed here, outside the lock
   }
+}
+
+void SimClock::runUntil(std::int64_t until, bool mainBlocked) {
+  runDue(until, mainBlocked);
+  std::lock_guard lock(mutex_);
+  now_ = std::max(now_, until);
 }
 
 void SimClock::runOnWorker(Worker* worker) {
@@ -248,10 +237,7 @@ void SimClock::workerLoop(Worker* worker) {
 }
 
 void SimClock::advance(double seconds) {
-  const std::int64_t until = ticks() + toTicks(std::max(0.0, seconds));
-  runDue(until, /*mainBlocked=*/false);
-  std::lock_guard lock(mutex_);
-  now_ = std::max(now_, until);
+  runUntil(ticks() + toTicks(std::max(0.0, seconds)), /*mainBlocked=*/false);
 }
 
 void SimClock::runUntilIdle() {
@@ -269,9 +255,7 @@ bool SimClock::advanceUntilEmpty(double limit) {
       next = entries_.begin()->first.first;
     }
     if (next > stop) {
-      runDue(stop, /*mainBlocked=*/false);
-      std::lock_guard lock(mutex_);
-      now_ = std::max(now_, stop);
+      runUntil(stop, /*mainBlocked=*/false);
       return false;
     }
     runDue(next, /*mainBlocked=*/false);

@@ -75,13 +75,14 @@ class SimClock final : public Dispatch {
     DispatchBlock block;
     Worker* worker = nullptr;
   };
-  class MainQueue;
-  class GlobalQueue;
+  class Queue;
 
   void push(std::int64_t due, Kind kind, DispatchBlock block, Worker* worker = nullptr);
   // Runs entries due no later than `until`; `mainBlocked` leaves main work for
   // later. Returns when none is left.
   void runDue(std::int64_t until, bool mainBlocked);
+  // runDue, then the clock stands at `until` even if nothing was due then.
+  void runUntil(std::int64_t until, bool mainBlocked);
   bool popNext(std::int64_t until, bool mainBlocked, Entry& out);
   void runOnWorker(Worker* worker);
   Worker* idleWorker();
@@ -100,8 +101,8 @@ class SimClock final : public Dispatch {
   std::size_t peakWorkerBlocks_ = 0;
   bool shuttingDown_ = false;
   std::thread::id mainThread_;
-  std::unique_ptr<MainQueue> mainQueue_;
-  std::unique_ptr<GlobalQueue> globalQueue_;
+  std::unique_ptr<Queue> mainQueue_;
+  std::unique_ptr<Queue> globalQueue_;
 };
 
 }  // namespace lumivane::platform::sim
