@@ -76,15 +76,18 @@ CGSize SimWindowState::currentContentSize() const {
 }
 
 void SimWindowState::setContentSizeKeepingTop(CGSize size) {
+  setFrameSizeKeepingTop(CGSize{size.width, size.height + titleBarHeight()});
+}
+
+void SimWindowState::setFrameSizeKeepingTop(CGSize size) {
   const double top = frame_.origin.y + frame_.size.height;
-  const double height = size.height + titleBarHeight();
-  frame_ = CGRectMake(frame_.origin.x, top - height, size.width, height);
+  frame_ = CGRectMake(frame_.origin.x, top - size.height, size.width, size.height);
 }
 
 CGPoint SimWindowState::centeredOrigin() const {
   // Centred across the usable area, with a third of the spare height above the
   // window and two thirds below, on whole points.
-  CGRect area = CGRectMake(0, 0, 1440, 876);
+  CGRect area = SimScreen{}.visibleFrame;
   if (auto factory = factory_.lock()) {
     area = factory->screen().visibleFrame;
   }
@@ -192,8 +195,7 @@ void SimWindowState::drag(const Event& event) {
 }
 
 void SimWindowState::userResize(CGSize frameSize) {
-  const double top = frame_.origin.y + frame_.size.height;
-  frame_ = CGRectMake(frame_.origin.x, top - frameSize.height, frameSize.width, frameSize.height);
+  setFrameSizeKeepingTop(frameSize);
 }
 
 void SimWindowState::userMove(CGPoint origin) {

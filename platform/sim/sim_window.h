@@ -80,6 +80,7 @@ class SimWindowState {
   bool canBecomeKey() const;
   double titleBarHeight() const;
   void setContentSizeKeepingTop(CGSize size);
+  void setFrameSizeKeepingTop(CGSize size);
   void placeCentered();
   // Where placeCentered puts a window of the current size.
   CGPoint centeredOrigin() const;
