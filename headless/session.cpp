@@ -392,20 +392,22 @@ void Session::report(double time, std::string name, Json fields, Json context) {
   log_.write(LogEvent{time, std::move(name), std::move(fields), std::move(context)});
 }
 
-void Session::reportPasteboard() {
+std::optional<std::vector<platform::sim::SimPasteboardItemContents>> Session::pasteboardItems()
+    const {
   auto& pasteboard = desktop_.generalPasteboard();
-  std::optional<std::vector<platform::sim::SimPasteboardItemContents>> items;
-  if (!pasteboard.reportsNoItemList())
-    items = pasteboard.contents();
+  if (pasteboard.reportsNoItemList())
+    return std::nullopt;
+  return pasteboard.contents();
+}
+
+void Session::reportPasteboard() {
+  const auto items = pasteboardItems();
   report(desktop_.now(), "pasteboard", {{"items", pasteboardJson(items)}},
          {{"holds", describePasteboard(items)}});
 }
 
 std::string Session::pasteboardHolds() const {
-  auto& pasteboard = desktop_.generalPasteboard();
-  if (pasteboard.reportsNoItemList())
-    return describePasteboard(std::nullopt);
-  return describePasteboard(pasteboard.contents());
+  return describePasteboard(pasteboardItems());
 }
 
 std::string Session::processName(platform::pid_t pid) const {

@@ -51,6 +51,8 @@ class Session {
               nlohmann::ordered_json fields = nlohmann::ordered_json::object(),
               nlohmann::ordered_json context = nlohmann::ordered_json::object());
   void reportPasteboard();
+  // What the host would find listed: absent while the pasteboard lists none.
+  std::optional<std::vector<platform::sim::SimPasteboardItemContents>> pasteboardItems() const;
   std::string pasteboardHolds() const;
   std::string processName(platform::pid_t pid) const;
 
