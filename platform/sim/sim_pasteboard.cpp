@@ -19,6 +19,25 @@ detail::StoredItem toStored(const SimPasteboardItemContents& contents) {
   return item;
 }
 
+// The first entry of `type`: the one a reader gets.
+template <typename Item>
+auto findEntry(Item& item, const std::string& type) {
+  return std::find_if(item.begin(), item.end(),
+                      [&](const auto& entry) { return entry.type == type; });
+}
+
+// Replaces the data of `type`, or adds it.
+void putEntry(detail::StoredItem& item,
+              const std::string& type,
+              std::shared_ptr<const Bytes> data) {
+  auto it = findEntry(item, type);
+  if (it != item.end()) {
+    it->data = std::move(data);
+  } else {
+    item.push_back({type, std::move(data)});
+  }
+}
+
 SimPasteboardItemContents toContents(const detail::StoredItem& item) {
   SimPasteboardItemContents contents;
   contents.reserve(item.size());
@@ -80,8 +99,7 @@ std::optional<Bytes> SimPasteboardItem::dataForType(const std::string& type) con
   std::shared_ptr<const Bytes> data;
   {
     std::lock_guard lock(mutex_);
-    auto it = std::find_if(entries_.begin(), entries_.end(),
-                           [&](const auto& entry) { return entry.type == type; });
+    auto it = findEntry(entries_, type);
     if (it == entries_.end() || !it->data) {
       return std::nullopt;
     }
@@ -98,13 +116,7 @@ bool SimPasteboardItem::setDataForType(Bytes data, const std::string& type) {
   }
   auto stored = std::make_shared<const Bytes>(std::move(data));
   std::lock_guard lock(mutex_);
-  auto it = std::find_if(entries_.begin(), entries_.end(),
-                         [&](const auto& entry) { return entry.type == type; });
-  if (it != entries_.end()) {
-    it->data = std::move(stored);
-  } else {
-    entries_.push_back({type, std::move(stored)});
-  }
+  putEntry(entries_, type, std::move(stored));
   return true;
 }
 
@@ -177,8 +189,7 @@ std::optional<std::string> SimPasteboard::stringForType(const std::string& type)
 
 std::optional<std::string> SimPasteboard::stringLocked(const std::string& type) const {
   for (const auto& item : items_) {
-    auto it = std::find_if(item.begin(), item.end(),
-                           [&](const auto& entry) { return entry.type == type; });
+    auto it = findEntry(item, type);
     if (it != item.end() && it->data && isValidUtf8(it->data->data(), it->data->size())) {
       return std::string(it->data->begin(), it->data->end());
     }
@@ -242,14 +253,7 @@ void SimPasteboard::setStringLocked(const std::string& string, const std::string
     items_.push_back({{type, std::move(data)}});
     return;
   }
-  auto& first = items_.front();
-  auto it = std::find_if(first.begin(), first.end(),
-                         [&](const auto& entry) { return entry.type == type; });
-  if (it != first.end()) {
-    it->data = std::move(data);
-  } else {
-    first.push_back({type, std::move(data)});
-  }
+  putEntry(items_.front(), type, std::move(data));
 }
 
 void SimPasteboard::traceChange(const PasteboardOperation& operation) {
