@@ -65,46 +65,6 @@ bool SimRunningApplication::activateWithOptions(std::uint32_t options) {
   return true;
 }
 
-void SimRunningApplication::setSelection(std::string selection) {
-  std::lock_guard lock(mutex_);
-  profile_.selection = std::move(selection);
-}
-
-void SimRunningApplication::setCopyBehaviour(CopyBehaviour copies) {
-  std::lock_guard lock(mutex_);
-  profile_.copies = copies;
-}
-
-void SimRunningApplication::setCopyDelay(double seconds) {
-  std::lock_guard lock(mutex_);
-  profile_.copyDelay = seconds;
-}
-
-void SimRunningApplication::setReacts(bool reacts) {
-  std::lock_guard lock(mutex_);
-  profile_.reacts = reacts;
-}
-
-void SimRunningApplication::setBundleIdentifier(std::optional<std::string> bundleId) {
-  std::lock_guard lock(mutex_);
-  profile_.bundleId = std::move(bundleId);
-}
-
-void SimRunningApplication::setActivationDelay(double seconds) {
-  std::lock_guard lock(mutex_);
-  profile_.activationDelay = seconds;
-}
-
-void SimRunningApplication::setComesForward(bool comesForward) {
-  std::lock_guard lock(mutex_);
-  profile_.comesForward = comesForward;
-}
-
-void SimRunningApplication::setPasteDelay(double seconds) {
-  std::lock_guard lock(mutex_);
-  profile_.pasteDelay = seconds;
-}
-
 AppProfile SimRunningApplication::profile() const {
   std::lock_guard lock(mutex_);
   return profile_;

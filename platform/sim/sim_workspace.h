@@ -85,14 +85,16 @@ class SimRunningApplication final : public RunningApplication,
   bool activateWithOptions(std::uint32_t options) override;
 
   // Scripting.
-  void setSelection(std::string selection);
-  void setCopyBehaviour(CopyBehaviour copies);
-  void setCopyDelay(double seconds);
-  void setReacts(bool reacts);
-  void setBundleIdentifier(std::optional<std::string> bundleId);
-  void setActivationDelay(double seconds);
-  void setComesForward(bool comesForward);
-  void setPasteDelay(double seconds);
+  void setSelection(std::string selection) { set(&AppProfile::selection, std::move(selection)); }
+  void setCopyBehaviour(CopyBehaviour copies) { set(&AppProfile::copies, copies); }
+  void setCopyDelay(double seconds) { set(&AppProfile::copyDelay, seconds); }
+  void setReacts(bool reacts) { set(&AppProfile::reacts, reacts); }
+  void setBundleIdentifier(std::optional<std::string> bundleId) {
+    set(&AppProfile::bundleId, std::move(bundleId));
+  }
+  void setActivationDelay(double seconds) { set(&AppProfile::activationDelay, seconds); }
+  void setComesForward(bool comesForward) { set(&AppProfile::comesForward, comesForward); }
+  void setPasteDelay(double seconds) { set(&AppProfile::pasteDelay, seconds); }
 
   // Inspection.
   AppProfile profile() const;
@@ -104,6 +106,12 @@ class SimRunningApplication final : public RunningApplication,
 
  private:
   friend class SimWorkspace;
+
+  template <typename T>
+  void set(T AppProfile::*field, T value) {
+    std::lock_guard lock(mutex_);
+    profile_.*field = std::move(value);
+  }
 
   const pid_t pid_;
   std::weak_ptr<SimWorkspace> workspace_;

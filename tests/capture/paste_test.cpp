@@ -17,6 +17,15 @@ class PasteTest : public ClipboardHostTest {
   EncodableValue paste(const std::string& text) {
     return callSelection("pasteText", EncodableValue(text)).value;
   }
+  // Pastes, lets every deferred step run, and checks that the editor
+  // inserted `text` and the user's clipboard came back.
+  void expectPastedIntoEditor(const std::string& text) {
+    EXPECT_EQ(paste(text), EncodableValue(true));
+    desktop.advance(2);
+    ASSERT_FALSE(editor->insertions().empty());
+    EXPECT_EQ(editor->insertions().back().text, text);
+    EXPECT_TRUE(clipboardIsTheUsers());
+  }
 };
 
 TEST_F(PasteTest, TextIsPastedAtThreeTenthsAndTheClipboardBackAtEightTenths) {
@@ -152,11 +161,7 @@ TEST_F(PasteTest, ChordGoesToTheFrontApplicationAtThatMoment) {
 TEST_F(PasteTest, ChordWaitsForTheApplicationToComeForward) {
   launch();
   editor->setActivationDelay(0.25);
-  EXPECT_EQ(paste("first"), EncodableValue(true));
-  desktop.advance(2);
-  ASSERT_EQ(editor->insertions().size(), 1u);
-  EXPECT_EQ(editor->insertions()[0].text, "first");
-  EXPECT_TRUE(clipboardIsTheUsers());
+  expectPastedIntoEditor("first");
 
   for (const bool comesForward : {true, false}) {
     SCOPED_TRACE(comesForward);
@@ -176,11 +181,7 @@ TEST_F(PasteTest, ChordWaitsForTheApplicationToComeForward) {
 TEST_F(PasteTest, SlowReaderWithinHalfASecondStillGetsTheText) {
   launch();
   editor->setPasteDelay(0.45);
-  EXPECT_EQ(paste("new text"), EncodableValue(true));
-  desktop.advance(2);
-  ASSERT_EQ(editor->insertions().size(), 1u);
-  EXPECT_EQ(editor->insertions()[0].text, "new text");
-  EXPECT_TRUE(clipboardIsTheUsers());
+  expectPastedIntoEditor("new text");
 }
 
 TEST_F(PasteTest, DelegateReleasedBeforeTheChordLeavesTheTextAndSendsNothing) {
