@@ -236,7 +236,7 @@ class Run {
         static_cast<lumivane::platform::SMAppServiceStatus>((more >> 6) & 3));
 
     sim::AppProfile editor("Editor", "com.example.Editor", 201, selection, (copy / 3) % 64 * 0.015,
-                        static_cast<sim::CopyBehaviour>(copy % 3), !(flags & 0x04));
+                           static_cast<sim::CopyBehaviour>(copy % 3), !(flags & 0x04));
     if (flags & 0x08) {
       editor.bundleId = std::nullopt;
     }

@@ -16,13 +16,15 @@ using platform::FlutterResult;
 std::shared_ptr<platform::FlutterMethodChannel> openChannel(
     const std::shared_ptr<platform::FlutterPluginRegistrar>& registrar,
     const std::string& name) {
-  if (!registrar) return nullptr;
+  if (!registrar)
+    return nullptr;
   return platform::FlutterMethodChannel::methodChannelWithName(name, registrar->messenger());
 }
 
 const std::string* stringArgument(const FlutterMethodCall& call, const char* key) {
   const auto* map = std::get_if<EncodableMap>(&call.arguments());
-  if (!map) return nullptr;
+  if (!map)
+    return nullptr;
   auto it = map->find(EncodableValue(std::string(key)));
   return it == map->end() ? nullptr : std::get_if<std::string>(&it->second);
 }
@@ -32,9 +34,11 @@ const std::string* stringArgument(const FlutterMethodCall& call, const char* key
 void DeviceInfoPlusMacosPlugin::registerWithRegistrar(
     const std::shared_ptr<platform::FlutterPluginRegistrar>& registrar) {
   auto channel = openChannel(registrar, "dev.fluttercommunity.plus/device_info");
-  if (!channel) return;
+  if (!channel)
+    return;
   channel->setMethodCallHandler([](const FlutterMethodCall& call, FlutterResult result) {
-    if (call.method() != "getDeviceInfo") return result(platform::FlutterMethodNotImplemented);
+    if (call.method() != "getDeviceInfo")
+      return result(platform::FlutterMethodNotImplemented);
     result(EncodableValue(EncodableMap{
         {EncodableValue("computerName"), EncodableValue("Lumivane host")},
         {EncodableValue("model"), EncodableValue("Mac")},
@@ -46,7 +50,8 @@ void DeviceInfoPlusMacosPlugin::registerWithRegistrar(
 void FlutterSecureStorageDarwinPlugin::registerWithRegistrar(
     const std::shared_ptr<platform::FlutterPluginRegistrar>& registrar) {
   auto channel = openChannel(registrar, "plugins.it_nomads.com/flutter_secure_storage");
-  if (!channel) return;
+  if (!channel)
+    return;
   auto store = std::make_shared<std::map<std::string, std::string>>();
   channel->setMethodCallHandler([store](const FlutterMethodCall& call, FlutterResult result) {
     const std::string& method = call.method();
@@ -60,7 +65,8 @@ void FlutterSecureStorageDarwinPlugin::registerWithRegistrar(
       return result(EncodableValue());
     }
     if (method == "read") {
-      if (!key) return result(platform::FlutterError("INVALID_ARGUMENT", "key required"));
+      if (!key)
+        return result(platform::FlutterError("INVALID_ARGUMENT", "key required"));
       auto it = store->find(*key);
       return result(it == store->end() ? EncodableValue() : EncodableValue(it->second));
     }
@@ -68,12 +74,14 @@ void FlutterSecureStorageDarwinPlugin::registerWithRegistrar(
       return result(EncodableValue(key != nullptr && store->count(*key) > 0));
     }
     if (method == "delete") {
-      if (key) store->erase(*key);
+      if (key)
+        store->erase(*key);
       return result(EncodableValue());
     }
     if (method == "readAll") {
       EncodableMap all;
-      for (const auto& [k, v] : *store) all[EncodableValue(k)] = EncodableValue(v);
+      for (const auto& [k, v] : *store)
+        all[EncodableValue(k)] = EncodableValue(v);
       return result(EncodableValue(std::move(all)));
     }
     if (method == "deleteAll") {
@@ -87,9 +95,11 @@ void FlutterSecureStorageDarwinPlugin::registerWithRegistrar(
 void FPPPackageInfoPlusPlugin::registerWithRegistrar(
     const std::shared_ptr<platform::FlutterPluginRegistrar>& registrar) {
   auto channel = openChannel(registrar, "dev.fluttercommunity.plus/package_info");
-  if (!channel) return;
+  if (!channel)
+    return;
   channel->setMethodCallHandler([](const FlutterMethodCall& call, FlutterResult result) {
-    if (call.method() != "getAll") return result(platform::FlutterMethodNotImplemented);
+    if (call.method() != "getAll")
+      return result(platform::FlutterMethodNotImplemented);
     result(EncodableValue(EncodableMap{
         {EncodableValue("appName"), EncodableValue("Lumivane")},
         {EncodableValue("packageName"), EncodableValue("com.lumivane.app")},
@@ -102,7 +112,8 @@ void FPPPackageInfoPlusPlugin::registerWithRegistrar(
 void PathProviderPlugin::registerWithRegistrar(
     const std::shared_ptr<platform::FlutterPluginRegistrar>& registrar) {
   auto channel = openChannel(registrar, "plugins.flutter.io/path_provider");
-  if (!channel) return;
+  if (!channel)
+    return;
   channel->setMethodCallHandler([](const FlutterMethodCall& call, FlutterResult result) {
     static const std::map<std::string, std::string> kDirectories = {
         {"getTemporaryDirectory", "/tmp/com.lumivane.app"},
@@ -112,7 +123,8 @@ void PathProviderPlugin::registerWithRegistrar(
         {"getDownloadsDirectory", "~/Downloads"},
     };
     auto it = kDirectories.find(call.method());
-    if (it == kDirectories.end()) return result(platform::FlutterMethodNotImplemented);
+    if (it == kDirectories.end())
+      return result(platform::FlutterMethodNotImplemented);
     result(EncodableValue(it->second));
   });
 }
@@ -120,13 +132,15 @@ void PathProviderPlugin::registerWithRegistrar(
 void UrlLauncherPlugin::registerWithRegistrar(
     const std::shared_ptr<platform::FlutterPluginRegistrar>& registrar) {
   auto channel = openChannel(registrar, "plugins.flutter.io/url_launcher_macos");
-  if (!channel) return;
+  if (!channel)
+    return;
   channel->setMethodCallHandler([](const FlutterMethodCall& call, FlutterResult result) {
     if (call.method() != "canLaunch" && call.method() != "launch") {
       return result(platform::FlutterMethodNotImplemented);
     }
     const std::string* url = stringArgument(call, "url");
-    if (!url) return result(platform::FlutterError("INVALID_ARGUMENT", "url required"));
+    if (!url)
+      return result(platform::FlutterError("INVALID_ARGUMENT", "url required"));
     const bool openable = url->rfind("https://", 0) == 0 || url->rfind("http://", 0) == 0 ||
                           url->rfind("mailto:", 0) == 0;
     result(EncodableValue(openable));

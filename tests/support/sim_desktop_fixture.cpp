@@ -17,8 +17,8 @@ std::shared_ptr<platform::sim::SimRunningApplication> SimDesktopTest::frontApp(
     const std::string& name,
     platform::pid_t pid,
     const std::string& selection) {
-  auto app =
-      desktop.addApplication(platform::sim::AppProfile{name, "com.example." + name, pid, selection});
+  auto app = desktop.addApplication(
+      platform::sim::AppProfile{name, "com.example." + name, pid, selection});
   desktop.bringToFront(app);
   desktop.runUntilIdle();
   return app;
