@@ -1,0 +1,114 @@
+#include "platform/x11/x11_connection.h"
+
+#include <cstring>
+
+namespace lumivane::platform::x11 {
+
+std::vector<std::uint32_t> XProperty::values32() const {
+  std::vector<std::uint32_t> values;
+  if (format != 32)
+    return values;
+  values.resize(data.size() / 4);
+  std::memcpy(values.data(), data.data(), values.size() * 4);
+  return values;
+}
+
+std::unique_ptr<XcbConnection> XcbConnection::open(const std::string& displayName,
+                                                   std::string* error) {
+  int screenNumber = 0;
+  xcb_connection_t* connection =
+      xcb_connect(displayName.empty() ? nullptr : displayName.c_str(), &screenNumber);
+  if (!connection || xcb_connection_has_error(connection)) {
+    if (connection)
+      xcb_disconnect(connection);
+    if (error) {
+      *error = "cannot connect to the X display " +
+               (displayName.empty() ? std::string("$DISPLAY") : displayName);
+    }
+    return nullptr;
+  }
+  auto opened = std::make_unique<XcbConnection>(Key{}, connection, screenNumber);
+  if (!opened->screen_) {
+    if (error)
+      *error = "the X display has no screen " + std::to_string(screenNumber);
+    return nullptr;
+  }
+  return opened;
+}
+
+XcbConnection::XcbConnection(Key, xcb_connection_t* connection, int screenNumber)
+    : connection_(connection) {
+  xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection_));
+  for (int i = 0; it.rem; ++i, xcb_screen_next(&it)) {
+    if (i == screenNumber) {
+      screen_ = it.data;
+      root_ = it.data->root;
+      break;
+    }
+  }
+  // Big requests raise the limit from 256 KiB to several MiB where offered.
+  maximumRequestBytes_ = static_cast<std::size_t>(xcb_get_maximum_request_length(connection_)) * 4;
+}
+
+XcbConnection::~XcbConnection() {
+  xcb_disconnect(connection_);
+}
+
+xcb_atom_t XcbConnection::atom(std::string_view name) {
+  if (auto it = atoms_.find(name); it != atoms_.end())
+    return it->second;
+  auto cookie =
+      xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(name.size()), name.data());
+  XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection_, cookie, nullptr));
+  if (!reply)
+    return XCB_ATOM_NONE;
+  atoms_.emplace(std::string(name), reply->atom);
+  return reply->atom;
+}
+
+std::string XcbConnection::atomName(xcb_atom_t atom) {
+  if (atom == XCB_ATOM_NONE)
+    return {};
+  XcbReply<xcb_get_atom_name_reply_t> reply(
+      xcb_get_atom_name_reply(connection_, xcb_get_atom_name(connection_, atom), nullptr));
+  if (!reply)
+    return {};
+  return std::string(xcb_get_atom_name_name(reply.get()),
+                     static_cast<std::size_t>(xcb_get_atom_name_name_length(reply.get())));
+}
+
+std::optional<XProperty> XcbConnection::getProperty(xcb_window_t window,
+                                                    xcb_atom_t property,
+                                                    bool remove,
+                                                    xcb_atom_t type) {
+  XProperty result;
+  // Read in pieces of 1 MiB (the offset and length count 32-bit units).
+  constexpr std::uint32_t kPieceUnits = 256 * 1024;
+  std::uint32_t offset = 0;
+  for (;;) {
+    auto cookie = xcb_get_property(connection_, 0, window, property, type, offset, kPieceUnits);
+    XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(connection_, cookie, nullptr));
+    if (!reply || reply->type == XCB_ATOM_NONE)
+      return std::nullopt;
+    result.type = reply->type;
+    result.format = reply->format;
+    const int length = xcb_get_property_value_length(reply.get());
+    const auto* value = static_cast<const std::uint8_t*>(xcb_get_property_value(reply.get()));
+    result.data.insert(result.data.end(), value, value + length);
+    offset += static_cast<std::uint32_t>(length) / 4;
+    if (reply->bytes_after == 0)
+      break;
+    if (length == 0)
+      return std::nullopt;  // A format the server cannot step through.
+  }
+  if (remove)
+    xcb_delete_property(connection_, window, property);
+  return result;
+}
+
+bool XcbConnection::succeeded(xcb_void_cookie_t cookie) {
+  XcbReply<xcb_generic_error_t> error(xcb_request_check(connection_, cookie));
+  return !error;
+}
+
+}  // namespace lumivane::platform::x11

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumivane::platform::x11 {
+
+// Frees what XCB hands back with malloc (replies, errors, events).
+struct XcbFree {
+  void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using XcbReply = std::unique_ptr<T, XcbFree>;
+
+// A window property read whole.
+struct XProperty {
+  xcb_atom_t type = XCB_ATOM_NONE;
+  std::uint8_t format = 0;  // 8, 16 or 32
+  std::vector<std::uint8_t> data;
+  // The values of a format-32 property (windows, atoms, cardinals).
+  std::vector<std::uint32_t> values32() const;
+};
+
+// One connection of our own to the X server, used by one thread at a time.
+//
+// The services that work away from the GTK main loop (the clipboard, the
+// synthetic keys) each keep one, so that a worker never touches GTK's
+// connection and the main thread never waits for theirs. XCB reports the
+// errors of a request to whoever asks for them, so nothing here depends on
+// Xlib's process-wide error handler.
+class XcbConnection {
+ public:
+  // Connects to `displayName` ($DISPLAY when empty). Null with `error` set
+  // when no server answers.
+  static std::unique_ptr<XcbConnection> open(const std::string& displayName, std::string* error);
+
+  // Only open() makes connections; the key keeps the constructor to it.
+  class Key {
+    friend class XcbConnection;
+    Key() = default;
+  };
+  XcbConnection(Key, xcb_connection_t* connection, int screenNumber);
+  ~XcbConnection();
+  XcbConnection(const XcbConnection&) = delete;
+  XcbConnection& operator=(const XcbConnection&) = delete;
+
+  xcb_connection_t* get() const { return connection_; }
+  xcb_window_t root() const { return root_; }
+  xcb_screen_t* screen() const { return screen_; }
+  // False once the server has closed the connection.
+  bool alive() const { return xcb_connection_has_error(connection_) == 0; }
+
+  // The atom of `name`, interned once and remembered.
+  xcb_atom_t atom(std::string_view name);
+  // The name of `atom`; empty when the server does not know it.
+  std::string atomName(xcb_atom_t atom);
+
+  // The whole of a property, read in pieces as long as it is; absent when the
+  // window or the property does not exist. `remove` deletes it after reading
+  // (the last piece), as a selection requestor does.
+  std::optional<XProperty> getProperty(xcb_window_t window,
+                                       xcb_atom_t property,
+                                       bool remove = false,
+                                       xcb_atom_t type = XCB_GET_PROPERTY_TYPE_ANY);
+
+  // Waits for a checked request; true when the server accepted it.
+  bool succeeded(xcb_void_cookie_t cookie);
+
+  // The largest request the server takes, in bytes.
+  std::size_t maximumRequestBytes() const { return maximumRequestBytes_; }
+
+ private:
+  xcb_connection_t* connection_;
+  xcb_screen_t* screen_ = nullptr;
+  xcb_window_t root_ = XCB_WINDOW_NONE;
+  std::size_t maximumRequestBytes_ = 0;
+  std::map<std::string, xcb_atom_t, std::less<>> atoms_;
+};
+
+}  // namespace lumivane::platform::x11

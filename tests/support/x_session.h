@@ -1,0 +1,147 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lumivane::test_support {
+
+// Waits for `condition` to hold, checking it every few milliseconds, for at
+// most `seconds`. True when it held. Tests on a real X server wait for
+// conditions this way, never for a fixed time.
+bool waitUntil(const std::function<bool()>& condition, double seconds = 20);
+
+using Environment = std::map<std::string, std::string>;
+
+// A process a test started. It is ended by its pid when this object goes
+// (SIGTERM, then SIGKILL when it does not go within a bound), and never by
+// name: a test ends only what it started.
+class ChildProcess {
+ public:
+  struct Options {
+    std::vector<std::string> argv;
+    Environment environment;
+    // Connect standard input and/or output to pipes this object keeps.
+    bool pipeInput = false;
+    bool pipeOutput = false;
+    // Where standard error (and standard output when not piped) goes;
+    // /dev/null when empty.
+    std::filesystem::path logFile;
+    // A descriptor of this process the child gets as its descriptor 3, for
+    // programs that report on a numbered descriptor (Xvfb -displayfd 3).
+    int passAsFd3 = -1;
+  };
+
+  // Starts the process; `running()` is false when it could not be started.
+  explicit ChildProcess(Options options);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  bool running();
+  // The exit status once the process has ended within `seconds`: its exit
+  // code, or 128 + the signal that ended it. Absent when it still runs.
+  std::optional<int> waitForExit(double seconds);
+  // Sends `signal`; the process is reaped later.
+  void signal(int signal);
+  // SIGTERM, a bounded wait, then SIGKILL. Returns the exit status.
+  int terminate(double graceSeconds = 5);
+
+  // Standard input, when piped. False when the process no longer reads it.
+  bool write(const std::string& text);
+  void closeInput();
+  // One line of standard output (without its line break), waiting at most
+  // `seconds`. Absent at end of output or when nothing came in time.
+  std::optional<std::string> readLine(double seconds);
+
+  const std::filesystem::path& logFile() const { return logFile_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+  int input_ = -1;
+  int output_ = -1;
+  std::string pending_;
+  bool outputEnded_ = false;
+  std::filesystem::path logFile_;
+};
+
+// A private desktop for one test: an Xvfb display chosen by the server itself
+// (-displayfd, so parallel tests never share one), optionally the openbox
+// window manager, a private D-Bus session bus, and temporary XDG folders, so
+// nothing reaches the display, clipboard, session bus or autostart folder of
+// the machine the tests run on. Every process it starts is ended by pid when
+// it goes, the display last.
+class XSession {
+ public:
+  struct Options {
+    bool windowManager = true;
+    bool sessionBus = true;
+    int width = 1280;
+    int height = 800;
+  };
+
+  XSession();
+  explicit XSession(Options options);
+  ~XSession();
+  XSession(const XSession&) = delete;
+  XSession& operator=(const XSession&) = delete;
+
+  // False when the display could not be started; `failure()` says why.
+  bool ready() const { return failure_.empty(); }
+  const std::string& failure() const { return failure_; }
+
+  // ":N".
+  const std::string& display() const { return display_; }
+  // The variables a process on this desktop runs with: DISPLAY, the session
+  // bus, NO_AT_BRIDGE=1, XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_CACHE_HOME,
+  // XDG_RUNTIME_DIR, plus PATH and HOME from this process.
+  const Environment& environment() const { return environment_; }
+  // Sets the variables above in this process, for code under test that runs
+  // in process (GTK reads them once, when it opens its display).
+  void exportToThisProcess() const;
+
+  // A temporary folder that lives as long as the session.
+  const std::filesystem::path& directory() const { return directory_; }
+  std::filesystem::path configHome() const { return directory_ / "config"; }
+
+  // Starts `argv` on this desktop with this session's environment plus
+  // `extra`; its output goes to a log file in the session's folder. The
+  // process is ended when the session goes, if it has not ended before.
+  ChildProcess& spawn(std::vector<std::string> argv,
+                      Environment extra = {},
+                      bool pipeInput = false,
+                      bool pipeOutput = false);
+
+  // Whether a window manager runs on the display (EWMH supporting check).
+  bool hasWindowManager() const;
+
+ private:
+  void start(const Options& options);
+  bool startServer(const Options& options);
+  bool startSessionBus();
+  bool startWindowManager();
+
+  Options options_;
+  std::string failure_;
+  std::string display_;
+  std::filesystem::path directory_;
+  Environment environment_;
+  std::unique_ptr<ChildProcess> server_;
+  std::unique_ptr<ChildProcess> bus_;
+  std::vector<std::unique_ptr<ChildProcess>> children_;
+  int spawned_ = 0;
+};
+
+// The folder of the running test executable, to find programs built beside it.
+std::filesystem::path executableDirectory();
+
+}  // namespace lumivane::test_support
