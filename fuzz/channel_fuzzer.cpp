@@ -220,7 +220,7 @@ class Run {
       desktop_.setMainBundleIdentifier(std::nullopt);
     }
     if (flags & 0x20) {
-      desktop_.processInfo().setOperatingSystemVersion({12, 6, 0});
+      desktop_.loginItems().setOperatingSystemVersion({12, 6, 0});
     }
     if (flags & 0x40) {
       desktop_.hotKeys().takeHotKey(lumivane::platform::kVK_ANSI_T,

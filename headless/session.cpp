@@ -212,7 +212,7 @@ void Session::perform(const StatementAction& action) {
             }
           },
           [&](const OsStatement& os) {
-            desktop_.processInfo().setOperatingSystemVersion({os.major, os.minor, os.patch});
+            desktop_.loginItems().setOperatingSystemVersion({os.major, os.minor, os.patch});
           },
           [&](const WaitStatement& wait) { desktop_.advance(wait.seconds); },
           [&](const ShowPasteboardStatement&) { reportPasteboard(); },

@@ -43,23 +43,15 @@ class Application {
 
   // Makes this application the active one (activateIgnoringOtherApps:).
   virtual void activateIgnoringOtherApps(bool flag) = 0;
-  virtual bool isActive() const = 0;
 
   // Ends the application (terminate:): the main loop stops after the current
   // event and NSApplicationMain's caller exits. Never returns to a later event.
   virtual void terminate() = 0;
-  virtual bool isTerminating() const = 0;
 
   // The main loop (the part of NSApplicationMain after the main user-interface
   // file has loaded): tells the delegate that launching finished, then handles
   // events until terminate. Returns the process's exit status.
   virtual int run() = 0;
-
-  // Sends `selector` down the responder chain: the given target first, then the
-  // application's delegate, then the application itself ("terminate:").
-  // sendAction:to:from:. False when nobody handled it.
-  virtual bool sendAction(const std::string& selector,
-                          const std::shared_ptr<Responder>& target) = 0;
 };
 
 }  // namespace lumivane::platform

@@ -7,7 +7,7 @@
 #include "platform/keyboard_events.h"
 #include "platform/login_items.h"
 #include "platform/pasteboard.h"
-#include "platform/process_info.h"
+#include "platform/standard_output.h"
 #include "platform/status_bar.h"
 #include "platform/view.h"
 #include "platform/window.h"
@@ -18,8 +18,11 @@ namespace lumivane::platform {
 class FlutterEmbedding;
 
 // Every platform service the host uses, from one backend. The process entry
-// picks a backend and hands its desktop to the host; host code reaches the
-// operating system only through it. Services live as long as the desktop.
+// picks a backend (platform/backends.h) and hands its desktop to the host;
+// host code reaches the operating system only through it. Services live as
+// long as the desktop, and a desktop shares nothing with another one: several
+// may live in one process (tests make many) without seeing each other's
+// events.
 class Desktop {
  public:
   virtual ~Desktop() = default;
@@ -35,28 +38,9 @@ class Desktop {
   virtual HotKeys& hotKeys() = 0;
   virtual Accessibility& accessibility() = 0;
   virtual LoginItems& loginItems() = 0;
-  virtual ProcessInfo& processInfo() = 0;
   virtual Dispatch& dispatch() = 0;
   virtual StandardOutput& standardOutput() = 0;
   virtual FlutterEmbedding& flutter() = 0;
-};
-
-// The desktop of the running application, for plain callbacks that get no
-// context (Cocoa's NSApp and GCD's main queue play this part). Absent before a
-// backend has started the application and after it has ended.
-Desktop* sharedDesktop();
-
-// Makes `desktop` the shared one for the scope's lifetime. Backends hold one
-// while their application runs; only one may exist at a time.
-class SharedDesktopScope {
- public:
-  explicit SharedDesktopScope(Desktop& desktop);
-  ~SharedDesktopScope();
-  SharedDesktopScope(const SharedDesktopScope&) = delete;
-  SharedDesktopScope& operator=(const SharedDesktopScope&) = delete;
-
- private:
-  Desktop* previous_;
 };
 
 }  // namespace lumivane::platform

@@ -23,7 +23,10 @@ class DispatchQueue {
   virtual void async(DispatchBlock block) = 0;
 
   // Submits `block` to run once on this queue, no earlier than `seconds` after
-  // now (dispatch_after with DISPATCH_TIME_NOW + seconds). Any thread.
+  // now (dispatch_after with DISPATCH_TIME_NOW + seconds). Any thread. A
+  // negative or NaN delay counts as zero; a delay longer than the queue can
+  // express (about thirty years, infinity included) never comes due: the block
+  // is kept, unrun, until the queue goes, and never runs early.
   virtual void asyncAfter(double seconds, DispatchBlock block) = 0;
 };
 
@@ -46,9 +49,6 @@ class Dispatch {
 
   // Monotonic time in seconds since an arbitrary origin fixed at start.
   virtual double now() const = 0;
-
-  // True on the thread that runs the main queue (NSThread isMainThread).
-  virtual bool isMainThread() const = 0;
 };
 
 }  // namespace lumivane::platform

@@ -53,7 +53,6 @@ class KeyboardEvents {
                                                 bool keyDown) = 0;
   // Replaces the event's modifier flags.
   virtual void CGEventSetFlags(CGEventRef event, CGEventFlags flags) = 0;
-  virtual CGEventFlags CGEventGetFlags(CGEventRef event) = 0;
   // Delivers the event to one process's event queue, frontmost or not.
   virtual void CGEventPostToPid(pid_t pid, CGEventRef event) = 0;
   // Injects the event at `tap`; from the HID tap it reaches the frontmost

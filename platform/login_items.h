@@ -34,10 +34,15 @@ class AppService {
   virtual SMAppServiceStatus status() = 0;
 };
 
-// ServiceManagement. Only usable on macOS 13.0 or later.
+// ServiceManagement: the application's own login item.
 class LoginItems {
  public:
   virtual ~LoginItems() = default;
+  // Whether this system can register the application as a login item at all
+  // (macOS from 13.0 on; elsewhere, whether the desktop has a place for
+  // applications that start at login). Asked anew on every call.
+  virtual bool isSupported() = 0;
+  // Only to be used when isSupported() is true.
   virtual AppService& mainAppService() = 0;
 };
 

@@ -20,22 +20,14 @@ class Image {
   virtual ~Image() = default;
   // A template image is drawn in the menu bar's own colour.
   virtual void setTemplate(bool flag) = 0;
-  virtual bool isTemplate() const = 0;
-  virtual std::string accessibilityDescription() const = 0;
 };
 
-// One entry of a menu (NSMenuItem). Main thread only.
+// One entry of a menu (NSMenuItem), made by StatusBar::makeMenuItem with its
+// title, action and key equivalent. Choosing it sends the action down the
+// responder chain. Main thread only.
 class MenuItem {
  public:
   virtual ~MenuItem() = default;
-  virtual std::string title() const = 0;
-  // The action's selector, sent to the target, or down the responder chain
-  // when the target is absent.
-  virtual std::string action() const = 0;
-  // The key equivalent, with the platform's default Command modifier.
-  virtual std::string keyEquivalent() const = 0;
-  virtual void setTarget(std::weak_ptr<Responder> target) = 0;
-  virtual std::shared_ptr<Responder> target() const = 0;
 };
 
 // A menu (NSMenu). Main thread only.
@@ -43,8 +35,6 @@ class Menu {
  public:
   virtual ~Menu() = default;
   virtual void addItem(const std::shared_ptr<MenuItem>& item) = 0;
-  virtual std::vector<std::shared_ptr<MenuItem>> items() const = 0;
-  virtual std::string title() const = 0;
 };
 
 // The button of a status item (NSStatusBarButton). Main thread only.
@@ -52,18 +42,13 @@ class StatusBarButton {
  public:
   virtual ~StatusBarButton() = default;
   virtual void setImage(const std::shared_ptr<Image>& image) = 0;
-  virtual std::shared_ptr<Image> image() const = 0;
   virtual void setTitle(const std::string& title) = 0;
-  virtual std::string title() const = 0;
   // The selector sent when the button is clicked (setAction:); empty for none.
   virtual void setAction(const std::string& selector) = 0;
-  virtual std::string action() const = 0;
   // Who receives the action (setTarget:); held weakly, as AppKit does.
   virtual void setTarget(std::weak_ptr<Responder> target) = 0;
-  virtual std::shared_ptr<Responder> target() const = 0;
   // Which mouse events send the action (sendActionOn:, an NSEventMask).
   virtual void sendActionOn(std::uint64_t mask) = 0;
-  virtual std::uint64_t sendActionMask() const = 0;
   // Clicks the button as the user would (performClick:). When the status item
   // has a menu attached, the menu opens under the item instead of the action
   // being sent, and the call returns once the menu has closed.
@@ -79,8 +64,6 @@ class StatusItem {
   virtual std::shared_ptr<StatusBarButton> button() const = 0;
   // Attaches a menu that a click opens (setMenu:); absent detaches it.
   virtual void setMenu(const std::shared_ptr<Menu>& menu) = 0;
-  virtual std::shared_ptr<Menu> menu() const = 0;
-  virtual double length() const = 0;
 };
 
 // The system-wide status bar (NSStatusBar systemStatusBar) and the class side

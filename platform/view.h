@@ -10,10 +10,10 @@ namespace lumivane::platform {
 class View;
 
 // An active or inactive layout rule between two anchors (NSLayoutConstraint).
+// Inactive until activated with ViewFactory::activateConstraints.
 class LayoutConstraint {
  public:
   virtual ~LayoutConstraint() = default;
-  virtual bool isActive() const = 0;
 };
 
 // One edge of a view used for layout (NSLayoutAnchor).
@@ -39,13 +39,8 @@ class View {
   virtual void addSubview(const std::shared_ptr<View>& subview,
                           WindowOrderingMode positioned,
                           const std::shared_ptr<View>& relativeTo) = 0;
-  virtual std::vector<std::shared_ptr<View>> subviews() const = 0;
-  // Absent when the view is in no hierarchy; not owning.
-  virtual std::shared_ptr<View> superview() const = 0;
-
-  virtual CGRect frame() const = 0;
+  // Off: the view's place comes from the constraints activated for it alone.
   virtual void setTranslatesAutoresizingMaskIntoConstraints(bool flag) = 0;
-  virtual bool translatesAutoresizingMaskIntoConstraints() const = 0;
 
   virtual std::shared_ptr<LayoutAnchor> topAnchor() = 0;
   virtual std::shared_ptr<LayoutAnchor> bottomAnchor() = 0;

@@ -46,41 +46,31 @@ class Window {
   virtual void awakeFromNib() = 0;
 
   virtual void setContentViewController(const std::shared_ptr<ViewController>& controller) = 0;
-  virtual std::shared_ptr<ViewController> contentViewController() const = 0;
   // The window's content view: the content view controller's view once there
   // is one. Absent when the window has no content view.
   virtual std::shared_ptr<View> contentView() const = 0;
   // Resizes the window so that its content area has this size; the top-left
   // corner stays where it is.
   virtual void setContentSize(CGSize size) = 0;
-  virtual CGSize contentSize() const = 0;
 
   virtual CGRect frame() const = 0;
   virtual void setFrame(CGRect frame, bool display) = 0;
 
+  // The window's look and behaviour (the NSWindow properties of the same
+  // names). How a platform shows each one is its own affair; what a user sees
+  // is what counts: the title, a level above ordinary windows, presence on
+  // every workspace, staying up when the application is deactivated.
   virtual void setTitle(const std::string& title) = 0;
-  virtual std::string title() const = 0;
   virtual void setLevel(int level) = 0;
-  virtual int level() const = 0;
   virtual void setCollectionBehavior(std::uint64_t behavior) = 0;
-  virtual std::uint64_t collectionBehavior() const = 0;
   virtual void setHidesOnDeactivate(bool flag) = 0;
-  virtual bool hidesOnDeactivate() const = 0;
   virtual void setOpaque(bool flag) = 0;
-  virtual bool isOpaque() const = 0;
   virtual void setBackgroundColor(Color color) = 0;
-  virtual Color backgroundColor() const = 0;
   virtual void setTitleVisibility(WindowTitleVisibility visibility) = 0;
-  virtual WindowTitleVisibility titleVisibility() const = 0;
   virtual void setTitlebarAppearsTransparent(bool flag) = 0;
-  virtual bool titlebarAppearsTransparent() const = 0;
   virtual void setTitlebarSeparatorStyle(TitlebarSeparatorStyle style) = 0;
-  virtual TitlebarSeparatorStyle titlebarSeparatorStyle() const = 0;
   virtual void setMovableByWindowBackground(bool flag) = 0;
-  virtual bool isMovableByWindowBackground() const = 0;
   virtual void setHasShadow(bool flag) = 0;
-  virtual bool hasShadow() const = 0;
-  virtual std::uint64_t styleMask() const = 0;
 
   // Places the window on its screen, centred horizontally and somewhat above
   // the middle (center).
@@ -94,7 +84,6 @@ class Window {
   virtual void orderOut() = 0;
   virtual void setIsVisible(bool flag) = 0;
   virtual bool isVisible() const = 0;
-  virtual bool isKeyWindow() const = 0;
 
   // Starts a drag of the window that follows the mouse from `event`
   // (performWindowDragWithEvent:). Returns once the drag has ended.
@@ -105,7 +94,6 @@ class Window {
 class Panel : public Window {
  public:
   virtual void setFloatingPanel(bool flag) = 0;
-  virtual bool isFloatingPanel() const = 0;
 };
 
 // Creates windows (initWithContentRect:styleMask:backing:defer: on NSWindow and

@@ -31,8 +31,6 @@ class RunningApplication {
   virtual std::optional<std::string> bundleIdentifier() const = 0;
   // Stays the same after the process exits.
   virtual pid_t processIdentifier() const = 0;
-  virtual std::string localizedName() const = 0;
-  virtual bool isTerminated() const = 0;
   // Asks the platform to bring the application to the front
   // (activateWithOptions:). False when the platform refused (it has quit, for
   // example). Main thread.

@@ -26,54 +26,33 @@ class MainFlutterWindow final : public platform::Window {
   void setContentViewController(const std::shared_ptr<platform::ViewController>& c) override {
     base_->setContentViewController(c);
   }
-  std::shared_ptr<platform::ViewController> contentViewController() const override {
-    return base_->contentViewController();
-  }
   std::shared_ptr<platform::View> contentView() const override { return base_->contentView(); }
   void setContentSize(platform::CGSize size) override { base_->setContentSize(size); }
-  platform::CGSize contentSize() const override { return base_->contentSize(); }
   platform::CGRect frame() const override { return base_->frame(); }
   void setFrame(platform::CGRect frame, bool display) override { base_->setFrame(frame, display); }
   void setTitle(const std::string& title) override { base_->setTitle(title); }
-  std::string title() const override { return base_->title(); }
   void setLevel(int level) override { base_->setLevel(level); }
-  int level() const override { return base_->level(); }
   void setCollectionBehavior(std::uint64_t b) override { base_->setCollectionBehavior(b); }
-  std::uint64_t collectionBehavior() const override { return base_->collectionBehavior(); }
   void setHidesOnDeactivate(bool flag) override { base_->setHidesOnDeactivate(flag); }
-  bool hidesOnDeactivate() const override { return base_->hidesOnDeactivate(); }
   void setOpaque(bool flag) override { base_->setOpaque(flag); }
-  bool isOpaque() const override { return base_->isOpaque(); }
   void setBackgroundColor(platform::Color color) override { base_->setBackgroundColor(color); }
-  platform::Color backgroundColor() const override { return base_->backgroundColor(); }
   void setTitleVisibility(platform::WindowTitleVisibility v) override {
     base_->setTitleVisibility(v);
-  }
-  platform::WindowTitleVisibility titleVisibility() const override {
-    return base_->titleVisibility();
   }
   void setTitlebarAppearsTransparent(bool flag) override {
     base_->setTitlebarAppearsTransparent(flag);
   }
-  bool titlebarAppearsTransparent() const override { return base_->titlebarAppearsTransparent(); }
   void setTitlebarSeparatorStyle(platform::TitlebarSeparatorStyle s) override {
     base_->setTitlebarSeparatorStyle(s);
-  }
-  platform::TitlebarSeparatorStyle titlebarSeparatorStyle() const override {
-    return base_->titlebarSeparatorStyle();
   }
   void setMovableByWindowBackground(bool flag) override {
     base_->setMovableByWindowBackground(flag);
   }
-  bool isMovableByWindowBackground() const override { return base_->isMovableByWindowBackground(); }
   void setHasShadow(bool flag) override { base_->setHasShadow(flag); }
-  bool hasShadow() const override { return base_->hasShadow(); }
-  std::uint64_t styleMask() const override { return base_->styleMask(); }
   void center() override { base_->center(); }
   void orderOut() override { base_->orderOut(); }
   void setIsVisible(bool flag) override { base_->setIsVisible(flag); }
   bool isVisible() const override { return base_->isVisible(); }
-  bool isKeyWindow() const override { return base_->isKeyWindow(); }
   void performWindowDragWithEvent(const platform::Event& event) override {
     base_->performWindowDragWithEvent(event);
   }

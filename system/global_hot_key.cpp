@@ -9,21 +9,20 @@ constexpr std::uint32_t kDefaultKeyCode = platform::kVK_ANSI_T;
 constexpr std::uint32_t kDefaultModifiers = platform::cmdKey | platform::shiftKey;
 constexpr platform::EventHotKeyID kHotKeyID{platform::fourCharCode("QMHK"), 1};
 
-// A plain callback: the platform gives it no context, so it reaches the host
-// through the application's delegate, and only from the main queue, after the
-// press has been reported as handled.
-OSStatus hotKeyPressed(platform::EventHandlerCallRef, platform::EventRef, void*) {
-  if (auto* desktop = platform::sharedDesktop()) {
-    desktop->dispatch().mainQueue().async([] {
-      auto* desktop = platform::sharedDesktop();
-      if (!desktop)
-        return;
-      if (auto delegate =
-              std::dynamic_pointer_cast<AppDelegate>(desktop->application().delegate())) {
-        delegate->showAndCaptureSelection();
-      }
-    });
-  }
+// A plain callback: its only context is the desktop it was installed on,
+// passed as the registration's user data (the desktop outlives every handler
+// installed on it). It reaches the host through that desktop's application
+// delegate, and only from the main queue, after the press has been reported
+// as handled.
+OSStatus hotKeyPressed(platform::EventHandlerCallRef, platform::EventRef, void* userData) {
+  auto* desktop = static_cast<platform::Desktop*>(userData);
+  if (!desktop)
+    return platform::noErr;
+  desktop->dispatch().mainQueue().async([desktop] {
+    if (auto delegate = std::dynamic_pointer_cast<AppDelegate>(desktop->application().delegate())) {
+      delegate->showAndCaptureSelection();
+    }
+  });
   return platform::noErr;
 }
 
@@ -34,7 +33,7 @@ void AppDelegate::setupGlobalHotKey() {
   const platform::EventTypeSpec pressed{platform::kEventClassKeyboard,
                                         platform::kEventHotKeyPressed};
   hotKeys.InstallEventHandler(hotKeys.GetApplicationEventTarget(), &hotKeyPressed, 1, &pressed,
-                              nullptr, nullptr);
+                              &desktop_, nullptr);
   updateGlobalHotKey(kDefaultKeyCode, kDefaultModifiers);
 }
 

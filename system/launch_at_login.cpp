@@ -1,17 +1,11 @@
 #include "shell/app_delegate.h"
 
 namespace lumivane {
-namespace {
-
-// Login items for the main application exist from macOS 13 on.
-constexpr platform::NSOperatingSystemVersion kLoginItemsSince{13, 0, 0};
-
-}  // namespace
 
 std::optional<platform::NSError> AppDelegate::setLaunchAtLogin(bool enabled) {
-  if (!desktop_.processInfo().isOperatingSystemAtLeastVersion(kLoginItemsSince)) {
+  // A system without login items has nothing to change and nothing to report.
+  if (!desktop_.loginItems().isSupported())
     return std::nullopt;
-  }
   auto& service = desktop_.loginItems().mainAppService();
   std::optional<platform::NSError> error;
   const bool done =
@@ -26,7 +20,7 @@ std::optional<platform::NSError> AppDelegate::setLaunchAtLogin(bool enabled) {
 }
 
 bool AppDelegate::isLaunchAtLoginEnabled() {
-  if (!desktop_.processInfo().isOperatingSystemAtLeastVersion(kLoginItemsSince))
+  if (!desktop_.loginItems().isSupported())
     return false;
   return desktop_.loginItems().mainAppService().status() == platform::SMAppServiceStatus::enabled;
 }

@@ -36,11 +36,11 @@ class SimApplication final : public Application {
   std::shared_ptr<ApplicationDelegate> delegate() const override;
   std::optional<Event> currentEvent() const override { return currentEvent_; }
   void activateIgnoringOtherApps(bool flag) override;
-  bool isActive() const override;
+  bool isActive() const;
   void terminate() override;
-  bool isTerminating() const override { return terminating_; }
+  bool isTerminating() const { return terminating_; }
   int run() override;
-  bool sendAction(const std::string& selector, const std::shared_ptr<Responder>& target) override;
+  bool sendAction(const std::string& selector, const std::shared_ptr<Responder>& target);
 
   // Scripting. What run() does after launching (runs what is due, by default)
   // and the status it returns.

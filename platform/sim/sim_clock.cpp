@@ -18,10 +18,22 @@ struct SimClock::Worker {
 };
 
 namespace {
-thread_local void* tCurrentWorker = nullptr;
+
+// About thirty years: delays beyond it (infinity included) never come due.
+constexpr std::int64_t kNeverTicks = std::int64_t{30} * 365 * 24 * 3600 * 1000000;
 
 std::int64_t toTicks(double seconds) {
   return std::llround(seconds * 1e6);
+}
+
+// A delay from now in whole microseconds: negative and NaN count as zero, and
+// one too long to express is kept out of reach rather than wrapping around.
+std::int64_t delayTicks(double seconds) {
+  if (!(seconds > 0))
+    return 0;
+  if (seconds >= static_cast<double>(kNeverTicks) / 1e6)
+    return kNeverTicks;
+  return toTicks(seconds);
 }
 double toSeconds(std::int64_t ticks) {
   return static_cast<double>(ticks) / 1e6;
@@ -35,7 +47,7 @@ class SimClock::Queue final : public DispatchQueue {
   Queue(SimClock& clock, Kind kind) : clock_(clock), kind_(kind) {}
   void async(DispatchBlock block) override { clock_.push(clock_.ticks(), kind_, std::move(block)); }
   void asyncAfter(double seconds, DispatchBlock block) override {
-    clock_.push(clock_.ticks() + toTicks(std::max(0.0, seconds)), kind_, std::move(block));
+    clock_.push(clock_.ticks() + delayTicks(seconds), kind_, std::move(block));
   }
 
  private:
@@ -125,14 +137,13 @@ void SimClock::push(std::int64_t due, Kind kind, DispatchBlock block, Worker* wo
 }
 
 void SimClock::sleepForTimeInterval(double seconds) {
-  seconds = std::max(0.0, seconds);
-  if (auto* worker = static_cast<Worker*>(tCurrentWorker)) {
+  if (auto* worker = currentWorker()) {
     // Give the baton back and wait until the clock reaches our wake-up time.
     std::unique_lock lock(mutex_);
     Entry entry;
     entry.kind = Kind::workerWake;
     entry.worker = worker;
-    entries_.emplace(std::make_pair(now_ + toTicks(seconds), seq_++), std::move(entry));
+    entries_.emplace(std::make_pair(now_ + delayTicks(seconds), seq_++), std::move(entry));
     worker->hasBaton = false;
     batonWithWorker_ = false;
     batonReturned_.notify_all();
@@ -143,7 +154,7 @@ void SimClock::sleepForTimeInterval(double seconds) {
     return;  // only simulated threads take part in virtual time
   // The main thread is blocked: the rest of the desktop goes on, the main
   // queue waits.
-  runUntil(ticks() + toTicks(seconds), /*mainBlocked=*/true);
+  runUntil(ticks() + delayTicks(seconds), /*mainBlocked=*/true);
 }
 
 bool SimClock::popNext(std::int64_t until, bool mainBlocked, Entry& out) {
@@ -214,8 +225,17 @@ SimClock::Worker* SimClock::idleWorker() {
   return raw;
 }
 
+SimClock::Worker* SimClock::currentWorker() {
+  std::lock_guard lock(mutex_);
+  const auto self = std::this_thread::get_id();
+  for (auto& worker : workers_) {
+    if (worker->thread.get_id() == self)
+      return worker.get();
+  }
+  return nullptr;
+}
+
 void SimClock::workerLoop(Worker* worker) {
-  tCurrentWorker = worker;
   std::unique_lock lock(mutex_);
   for (;;) {
     worker->wake.wait(lock,
@@ -237,7 +257,7 @@ void SimClock::workerLoop(Worker* worker) {
 }
 
 void SimClock::advance(double seconds) {
-  runUntil(ticks() + toTicks(std::max(0.0, seconds)), /*mainBlocked=*/false);
+  runUntil(ticks() + delayTicks(seconds), /*mainBlocked=*/false);
 }
 
 void SimClock::runUntilIdle() {

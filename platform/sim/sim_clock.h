@@ -41,7 +41,7 @@ class SimClock final : public Dispatch {
   DispatchQueue& globalQueue(QoSClass qos) override;
   void sleepForTimeInterval(double seconds) override;
   double now() const override;
-  bool isMainThread() const override;
+  bool isMainThread() const;
   // Now in whole microseconds.
   std::int64_t ticks() const;
 
@@ -86,6 +86,8 @@ class SimClock final : public Dispatch {
   bool popNext(std::int64_t until, bool mainBlocked, Entry& out);
   void runOnWorker(Worker* worker);
   Worker* idleWorker();
+  // The worker of this clock running the calling thread; null elsewhere.
+  Worker* currentWorker();
   void workerLoop(Worker* worker);
 
   mutable std::mutex mutex_;

@@ -16,21 +16,19 @@ SimDesktop::SimDesktop()
       application_(*clock_, misuse_, *workspace_, *windows_),
       statusBar_(std::make_shared<SimStatusBar>(*clock_, trace_, misuse_, application_, live_)),
       hotKeys_(*clock_, trace_, misuse_),
-      loginItems_(*clock_, misuse_, processInfo_),
+      loginItems_(*clock_, misuse_),
       standardOutput_(trace_, misuse_),
       flutter_(*clock_, trace_, misuse_, views_) {
   workspace_->createHostApplication(AppProfile{kHostName, bundle_.bundleIdentifier(), kHostPid});
   workspace_->setHostActivationListener(
       [this](bool active) { windows_->hostActivationChanged(active); });
   windows_->setLastWindowClosedHandler([this] { application_.lastWindowClosed(); });
-  scope_.emplace(*this);
 }
 
 SimDesktop::~SimDesktop() {
   // Work still running on simulated workers is carried to its end first, while
-  // every service it may touch (and the shared desktop) is still there.
+  // every service it may touch is still there.
   clock_.reset();
-  scope_.reset();
 }
 
 void SimDesktop::setMainBundleIdentifier(std::optional<std::string> bundleId) {

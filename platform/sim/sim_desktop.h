@@ -28,8 +28,7 @@ inline constexpr const char* kHostName = "Lumivane";
 
 // A whole desktop in memory: every platform service, on a virtual clock, with
 // scripting for what the user and other applications do and records of what
-// the host did. The thread that constructs it is the host's main thread. It is
-// the shared desktop for as long as it lives.
+// the host did. The thread that constructs it is the host's main thread.
 //
 // Each service is reachable under its platform name with its sim type, so
 // tests script it directly: desktop.generalPasteboard().setRefusesWrites(true).
@@ -52,7 +51,6 @@ class SimDesktop final : public Desktop {
   SimHotKeys& hotKeys() override { return hotKeys_; }
   SimAccessibility& accessibility() override { return accessibility_; }
   SimLoginItems& loginItems() override { return loginItems_; }
-  SimProcessInfo& processInfo() override { return processInfo_; }
   SimClock& dispatch() override { return *clock_; }
   SimStandardOutput& standardOutput() override { return standardOutput_; }
   SimFlutterEmbedding& flutter() override { return flutter_; }
@@ -93,7 +91,6 @@ class SimDesktop final : public Desktop {
   MisuseLog misuse_;
   std::shared_ptr<LiveCounters> live_;
   SimBundle bundle_;
-  SimProcessInfo processInfo_;
   SimAccessibility accessibility_;
   SimPasteboard pasteboard_;
   std::shared_ptr<SimWorkspace> workspace_;
@@ -106,7 +103,6 @@ class SimDesktop final : public Desktop {
   SimLoginItems loginItems_;
   SimStandardOutput standardOutput_;
   SimFlutterEmbedding flutter_;
-  std::optional<SharedDesktopScope> scope_;
 };
 
 }  // namespace lumivane::platform::sim

@@ -50,7 +50,7 @@ class SimKeyboardEvents final : public KeyboardEvents {
                                         CGKeyCode virtualKey,
                                         bool keyDown) override;
   void CGEventSetFlags(CGEventRef event, CGEventFlags flags) override;
-  CGEventFlags CGEventGetFlags(CGEventRef event) override;
+  CGEventFlags CGEventGetFlags(CGEventRef event);
   void CGEventPostToPid(pid_t pid, CGEventRef event) override;
   void CGEventPost(CGEventTapLocation tap, CGEventRef event) override;
   void CFRelease(CGEventSourceRef source) override;

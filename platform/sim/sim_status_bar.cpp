@@ -126,13 +126,23 @@ void SimStatusBar::deliverClick(const std::shared_ptr<SimStatusItem>& item, cons
   });
 }
 
+std::vector<std::shared_ptr<SimMenuItem>> SimMenu::items() const {
+  std::vector<std::shared_ptr<SimMenuItem>> items;
+  for (const auto& item : items_) {
+    if (auto sim = std::dynamic_pointer_cast<SimMenuItem>(item))
+      items.push_back(std::move(sim));
+  }
+  return items;
+}
+
 void SimStatusBar::openMenu(const std::shared_ptr<Menu>& menu) {
   MenuOpening opening{clock_.now(), {}, std::nullopt};
-  const auto items = menu->items();
+  auto simMenu = std::dynamic_pointer_cast<SimMenu>(menu);
+  const auto items = simMenu ? simMenu->items() : std::vector<std::shared_ptr<SimMenuItem>>{};
   for (const auto& item : items) {
     opening.entries.push_back({item->title(), item->keyEquivalent(), item->action()});
   }
-  std::shared_ptr<MenuItem> chosen;
+  std::shared_ptr<SimMenuItem> chosen;
   if (!choices_.empty()) {
     const std::string title = std::move(choices_.front());
     choices_.pop_front();
@@ -155,7 +165,8 @@ void SimStatusBar::openMenu(const std::shared_ptr<Menu>& menu) {
   trace_.emit(TraceKind::menuOpened, std::move(fields));
   // The menu has closed by the time its item's action goes out.
   if (chosen) {
-    application_.sendAction(chosen->action(), chosen->target());
+    // Menu items have no target: the action travels the responder chain.
+    application_.sendAction(chosen->action(), nullptr);
   }
 }
 

@@ -24,8 +24,8 @@ class SimImage final : public Image {
   SimImage(std::string symbolName, std::string description)
       : symbolName_(std::move(symbolName)), description_(std::move(description)) {}
   void setTemplate(bool flag) override { template_ = flag; }
-  bool isTemplate() const override { return template_; }
-  std::string accessibilityDescription() const override { return description_; }
+  bool isTemplate() const { return template_; }
+  std::string accessibilityDescription() const { return description_; }
   const std::string& symbolName() const { return symbolName_; }
 
  private:
@@ -40,18 +40,15 @@ class SimMenuItem final : public MenuItem {
               std::string title,
               std::string action,
               std::string keyEquivalent);
-  std::string title() const override { return title_; }
-  std::string action() const override { return action_; }
-  std::string keyEquivalent() const override { return keyEquivalent_; }
-  void setTarget(std::weak_ptr<Responder> target) override { target_ = std::move(target); }
-  std::shared_ptr<Responder> target() const override { return target_.lock(); }
+  std::string title() const { return title_; }
+  std::string action() const { return action_; }
+  std::string keyEquivalent() const { return keyEquivalent_; }
 
  private:
   LiveToken live_;
   std::string title_;
   std::string action_;
   std::string keyEquivalent_;
-  std::weak_ptr<Responder> target_;
 };
 
 class SimMenu final : public Menu {
@@ -59,8 +56,10 @@ class SimMenu final : public Menu {
   explicit SimMenu(std::shared_ptr<LiveCounters> live)
       : live_(std::move(live), &LiveCounters::menus) {}
   void addItem(const std::shared_ptr<MenuItem>& item) override { items_.push_back(item); }
-  std::vector<std::shared_ptr<MenuItem>> items() const override { return items_; }
-  std::string title() const override { return {}; }
+  // The entries the menu shows, in order; entries of another platform's
+  // making are left out.
+  std::vector<std::shared_ptr<SimMenuItem>> items() const;
+  std::string title() const { return {}; }
 
  private:
   LiveToken live_;
@@ -73,16 +72,16 @@ class SimStatusBarButton final : public StatusBarButton {
       : bar_(std::move(bar)), item_(std::move(item)) {}
 
   void setImage(const std::shared_ptr<Image>& image) override { image_ = image; }
-  std::shared_ptr<Image> image() const override { return image_; }
+  std::shared_ptr<Image> image() const { return image_; }
   void setTitle(const std::string& title) override { title_ = title; }
-  std::string title() const override { return title_; }
+  std::string title() const { return title_; }
   void setAction(const std::string& selector) override { action_ = selector; }
-  std::string action() const override { return action_; }
-  void setTarget(std::weak_ptr<Responder> target) override { target_ = std::move(target); }
-  std::shared_ptr<Responder> target() const override { return target_.lock(); }
+  std::string action() const { return action_; }
+  void setTarget(std::weak_ptr<Responder> target) { target_ = std::move(target); }
+  std::shared_ptr<Responder> target() const { return target_.lock(); }
   // A control sends its action on a left-button release until told otherwise.
   void sendActionOn(std::uint64_t mask) override { mask_ = mask; }
-  std::uint64_t sendActionMask() const override { return mask_; }
+  std::uint64_t sendActionMask() const { return mask_; }
   void performClick() override;
 
  private:
@@ -100,8 +99,8 @@ class SimStatusItem final : public StatusItem {
   explicit SimStatusItem(double length) : length_(length) {}
   std::shared_ptr<StatusBarButton> button() const override { return button_; }
   void setMenu(const std::shared_ptr<Menu>& menu) override { menu_ = menu; }
-  std::shared_ptr<Menu> menu() const override { return menu_; }
-  double length() const override { return length_; }
+  std::shared_ptr<Menu> menu() const { return menu_; }
+  double length() const { return length_; }
 
   std::shared_ptr<SimStatusBarButton> simButton() const { return button_; }
 

@@ -98,21 +98,19 @@ std::vector<AppServiceCall> SimAppService::calls() const {
   return calls_;
 }
 
+bool SimLoginItems::isSupported() {
+  std::lock_guard lock(mutex_);
+  return version_.majorVersion >= 13;
+}
+
 AppService& SimLoginItems::mainAppService() {
-  if (!processInfo_.isOperatingSystemAtLeastVersion({13, 0, 0})) {
+  if (!isSupported()) {
     misuse_.record("SMAppService used on a system older than macOS 13.0");
   }
   return service_;
 }
 
-// --- SimProcessInfo ---
-
-NSOperatingSystemVersion SimProcessInfo::operatingSystemVersion() const {
-  std::lock_guard lock(mutex_);
-  return version_;
-}
-
-void SimProcessInfo::setOperatingSystemVersion(NSOperatingSystemVersion version) {
+void SimLoginItems::setOperatingSystemVersion(NSOperatingSystemVersion version) {
   std::lock_guard lock(mutex_);
   version_ = version;
 }

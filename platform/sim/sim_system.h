@@ -8,8 +8,8 @@
 
 #include "platform/accessibility.h"
 #include "platform/login_items.h"
-#include "platform/process_info.h"
 #include "platform/sim/sim_common.h"
+#include "platform/standard_output.h"
 
 namespace lumivane::platform::sim {
 
@@ -87,29 +87,30 @@ class SimAppService final : public AppService {
   std::vector<AppServiceCall> calls_;
 };
 
-class SimProcessInfo;
-
-// ServiceManagement. The service exists only from macOS 13.0 on: reaching it
-// on an older system is recorded as misuse (the real call would not link).
-class SimLoginItems final : public LoginItems {
- public:
-  SimLoginItems(SimClock& clock, MisuseLog& misuse, const SimProcessInfo& processInfo)
-      : misuse_(misuse), processInfo_(processInfo), service_(clock, misuse) {}
-  AppService& mainAppService() override;
-  SimAppService& service() { return service_; }
-
- private:
-  MisuseLog& misuse_;
-  const SimProcessInfo& processInfo_;
-  SimAppService service_;
+// A macOS version (NSOperatingSystemVersion).
+struct NSOperatingSystemVersion {
+  long majorVersion = 0;
+  long minorVersion = 0;
+  long patchVersion = 0;
 };
 
-class SimProcessInfo final : public ProcessInfo {
+// ServiceManagement on a modelled macOS version: the main-app service exists
+// from macOS 13.0 on. Reaching it on an older system is recorded as misuse
+// (the real call would not link).
+class SimLoginItems final : public LoginItems {
  public:
-  NSOperatingSystemVersion operatingSystemVersion() const override;
+  SimLoginItems(SimClock& clock, MisuseLog& misuse) : misuse_(misuse), service_(clock, misuse) {}
+  bool isSupported() override;
+  AppService& mainAppService() override;
+
+  // Scripting.
+  SimAppService& service() { return service_; }
+  // The version the system reports (14.5.0 unless set).
   void setOperatingSystemVersion(NSOperatingSystemVersion version);
 
  private:
+  MisuseLog& misuse_;
+  SimAppService service_;
   mutable std::mutex mutex_;
   NSOperatingSystemVersion version_{14, 5, 0};
 };

@@ -7,60 +7,13 @@ namespace lumivane::platform::sim {
 
 namespace {
 
-const char* toString(WindowOrderingMode mode) {
-  switch (mode) {
-    case WindowOrderingMode::below:
-      return "below";
-    case WindowOrderingMode::out:
-      return "out";
-    case WindowOrderingMode::above:
-      return "above";
-  }
-  return "unknown";
-}
-
-const char* toString(VisualEffectBlendingMode mode) {
-  return mode == VisualEffectBlendingMode::behindWindow ? "behindWindow" : "withinWindow";
-}
-
-const char* toString(VisualEffectState state) {
-  switch (state) {
-    case VisualEffectState::followsWindowActiveState:
-      return "followsWindowActiveState";
-    case VisualEffectState::active:
-      return "active";
-    case VisualEffectState::inactive:
-      return "inactive";
-  }
-  return "unknown";
-}
-
-const char* toString(VisualEffectMaterial material) {
-  switch (material) {
-    case VisualEffectMaterial::titlebar:
-      return "titlebar";
-    case VisualEffectMaterial::selection:
-      return "selection";
-    case VisualEffectMaterial::menu:
-      return "menu";
-    case VisualEffectMaterial::popover:
-      return "popover";
-    case VisualEffectMaterial::sidebar:
-      return "sidebar";
-  }
-  return "unknown";
-}
-
-std::string nameOf(const std::shared_ptr<View>& view) {
-  if (!view) {
-    return "nil";
-  }
+std::shared_ptr<View> parentOf(const std::shared_ptr<View>& view) {
   const auto* state = SimViewState::from(view);
-  return state ? state->name() : "foreign";
+  return state ? state->superview() : nullptr;
 }
 
 bool isAncestorOrSelf(const View* ancestor, const std::shared_ptr<View>& view) {
-  for (auto v = view; v; v = v->superview()) {
+  for (auto v = view; v; v = parentOf(v)) {
     if (v.get() == ancestor) {
       return true;
     }
@@ -69,7 +22,7 @@ bool isAncestorOrSelf(const View* ancestor, const std::shared_ptr<View>& view) {
 }
 
 bool shareAncestor(const std::shared_ptr<View>& a, const std::shared_ptr<View>& b) {
-  for (auto v = a; v; v = v->superview()) {
+  for (auto v = a; v; v = parentOf(v)) {
     if (isAncestorOrSelf(v.get(), b)) {
       return true;
     }
@@ -133,7 +86,8 @@ CGRect SimViewState::computeFrame() const {
   auto registry = constraints_.lock();
   if (parent && self && registry && !translatesAutoresizingMask_ &&
       registry->pinsAllEdges(*self, *parent)) {
-    return CGRect{{0, 0}, parent->frame().size};
+    if (auto* parentState = SimViewState::from(parent))
+      return CGRect{{0, 0}, parentState->computeFrame().size};
   }
   return ownFrame_;
 }
@@ -141,8 +95,6 @@ CGRect SimViewState::computeFrame() const {
 void SimViewState::addSubviewImpl(const std::shared_ptr<View>& subview,
                                   WindowOrderingMode positioned,
                                   const std::shared_ptr<View>& relativeTo) {
-  log("addSubview:" + nameOf(subview) + " positioned:" + toString(positioned) +
-      " relativeTo:" + nameOf(relativeTo));
   auto self = self_.lock();
   auto* child = SimViewState::from(subview);
   if (!subview || !self || !child || subview == self) {
@@ -179,15 +131,15 @@ std::shared_ptr<LayoutAnchor> SimViewState::anchor(LayoutEdge edge) {
 // --- SimVisualEffectView ---
 
 void SimVisualEffectView::setBlendingMode(VisualEffectBlendingMode mode) {
-  log(std::string("setBlendingMode:") + toString(mode));
+  blendingMode_ = mode;
 }
 
 void SimVisualEffectView::setState(VisualEffectState state) {
-  log(std::string("setState:") + toString(state));
+  state_ = state;
 }
 
 void SimVisualEffectView::setMaterial(VisualEffectMaterial material) {
-  log(std::string("setMaterial:") + toString(material));
+  material_ = material;
 }
 
 // --- Anchors and constraints ---
@@ -254,8 +206,8 @@ void SimViewFactory::activateConstraints(const std::vector<std::shared_ptr<Layou
 
 bool SimViewFactory::isPinnedToEdges(const std::shared_ptr<View>& child,
                                      const std::shared_ptr<View>& parent) const {
-  return child && parent && child->superview() == parent &&
-         !child->translatesAutoresizingMaskIntoConstraints() &&
+  const auto* state = SimViewState::from(child);
+  return state && parent && state->superview() == parent && !state->translatesAutoresizingMask() &&
          constraints_->pinsAllEdges(*child, *parent);
 }
 

@@ -25,8 +25,8 @@ struct ConstraintRegistry {
   bool pinsAllEdges(const View& child, const View& parent) const;
 };
 
-// What plain and backdrop views share: the hierarchy, the frame, the anchors
-// and a log of the operations the host performed on the view, in order.
+// What plain and backdrop views share: the hierarchy, the frame and the
+// anchors.
 class SimViewState {
  public:
   SimViewState(std::string name, std::weak_ptr<ConstraintRegistry> constraints);
@@ -37,7 +37,11 @@ class SimViewState {
   static SimViewState* from(const std::shared_ptr<View>& view) { return from(view.get()); }
 
   const std::string& name() const { return name_; }
-  const std::vector<std::string>& operations() const { return operations_; }
+  // The hierarchy, back to front, and where the view is drawn.
+  const std::vector<std::shared_ptr<View>>& subviews() const { return subviews_; }
+  std::shared_ptr<View> superview() const { return superview_.lock(); }
+  CGRect frame() const { return computeFrame(); }
+  bool translatesAutoresizingMask() const { return translatesAutoresizingMask_; }
   // Sets the frame a view has when no window or constraint decides it.
   // While set, the view is its window's content view and fills its content.
   void setContentSizeSource(std::function<std::optional<CGSize>()> source) {
@@ -51,7 +55,6 @@ class SimViewState {
                       WindowOrderingMode positioned,
                       const std::shared_ptr<View>& relativeTo);
   std::shared_ptr<LayoutAnchor> anchor(LayoutEdge edge);
-  void log(std::string operation) { operations_.push_back(std::move(operation)); }
 
   std::string name_;
   std::weak_ptr<ConstraintRegistry> constraints_;
@@ -62,7 +65,6 @@ class SimViewState {
   CGRect ownFrame_;
   std::function<std::optional<CGSize>()> contentSize_;
   std::shared_ptr<LayoutAnchor> anchors_[4];
-  std::vector<std::string> operations_;
 };
 
 // NSView and NSVisualEffectView share one implementation.
@@ -76,15 +78,8 @@ class BasicSimView : public Interface, public SimViewState {
                   const std::shared_ptr<View>& relativeTo) override {
     addSubviewImpl(subview, positioned, relativeTo);
   }
-  std::vector<std::shared_ptr<View>> subviews() const override { return subviews_; }
-  std::shared_ptr<View> superview() const override { return superview_.lock(); }
-  CGRect frame() const override { return computeFrame(); }
   void setTranslatesAutoresizingMaskIntoConstraints(bool flag) override {
-    log(std::string("setTranslatesAutoresizingMaskIntoConstraints:") + formatBool(flag));
     translatesAutoresizingMask_ = flag;
-  }
-  bool translatesAutoresizingMaskIntoConstraints() const override {
-    return translatesAutoresizingMask_;
   }
   std::shared_ptr<LayoutAnchor> topAnchor() override { return anchor(LayoutEdge::top); }
   std::shared_ptr<LayoutAnchor> bottomAnchor() override { return anchor(LayoutEdge::bottom); }
@@ -104,6 +99,17 @@ class SimVisualEffectView final : public BasicSimView<VisualEffectView> {
   void setBlendingMode(VisualEffectBlendingMode mode) override;
   void setState(VisualEffectState state) override;
   void setMaterial(VisualEffectMaterial material) override;
+
+  // How it looks: what it blends with, whether it keeps its active look
+  // while its window is not key, and its material.
+  VisualEffectBlendingMode blendingMode() const { return blendingMode_; }
+  VisualEffectState state() const { return state_; }
+  VisualEffectMaterial material() const { return material_; }
+
+ private:
+  VisualEffectBlendingMode blendingMode_ = VisualEffectBlendingMode::behindWindow;
+  VisualEffectState state_ = VisualEffectState::followsWindowActiveState;
+  VisualEffectMaterial material_ = VisualEffectMaterial::titlebar;
 };
 
 class SimLayoutAnchor final : public LayoutAnchor {
@@ -135,7 +141,7 @@ class SimLayoutConstraint final : public LayoutConstraint {
         secondView_(std::move(secondView)),
         secondEdge_(secondEdge) {}
 
-  bool isActive() const override { return active_; }
+  bool isActive() const { return active_; }
   void setActive(bool active) { active_ = active; }
 
   std::shared_ptr<View> firstView() const { return firstView_.lock(); }

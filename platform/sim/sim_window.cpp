@@ -15,33 +15,6 @@ std::string formatRect(const CGRect& r) {
          formatNumber(r.size.width) + "," + formatNumber(r.size.height);
 }
 
-std::string formatSize(const CGSize& s) {
-  return formatNumber(s.width) + "x" + formatNumber(s.height);
-}
-
-std::string formatColor(const Color& c) {
-  return formatNumber(c.red) + "," + formatNumber(c.green) + "," + formatNumber(c.blue) + "," +
-         formatNumber(c.alpha);
-}
-
-const char* toString(WindowTitleVisibility visibility) {
-  return visibility == WindowTitleVisibility::visible ? "visible" : "hidden";
-}
-
-const char* toString(TitlebarSeparatorStyle style) {
-  switch (style) {
-    case TitlebarSeparatorStyle::automatic:
-      return "automatic";
-    case TitlebarSeparatorStyle::none:
-      return "none";
-    case TitlebarSeparatorStyle::line:
-      return "line";
-    case TitlebarSeparatorStyle::shadow:
-      return "shadow";
-  }
-  return "unknown";
-}
-
 }  // namespace
 
 // --- SimWindowState ---
@@ -105,11 +78,14 @@ bool SimWindowState::canBecomeKey() const {
   return (styleMask_ & (NSWindowStyleMaskTitled | NSWindowStyleMaskResizable)) != 0;
 }
 
-void SimWindowState::log(std::string operation) {
+void SimWindowState::touch() {
   if (auto factory = factory_.lock()) {
     factory->misuse_.requireMainThread("NSWindow");
   }
-  operations_.push_back(std::move(operation));
+}
+
+bool SimWindowState::isCentered() const {
+  return frame_.origin == centeredOrigin();
 }
 
 void SimWindowState::show() {
@@ -163,10 +139,10 @@ void SimWindowState::attachContentViewController(
   }
   contentViewController_ = controller;
   auto view = currentContentView();
-  if (controller && view) {
+  if (auto* viewState = controller ? SimViewState::from(view) : nullptr) {
     // The window takes the size of the controller's view (an embedding's fresh
     // view has none yet, so the host sizes the window afterwards).
-    setContentSizeKeepingTop(view->frame().size);
+    setContentSizeKeepingTop(viewState->frame().size);
   }
   linkContentView();
 }
@@ -217,19 +193,14 @@ bool SimWindowState::userClickCloseButton() {
 
 template <class I>
 void BasicSimWindow<I>::awakeFromNib() {
-  log("awakeFromNib");
+  touch();
 }
 
 template <class I>
 void BasicSimWindow<I>::setContentViewController(
     const std::shared_ptr<ViewController>& controller) {
-  log("setContentViewController");
+  touch();
   attachContentViewController(controller);
-}
-
-template <class I>
-std::shared_ptr<ViewController> BasicSimWindow<I>::contentViewController() const {
-  return contentViewController_;
 }
 
 template <class I>
@@ -239,13 +210,8 @@ std::shared_ptr<View> BasicSimWindow<I>::contentView() const {
 
 template <class I>
 void BasicSimWindow<I>::setContentSize(CGSize size) {
-  log("setContentSize:" + formatSize(size));
+  touch();
   setContentSizeKeepingTop(size);
-}
-
-template <class I>
-CGSize BasicSimWindow<I>::contentSize() const {
-  return currentContentSize();
 }
 
 template <class I>
@@ -254,165 +220,105 @@ CGRect BasicSimWindow<I>::frame() const {
 }
 
 template <class I>
-void BasicSimWindow<I>::setFrame(CGRect frame, bool display) {
-  log("setFrame:" + formatRect(frame) + " display:" + formatBool(display));
+void BasicSimWindow<I>::setFrame(CGRect frame, bool /*display*/) {
+  touch();
   frame_ = frame;
 }
 
 template <class I>
 void BasicSimWindow<I>::setTitle(const std::string& title) {
-  log("setTitle:" + title);
+  touch();
   title_ = title;
 }
 
 template <class I>
-std::string BasicSimWindow<I>::title() const {
-  return title_;
-}
-
-template <class I>
 void BasicSimWindow<I>::setLevel(int level) {
-  log("setLevel:" + std::to_string(level));
+  touch();
   level_ = level;
 }
 
 template <class I>
-int BasicSimWindow<I>::level() const {
-  return level_;
-}
-
-template <class I>
 void BasicSimWindow<I>::setCollectionBehavior(std::uint64_t behavior) {
-  log("setCollectionBehavior:" + formatHex(behavior));
+  touch();
   collectionBehavior_ = behavior;
 }
 
 template <class I>
-std::uint64_t BasicSimWindow<I>::collectionBehavior() const {
-  return collectionBehavior_;
-}
-
-template <class I>
 void BasicSimWindow<I>::setHidesOnDeactivate(bool flag) {
-  log(std::string("setHidesOnDeactivate:") + formatBool(flag));
+  touch();
   hidesOnDeactivate_ = flag;
 }
 
 template <class I>
-bool BasicSimWindow<I>::hidesOnDeactivate() const {
-  return hidesOnDeactivate_;
-}
-
-template <class I>
 void BasicSimWindow<I>::setOpaque(bool flag) {
-  log(std::string("setOpaque:") + formatBool(flag));
+  touch();
   opaque_ = flag;
 }
 
 template <class I>
-bool BasicSimWindow<I>::isOpaque() const {
-  return opaque_;
-}
-
-template <class I>
 void BasicSimWindow<I>::setBackgroundColor(Color color) {
-  log("setBackgroundColor:" + formatColor(color));
+  touch();
   backgroundColor_ = color;
 }
 
 template <class I>
-Color BasicSimWindow<I>::backgroundColor() const {
-  return backgroundColor_;
-}
-
-template <class I>
 void BasicSimWindow<I>::setTitleVisibility(WindowTitleVisibility visibility) {
-  log(std::string("setTitleVisibility:") + toString(visibility));
+  touch();
   titleVisibility_ = visibility;
 }
 
 template <class I>
-WindowTitleVisibility BasicSimWindow<I>::titleVisibility() const {
-  return titleVisibility_;
-}
-
-template <class I>
 void BasicSimWindow<I>::setTitlebarAppearsTransparent(bool flag) {
-  log(std::string("setTitlebarAppearsTransparent:") + formatBool(flag));
+  touch();
   titlebarAppearsTransparent_ = flag;
 }
 
 template <class I>
-bool BasicSimWindow<I>::titlebarAppearsTransparent() const {
-  return titlebarAppearsTransparent_;
-}
-
-template <class I>
 void BasicSimWindow<I>::setTitlebarSeparatorStyle(TitlebarSeparatorStyle style) {
-  log(std::string("setTitlebarSeparatorStyle:") + toString(style));
+  touch();
   titlebarSeparatorStyle_ = style;
 }
 
 template <class I>
-TitlebarSeparatorStyle BasicSimWindow<I>::titlebarSeparatorStyle() const {
-  return titlebarSeparatorStyle_;
-}
-
-template <class I>
 void BasicSimWindow<I>::setMovableByWindowBackground(bool flag) {
-  log(std::string("setMovableByWindowBackground:") + formatBool(flag));
+  touch();
   movableByWindowBackground_ = flag;
 }
 
 template <class I>
-bool BasicSimWindow<I>::isMovableByWindowBackground() const {
-  return movableByWindowBackground_;
-}
-
-template <class I>
 void BasicSimWindow<I>::setHasShadow(bool flag) {
-  log(std::string("setHasShadow:") + formatBool(flag));
+  touch();
   hasShadow_ = flag;
 }
 
 template <class I>
-bool BasicSimWindow<I>::hasShadow() const {
-  return hasShadow_;
-}
-
-template <class I>
-std::uint64_t BasicSimWindow<I>::styleMask() const {
-  return styleMask_;
-}
-
-template <class I>
 void BasicSimWindow<I>::center() {
-  log("center");
+  touch();
   placeCentered();
 }
 
 template <class I>
 void BasicSimWindow<I>::makeKeyAndOrderFront() {
-  log("makeKeyAndOrderFront");
+  touch();
   show();
   makeKey();
 }
 
 template <class I>
 void BasicSimWindow<I>::orderFront() {
-  log("orderFront");
+  touch();
   show();
 }
 
 template <class I>
 void BasicSimWindow<I>::orderOut() {
-  log("orderOut");
+  touch();
   hide();
 }
 
 template <class I>
 void BasicSimWindow<I>::setIsVisible(bool flag) {
-  log(std::string("setIsVisible:") + formatBool(flag));
+  touch();
   if (flag) {
     show();
   } else {
@@ -426,13 +332,8 @@ bool BasicSimWindow<I>::isVisible() const {
 }
 
 template <class I>
-bool BasicSimWindow<I>::isKeyWindow() const {
-  return key_;
-}
-
-template <class I>
 void BasicSimWindow<I>::performWindowDragWithEvent(const Event& event) {
-  log("performWindowDragWithEvent");
+  touch();
   drag(event);
 }
 
@@ -440,12 +341,8 @@ template class BasicSimWindow<Window>;
 template class BasicSimWindow<Panel>;
 
 void SimPanel::setFloatingPanel(bool flag) {
-  log(std::string("setFloatingPanel:") + formatBool(flag));
+  touch();
   floatingPanel_ = flag;
-}
-
-bool SimPanel::isFloatingPanel() const {
-  return floatingPanel_;
 }
 
 // --- SimWindowFactory ---
@@ -456,8 +353,6 @@ SimWindowFactory::SimWindowFactory(SimTrace& trace, MisuseLog& misuse, SimViewFa
 template <class W>
 std::shared_ptr<W> SimWindowFactory::make(CGRect contentRect,
                                           std::uint64_t styleMask,
-                                          BackingStoreType backing,
-                                          bool defer,
                                           bool isPanel) {
   misuse_.requireMainThread("NSWindow initWithContentRect:styleMask:backing:defer:");
   auto window =
@@ -467,9 +362,6 @@ std::shared_ptr<W> SimWindowFactory::make(CGRect contentRect,
   window->noContentView_ = isPanel && panelsHaveNoContentView_;
   window->defaultContentView_ = views_.makeView();
   window->linkContentView();
-  window->operations_.push_back(
-      "initWithContentRect:" + formatRect(contentRect) + " styleMask:" + formatHex(styleMask) +
-      " backing:" + std::to_string(static_cast<int>(backing)) + " defer:" + formatBool(defer));
   windows_.erase(std::remove_if(windows_.begin(), windows_.end(),
                                 [](const auto& weak) { return weak.expired(); }),
                  windows_.end());
@@ -481,16 +373,16 @@ std::shared_ptr<W> SimWindowFactory::make(CGRect contentRect,
 
 std::shared_ptr<Window> SimWindowFactory::makeWindow(CGRect contentRect,
                                                      std::uint64_t styleMask,
-                                                     BackingStoreType backing,
-                                                     bool defer) {
-  return make<SimWindow>(contentRect, styleMask, backing, defer, false);
+                                                     BackingStoreType /*backing*/,
+                                                     bool /*defer*/) {
+  return make<SimWindow>(contentRect, styleMask, false);
 }
 
 std::shared_ptr<Panel> SimWindowFactory::makePanel(CGRect contentRect,
                                                    std::uint64_t styleMask,
-                                                   BackingStoreType backing,
-                                                   bool defer) {
-  return make<SimPanel>(contentRect, styleMask, backing, defer, true);
+                                                   BackingStoreType /*backing*/,
+                                                   bool /*defer*/) {
+  return make<SimPanel>(contentRect, styleMask, true);
 }
 
 std::vector<SimWindowState*> SimWindowFactory::windows() const {

@@ -34,8 +34,7 @@ struct WindowDrag {
 inline constexpr double kTitleBarHeight = 28;
 
 // What windows and panels share: every property, visibility and key state,
-// the scripted user's actions, and the log of operations the host performed,
-// in order ("setTitle:Lumivane", "setLevel:3", "center", ...).
+// the scripted user's actions, and what a user would see of the window.
 class SimWindowState {
  public:
   SimWindowState(std::string name,
@@ -54,12 +53,49 @@ class SimWindowState {
 
   const std::string& name() const { return name_; }
   bool isPanel() const { return isPanel_; }
-  const std::vector<std::string>& operations() const { return operations_; }
   const std::vector<WindowDrag>& drags() const { return drags_; }
+
+  // What a user sees of the window.
   bool visible() const { return visible_; }
+  // Takes the keyboard's input.
   bool key() const { return key_; }
   CGRect currentFrame() const { return frame_; }
   CGSize currentContentSize() const;
+  // Where center() would put it at its current size.
+  bool isCentered() const;
+  const std::string& title() const { return title_; }
+  // Shown in the title bar (false: the title bar shows no text).
+  bool showsTitle() const { return titleVisibility_ == WindowTitleVisibility::visible; }
+  bool showsTitlebarSeparator() const {
+    return titlebarSeparatorStyle_ != TitlebarSeparatorStyle::none;
+  }
+  bool titlebarIsTransparent() const { return titlebarAppearsTransparent_; }
+  // Stays in front of every ordinary window, even of the active application.
+  bool floatsAboveOrdinaryWindows() const { return level_ > NSNormalWindowLevel; }
+  // Present on every desktop space, and beside full-screen applications.
+  bool isOnEverySpace() const {
+    return (collectionBehavior_ & NSWindowCollectionBehaviorCanJoinAllSpaces) != 0;
+  }
+  bool showsBesideFullScreenApplications() const {
+    return (collectionBehavior_ & NSWindowCollectionBehaviorFullScreenAuxiliary) != 0;
+  }
+  // Left out of the cycling through an application's windows.
+  bool isTransient() const {
+    return (collectionBehavior_ & NSWindowCollectionBehaviorTransient) != 0;
+  }
+  // Stays on screen when another application becomes active.
+  bool staysUpWhenDeactivated() const { return !hidesOnDeactivate_; }
+  // What shows through where nothing is drawn, and whether anything can.
+  Color backgroundColor() const { return backgroundColor_; }
+  bool isOpaque() const { return opaque_; }
+  bool castsShadow() const { return hasShadow_; }
+  // Whether dragging its background moves it (the title bar always does).
+  bool movesByBackground() const { return movableByWindowBackground_; }
+  bool canMiniaturize() const { return (styleMask_ & NSWindowStyleMaskMiniaturizable) != 0; }
+  bool activatesApplication() const {
+    return (styleMask_ & NSWindowStyleMaskNonactivatingPanel) == 0;
+  }
+  bool isFloatingPanel() const { return floatingPanel_; }
 
   // The user's actions. Resizing keeps the top-left corner in place.
   void userResize(CGSize frameSize);
@@ -73,7 +109,8 @@ class SimWindowState {
  protected:
   friend class SimWindowFactory;
 
-  void log(std::string operation);
+  // Every operation: windows belong to the main thread.
+  void touch();
   void show();
   void hide();
   void setKey(bool key) { key_ = key; }
@@ -94,7 +131,6 @@ class SimWindowState {
   bool isPanel_;
   std::weak_ptr<SimWindowFactory> factory_;
   std::weak_ptr<SimWindowState> self_;
-  std::vector<std::string> operations_;
   std::vector<WindowDrag> drags_;
 
   std::uint64_t styleMask_;
@@ -128,42 +164,27 @@ class BasicSimWindow : public Interface, public SimWindowState {
 
   void awakeFromNib() override;
   void setContentViewController(const std::shared_ptr<ViewController>& controller) override;
-  std::shared_ptr<ViewController> contentViewController() const override;
   std::shared_ptr<View> contentView() const override;
   void setContentSize(CGSize size) override;
-  CGSize contentSize() const override;
   CGRect frame() const override;
   void setFrame(CGRect frame, bool display) override;
   void setTitle(const std::string& title) override;
-  std::string title() const override;
   void setLevel(int level) override;
-  int level() const override;
   void setCollectionBehavior(std::uint64_t behavior) override;
-  std::uint64_t collectionBehavior() const override;
   void setHidesOnDeactivate(bool flag) override;
-  bool hidesOnDeactivate() const override;
   void setOpaque(bool flag) override;
-  bool isOpaque() const override;
   void setBackgroundColor(Color color) override;
-  Color backgroundColor() const override;
   void setTitleVisibility(WindowTitleVisibility visibility) override;
-  WindowTitleVisibility titleVisibility() const override;
   void setTitlebarAppearsTransparent(bool flag) override;
-  bool titlebarAppearsTransparent() const override;
   void setTitlebarSeparatorStyle(TitlebarSeparatorStyle style) override;
-  TitlebarSeparatorStyle titlebarSeparatorStyle() const override;
   void setMovableByWindowBackground(bool flag) override;
-  bool isMovableByWindowBackground() const override;
   void setHasShadow(bool flag) override;
-  bool hasShadow() const override;
-  std::uint64_t styleMask() const override;
   void center() override;
   void makeKeyAndOrderFront() override;
   void orderFront() override;
   void orderOut() override;
   void setIsVisible(bool flag) override;
   bool isVisible() const override;
-  bool isKeyWindow() const override;
   void performWindowDragWithEvent(const Event& event) override;
 };
 
@@ -176,7 +197,6 @@ class SimPanel final : public BasicSimWindow<Panel> {
  public:
   using BasicSimWindow<Panel>::BasicSimWindow;
   void setFloatingPanel(bool flag) override;
-  bool isFloatingPanel() const override;
 };
 
 // Makes windows and keeps track of them (weakly): which one is key, what
@@ -214,11 +234,7 @@ class SimWindowFactory final : public WindowFactory,
  private:
   friend class SimWindowState;
   template <class W>
-  std::shared_ptr<W> make(CGRect contentRect,
-                          std::uint64_t styleMask,
-                          BackingStoreType backing,
-                          bool defer,
-                          bool isPanel);
+  std::shared_ptr<W> make(CGRect contentRect, std::uint64_t styleMask, bool isPanel);
   void keyChanged(const SimWindowState* key);
   void userClosed();
 

@@ -80,8 +80,8 @@ class SimRunningApplication final : public RunningApplication,
   // RunningApplication.
   std::optional<std::string> bundleIdentifier() const override;
   pid_t processIdentifier() const override { return pid_; }
-  std::string localizedName() const override;
-  bool isTerminated() const override { return terminated_.load(); }
+  std::string localizedName() const;
+  bool isTerminated() const { return terminated_.load(); }
   bool activateWithOptions(std::uint32_t options) override;
 
   // Scripting.

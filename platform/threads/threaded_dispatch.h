@@ -65,7 +65,7 @@ class ThreadedDispatch final : public Dispatch {
   // True on the thread that runs (or last ran) the main loop. Before any loop
   // has run, the constructing thread counts as main, as the process's first
   // thread does before it enters its run loop.
-  bool isMainThread() const override;
+  bool isMainThread() const;
 
   // Runs main-queue blocks on the calling thread, which becomes the main
   // thread, as they fall due, until stopMainLoop(). Blocks still pending when

@@ -15,11 +15,7 @@ class InertView : public View {
   void addSubview(const std::shared_ptr<View>&,
                   WindowOrderingMode,
                   const std::shared_ptr<View>&) override {}
-  std::vector<std::shared_ptr<View>> subviews() const override { return {}; }
-  std::shared_ptr<View> superview() const override { return nullptr; }
-  CGRect frame() const override { return {}; }
   void setTranslatesAutoresizingMaskIntoConstraints(bool) override {}
-  bool translatesAutoresizingMaskIntoConstraints() const override { return true; }
   std::shared_ptr<LayoutAnchor> topAnchor() override { return nullptr; }
   std::shared_ptr<LayoutAnchor> bottomAnchor() override { return nullptr; }
   std::shared_ptr<LayoutAnchor> leadingAnchor() override { return nullptr; }

@@ -113,8 +113,8 @@ TEST_F(SimApplicationTest, LoginServiceApprovalRefusalAndUnregisteringNothing) {
 
 TEST_F(SimApplicationTest, LoginServiceOnAnOldSystemIsMisuse) {
   skipTeardownChecks();
-  desktop.processInfo().setOperatingSystemVersion({12, 7, 1});
-  EXPECT_FALSE(desktop.processInfo().isOperatingSystemAtLeastVersion({13, 0, 0}));
+  desktop.loginItems().setOperatingSystemVersion({12, 7, 1});
+  EXPECT_FALSE(desktop.loginItems().isSupported());
   desktop.loginItems().mainAppService();
   EXPECT_EQ(desktop.misuse().size(), 1u);
 }

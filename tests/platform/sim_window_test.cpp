@@ -25,21 +25,22 @@ class SimWindowTest : public SimDesktopTest {
   }
 };
 
-TEST_F(SimWindowTest, OperationsAreLoggedInTheOrderTheHostMadeThem) {
+// What the host sets is what a user sees of the window.
+TEST_F(SimWindowTest, SettingsShowAsWhatTheUserSees) {
   auto panel = makePanel();
-  panel->setTitle("Lumivane");
+  auto* sim = SimWindowState::from(panel);
+  EXPECT_FALSE(sim->floatsAboveOrdinaryWindows());
+  EXPECT_FALSE(sim->isOnEverySpace());
   panel->setLevel(NSFloatingWindowLevel);
-  panel->setCollectionBehavior(0x109);
-  panel->setFloatingPanel(true);
-  panel->setBackgroundColor(Color::clearColor());
-  panel->center();
-  panel->makeKeyAndOrderFront();
-  EXPECT_EQ(
-      SimWindowState::from(panel)->operations(),
-      (std::vector<std::string>{
-          "initWithContentRect:0,0,600,600 styleMask:0x800b backing:2 defer:false",
-          "setTitle:Lumivane", "setLevel:3", "setCollectionBehavior:0x109", "setFloatingPanel:true",
-          "setBackgroundColor:0,0,0,0", "center", "makeKeyAndOrderFront"}));
+  panel->setCollectionBehavior(NSWindowCollectionBehaviorCanJoinAllSpaces);
+  panel->setTitleVisibility(WindowTitleVisibility::hidden);
+  EXPECT_TRUE(sim->floatsAboveOrdinaryWindows());
+  EXPECT_TRUE(sim->isOnEverySpace());
+  EXPECT_FALSE(sim->showsBesideFullScreenApplications());
+  EXPECT_FALSE(sim->showsTitle());
+  EXPECT_TRUE(sim->activatesApplication());
+  auto nonactivating = makePanel(kPanelStyle | NSWindowStyleMaskNonactivatingPanel);
+  EXPECT_FALSE(SimWindowState::from(nonactivating)->activatesApplication());
 }
 
 TEST_F(SimWindowTest, TitleBarAddsToTheFrameUnlessContentIsFullSize) {
@@ -48,7 +49,7 @@ TEST_F(SimWindowTest, TitleBarAddsToTheFrameUnlessContentIsFullSize) {
   auto titled = desktop.windows().makeWindow(CGRectMake(10, 20, 400, 300), NSWindowStyleMaskTitled,
                                              BackingStoreType::buffered, false);
   EXPECT_EQ(titled->frame(), CGRectMake(10, 20, 400, 328));
-  EXPECT_EQ(titled->contentSize(), (CGSize{400, 300}));
+  EXPECT_EQ(SimWindowState::from(titled)->currentContentSize(), (CGSize{400, 300}));
   // A new content size keeps the top-left corner where it was.
   titled->setContentSize(CGSize{200, 100});
   EXPECT_EQ(titled->frame(), CGRectMake(10, 220, 200, 128));
@@ -67,17 +68,17 @@ TEST_F(SimWindowTest, OnlyOneWindowIsKeyAndHidingGivesKeyUp) {
   auto b = makePanel();
   a->makeKeyAndOrderFront();
   b->makeKeyAndOrderFront();
-  EXPECT_FALSE(a->isKeyWindow());
-  EXPECT_TRUE(b->isKeyWindow());
+  EXPECT_FALSE(SimWindowState::from(a)->key());
+  EXPECT_TRUE(SimWindowState::from(b)->key());
   EXPECT_TRUE(a->isVisible());
   b->orderOut();
-  EXPECT_FALSE(b->isKeyWindow());
+  EXPECT_FALSE(SimWindowState::from(b)->key());
   EXPECT_FALSE(b->isVisible());
   // A borderless window comes to the front but cannot take the keyboard.
   auto borderless = makePanel(NSWindowStyleMaskBorderless);
   borderless->makeKeyAndOrderFront();
   EXPECT_TRUE(borderless->isVisible());
-  EXPECT_FALSE(borderless->isKeyWindow());
+  EXPECT_FALSE(SimWindowState::from(borderless)->key());
 }
 
 // The backdrop the host pins into the content view follows the window's
@@ -86,7 +87,7 @@ TEST_F(SimWindowTest, ContentAndPinnedViewsFollowTheWindow) {
   auto panel = makePanel();
   auto content = desktop.views().makeView();
   panel->setContentViewController(std::make_shared<SimViewController>(content));
-  EXPECT_EQ(panel->contentSize(), (CGSize{0, 0}));
+  EXPECT_EQ(SimWindowState::from(panel)->currentContentSize(), (CGSize{0, 0}));
   panel->setContentSize(CGSize{600, 600});
   ASSERT_EQ(panel->contentView(), content);
 
@@ -103,8 +104,8 @@ TEST_F(SimWindowTest, ContentAndPinnedViewsFollowTheWindow) {
   EXPECT_EQ(desktop.views().activationBatches()[0].size(), 4u);
 
   SimWindowState::from(panel)->userResize(CGSize{800, 500});
-  EXPECT_EQ(backdrop->frame(), CGRectMake(0, 0, 800, 500));
-  EXPECT_EQ(backdrop->superview(), content);
+  EXPECT_EQ(SimViewState::from(backdrop)->frame(), CGRectMake(0, 0, 800, 500));
+  EXPECT_EQ(SimViewState::from(backdrop)->superview(), content);
 }
 
 TEST_F(SimWindowTest, ConstraintsAreNotPinsWhileTheMaskStillTranslatesOrAnEdgeIsMissing) {
@@ -120,7 +121,8 @@ TEST_F(SimWindowTest, ConstraintsAreNotPinsWhileTheMaskStillTranslatesOrAnEdgeIs
 
   auto other = desktop.views().makeView();
   parent->addSubview(other, WindowOrderingMode::below, child);
-  EXPECT_EQ(parent->subviews(), (std::vector<std::shared_ptr<View>>{other, child}));
+  EXPECT_EQ(SimViewState::from(parent)->subviews(),
+            (std::vector<std::shared_ptr<View>>{other, child}));
   other->setTranslatesAutoresizingMaskIntoConstraints(false);
   desktop.views().activateConstraints(
       {other->topAnchor()->constraintEqualToAnchor(parent->topAnchor()),
@@ -142,7 +144,6 @@ TEST_F(SimWindowTest, PanelsCanBeMadeWithoutAContentView) {
   auto panel = makePanel();
   panel->setContentViewController(std::make_shared<SimViewController>(desktop.views().makeView()));
   EXPECT_EQ(panel->contentView(), nullptr);
-  EXPECT_NE(panel->contentViewController(), nullptr);
 }
 
 TEST_F(SimWindowTest, CloseButtonHidesAndAsksTheDelegateAboutTheLastWindow) {

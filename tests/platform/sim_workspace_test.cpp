@@ -149,9 +149,10 @@ TEST_F(SimApplicationsTest, ActivationNotificationsArriveLaterOnMainAndOnlyOnCha
   std::vector<std::string> seen;
   desktop.workspace().notificationCenter().addObserver(
       NSWorkspaceDidActivateApplicationNotification, [&](const Notification& n) {
-        auto app = std::get<std::shared_ptr<RunningApplication>>(
-            n.userInfo->at(NSWorkspaceApplicationKey));
-        seen.push_back(app->localizedName());
+        auto app = std::dynamic_pointer_cast<SimRunningApplication>(
+            std::get<std::shared_ptr<RunningApplication>>(
+                n.userInfo->at(NSWorkspaceApplicationKey)));
+        seen.push_back(app ? app->localizedName() : "?");
       });
   auto notes = desktop.addApplication(AppProfile{"Notes", "com.apple.Notes", 200});
   desktop.bringToFront(notes);

@@ -19,8 +19,8 @@ TEST_F(StartupTest, LaunchShowsTheCentredPanelAndTellsTheEmbeddingLast) {
   auto p = panel();
   ASSERT_TRUE(p);
   EXPECT_TRUE(p->isVisible());
-  EXPECT_TRUE(p->isKeyWindow());
-  EXPECT_EQ(p->contentSize(), (platform::CGSize{600, 600}));
+  EXPECT_TRUE(p->key());
+  EXPECT_EQ(p->currentContentSize(), (platform::CGSize{600, 600}));
   EXPECT_TRUE(desktop.application().isActive());
   EXPECT_EQ(desktop.flutter().launchNotifications().size(), 1u);
   EXPECT_TRUE(host().statusItem);
@@ -119,7 +119,7 @@ TEST_F(LifecycleTest, ReopenShowsTheClosedPanelAgainAndAnswersYes) {
 
   EXPECT_EQ(desktop.application().reopen(), true);
   EXPECT_TRUE(panel()->isVisible());
-  EXPECT_TRUE(panel()->isKeyWindow());
+  EXPECT_TRUE(panel()->key());
   EXPECT_EQ(panel()->frame(), centred);
   EXPECT_TRUE(desktop.application().isActive());
 }

@@ -184,5 +184,33 @@ TEST_F(GlobalHotKeyTest, PressDoesNothingOnceTheDelegateIsReleased) {
   EXPECT_FALSE(desktop.windows().anyVisible());
 }
 
+// Each press reaches the host of the desktop it was pressed on, and only it:
+// the handler's context is its own desktop, not a process-wide one.
+TEST_F(GlobalHotKeyTest, TwoDesktopsInOneProcessNeverSeeEachOthersPresses) {
+  launchHidden();
+  platform::sim::SimDesktop other;
+  other.accessibility().setTrusted(true);
+  auto otherEditor = other.addApplication({"Other editor", "com.example.other", 301});
+  otherEditor->setSelection("other text");
+  other.bringToFront(otherEditor);
+  other.runUntilIdle();
+  {
+    auto otherUi = loadMainInterface(other);
+    other.application().run();
+    other.hotKeys().pressKey(17, 0x300);
+    other.advance(1.5);
+    desktop.advance(1.5);
+    EXPECT_TRUE(postedChords().empty());
+    EXPECT_FALSE(panel()->isVisible());
+    ASSERT_EQ(other.keyboardEvents().posted().size(), 2u);
+    EXPECT_EQ(other.keyboardEvents().posted()[0].pid, 301);
+
+    press(17, 0x300);
+    EXPECT_EQ(postedChords(), oneCopy);
+    EXPECT_EQ(other.keyboardEvents().posted().size(), 2u);
+  }
+  other.clock().advanceUntilEmpty(60);
+}
+
 }  // namespace
 }  // namespace lumivane

@@ -41,14 +41,14 @@ TEST_F(LaunchAtLoginTest, SwitchingOffWhenNotRegisteredStillAsksThePlatform) {
 // Before macOS 13 the service does not exist; reaching it there is recorded
 // as misuse and fails the test at teardown.
 TEST_F(LaunchAtLoginTest, OlderThanMacOS13ItIsAbsentAndReadsOff) {
-  desktop.processInfo().setOperatingSystemVersion({12, 7, 6});
+  desktop.loginItems().setOperatingSystemVersion({12, 7, 6});
   launch();
   EXPECT_EQ(host().setLaunchAtLogin(true), std::nullopt);
   EXPECT_FALSE(host().isLaunchAtLoginEnabled());
   EXPECT_TRUE(service().calls().empty());
   EXPECT_EQ(desktop.standardOutput().text(), "");
 
-  desktop.processInfo().setOperatingSystemVersion({13, 0, 0});
+  desktop.loginItems().setOperatingSystemVersion({13, 0, 0});
   EXPECT_EQ(host().setLaunchAtLogin(true), std::nullopt);
   EXPECT_TRUE(host().isLaunchAtLoginEnabled());
 }

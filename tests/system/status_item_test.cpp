@@ -107,13 +107,14 @@ TEST_F(StatusItemTest, AnActionWithoutACurrentEventIsALeftClick) {
 // panel again instead of reopening it.
 TEST_F(StatusItemTest, RightClickOpensTheQuitMenuAndLeavesThePanelAlone) {
   launch();
-  const auto panelOperations = panel()->operations().size();
+  const auto panelFrame = panel()->currentFrame();
   click(EventType::rightMouseUp);
   ASSERT_EQ(menus().size(), 1u);
   EXPECT_EQ(menus()[0].entries, (std::vector<MenuEntry>{{"Quit", "q", "terminate:"}}));
   EXPECT_EQ(menus()[0].chosen, std::nullopt);
-  EXPECT_EQ(panel()->operations().size(), panelOperations);
+  EXPECT_EQ(panel()->currentFrame(), panelFrame);
   EXPECT_TRUE(panel()->isVisible());
+  EXPECT_TRUE(panel()->key());
   EXPECT_FALSE(item()->menu());
   EXPECT_FALSE(desktop.application().isTerminating());
 
