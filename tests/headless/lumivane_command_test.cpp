@@ -58,7 +58,9 @@ class LumivaneCommandTest : public ::testing::Test {
   Outcome run(const std::vector<std::string>& args, const std::string& input = "") {
     const std::string in = dir_ + "/stdin", out = dir_ + "/stdout", err = dir_ + "/stderr";
     std::ofstream(in, std::ios::binary) << input;
-    std::string command = shellQuoted(LUMIVANE_EXECUTABLE);
+    // Never on the desktop of the machine the tests run on: without a display
+    // the bare command has no real desktop and runs the demo.
+    std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY " + shellQuoted(LUMIVANE_EXECUTABLE);
     for (const auto& arg : args)
       command += " " + shellQuoted(arg);
     command += " <" + shellQuoted(in) + " >" + shellQuoted(out) + " 2>" + shellQuoted(err);
@@ -107,7 +109,10 @@ void expectInOrder(const std::string& text, const std::vector<std::string>& frag
 TEST_F(LumivaneCommandTest, DemoTellsTheWholeSession) {
   const Outcome demo = run({});
   ASSERT_EQ(demo.status, 0) << demo.err;
-  EXPECT_EQ(demo.err, "");
+  // One line says why no real desktop is used.
+  EXPECT_EQ(std::count(demo.err.begin(), demo.err.end(), '\n'), 1) << demo.err;
+  EXPECT_NE(demo.err.find("running the demo on the simulated desktop instead"), std::string::npos)
+      << demo.err;
   expectInOrder(demo.out,
                 {
                     "view controller created",
@@ -288,7 +293,8 @@ struct InProcessRun {
   std::string err;
 };
 
-InProcessRun runInProcess(std::vector<std::string> args, const RealDesktopOpener& opener) {
+InProcessRun runInProcess(std::vector<std::string> args,
+                          std::span<const platform::Backend> backends) {
   args.insert(args.begin(), "lumivane");
   std::vector<char*> argv;
   for (auto& arg : args)
@@ -297,43 +303,120 @@ InProcessRun runInProcess(std::vector<std::string> args, const RealDesktopOpener
   std::ostringstream out;
   std::ostringstream err;
   InProcessRun run;
-  run.status = runCommandLine(static_cast<int>(argv.size()), argv.data(), {in, out, err}, opener);
+  run.status = runCommandLine(static_cast<int>(argv.size()), argv.data(), {in, out, err}, backends);
   run.out = out.str();
   run.err = err.str();
   return run;
 }
 
-// With a desktop to run on, the bare command starts the host there and tells
-// nothing; asking for the simulated desktop never touches the real one.
-TEST(LumivaneCommandLineTest, BareCommandRunsTheHostOnTheDesktopItIsGiven) {
+// A build with one real backend, "fake", played by a simulated desktop, and
+// the simulated desktop itself.
+struct FakeBackends {
   int opened = 0;
   std::size_t hotKeysAtRun = 0;
-  const RealDesktopOpener opener = [&]() -> std::unique_ptr<platform::Desktop> {
-    ++opened;
-    auto desktop = std::make_unique<platform::sim::SimDesktop>();
-    auto* sim = desktop.get();
-    sim->application().setRunHook([sim, &hotKeysAtRun] {
-      hotKeysAtRun = sim->hotKeys().registrations().size();
-      sim->runUntilIdle();
-    });
-    return desktop;
-  };
+  std::string unavailable;
+  std::string openFailure;
+  std::vector<platform::Backend> table;
 
-  const InProcessRun bare = runInProcess({}, opener);
+  FakeBackends() {
+    table.push_back(
+        platform::Backend{"fake", "a desktop that a simulated one stands in for", /*real=*/true,
+                          [this] { return unavailable; },
+                          [this](std::string* error) -> std::unique_ptr<platform::Desktop> {
+                            ++opened;
+                            if (!openFailure.empty()) {
+                              *error = openFailure;
+                              return nullptr;
+                            }
+                            auto desktop = std::make_unique<platform::sim::SimDesktop>();
+                            auto* sim = desktop.get();
+                            sim->application().setRunHook([this, sim] {
+                              hotKeysAtRun = sim->hotKeys().registrations().size();
+                              sim->runUntilIdle();
+                            });
+                            return desktop;
+                          }});
+    for (auto& backend : platform::builtInBackends()) {
+      if (std::string(backend.name) == "sim")
+        table.push_back(backend);
+    }
+  }
+};
+
+// With a desktop to run on, the bare command starts the host there and tells
+// nothing; asking for the simulated desktop never touches the real one.
+TEST(LumivaneCommandLineTest, BareCommandRunsTheHostOnTheFirstAvailableRealDesktop) {
+  FakeBackends fake;
+  const InProcessRun bare = runInProcess({}, fake.table);
   EXPECT_EQ(bare.status, 0);
-  EXPECT_EQ(opened, 1);
-  EXPECT_EQ(hotKeysAtRun, 1u);
+  EXPECT_EQ(fake.opened, 1);
+  EXPECT_EQ(fake.hotKeysAtRun, 1u);
   EXPECT_EQ(bare.out, "");
+  EXPECT_EQ(bare.err, "");
 
-  const InProcessRun simulated = runInProcess({"--desktop", "sim"}, opener);
+  const InProcessRun simulated = runInProcess({"--desktop", "sim"}, fake.table);
   EXPECT_EQ(simulated.status, 0);
-  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(fake.opened, 1);
   EXPECT_NE(simulated.out.find("the demo scenario"), std::string::npos);
 
-  // No backend for this machine: the demo instead.
-  const InProcessRun fallback = runInProcess({}, [] { return nullptr; });
-  EXPECT_EQ(fallback.status, 0);
-  EXPECT_NE(fallback.out.find("the demo scenario"), std::string::npos);
+  const InProcessRun named = runInProcess({"--desktop=fake"}, fake.table);
+  EXPECT_EQ(named.status, 0);
+  EXPECT_EQ(fake.opened, 2);
+}
+
+// No real desktop here: the bare command says why in one line and runs the
+// demo; asking for that desktop by name fails with the reason instead of
+// falling back.
+TEST(LumivaneCommandLineTest, WithoutARealDesktopOnlyTheBareCommandFallsBackToTheDemo) {
+  FakeBackends fake;
+  fake.unavailable = "no display is set (DISPLAY is empty)";
+  const InProcessRun bare = runInProcess({}, fake.table);
+  EXPECT_EQ(bare.status, 0);
+  EXPECT_EQ(fake.opened, 0);
+  EXPECT_EQ(bare.err,
+            "lumivane: no real desktop to run on (fake: no display is set (DISPLAY is empty)); "
+            "running the demo on the simulated desktop instead\n");
+  EXPECT_NE(bare.out.find("the demo scenario"), std::string::npos);
+
+  const InProcessRun named = runInProcess({"--desktop", "fake"}, fake.table);
+  EXPECT_EQ(named.status, kExitNoDesktop);
+  EXPECT_EQ(named.err,
+            "lumivane: cannot open the fake desktop: no display is set (DISPLAY is empty)\n");
+  EXPECT_EQ(named.out, "");
+
+  // Available, but failing to open: the same, with the opener's reason.
+  fake.unavailable.clear();
+  fake.openFailure = "cannot connect to the X display :7";
+  const InProcessRun failing = runInProcess({"--desktop", "fake"}, fake.table);
+  EXPECT_EQ(failing.status, kExitNoDesktop);
+  EXPECT_EQ(failing.err,
+            "lumivane: cannot open the fake desktop: cannot connect to the X display :7\n");
+  const InProcessRun bareFailing = runInProcess({}, fake.table);
+  EXPECT_EQ(bareFailing.status, 0);
+  EXPECT_NE(bareFailing.err.find("fake: cannot connect to the X display :7"), std::string::npos);
+
+  // A build with no real backend at all says so.
+  const std::vector<platform::Backend> simOnly(fake.table.begin() + 1, fake.table.end());
+  const InProcessRun none = runInProcess({}, simOnly);
+  EXPECT_EQ(none.err,
+            "lumivane: this build has no real desktop backend; running the demo on the simulated "
+            "desktop instead\n");
+}
+
+TEST(LumivaneCommandLineTest, HelpListsTheBackendsOfThisBuildAndUnknownOnesAreRefused) {
+  FakeBackends fake;
+  const InProcessRun help = runInProcess({"--help"}, fake.table);
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("  fake              a desktop that a simulated one stands in for\n"),
+            std::string::npos)
+      << help.out;
+  EXPECT_NE(help.out.find("  sim "), std::string::npos);
+  const InProcessRun unknown = runInProcess({"--desktop", "wayland"}, fake.table);
+  EXPECT_EQ(unknown.status, kExitUsage);
+  EXPECT_EQ(unknown.err.substr(0, unknown.err.find('\n')),
+            "lumivane: unknown desktop \"wayland\" (this build has: fake, sim)");
+  const InProcessRun mixed = runInProcess({"--desktop", "fake", "--json"}, fake.table);
+  EXPECT_EQ(mixed.status, kExitUsage);
 }
 
 }  // namespace
