@@ -372,6 +372,8 @@ void Session::onTrace(const TraceEvent& event) {
       return report(t, "prompt");
     case TraceKind::standardOutputLine:
       return report(t, "stdout", {{"line", event.field("line").value_or("")}});
+    case TraceKind::observerAdded:
+      return;
     case TraceKind::pasteboardChanged: {
       const std::string by = event.field("by").value_or("");
       const std::string op = event.field("op").value_or("");

@@ -27,6 +27,9 @@ class InProcessMessenger : public BinaryMessenger {
     other->deliver(channel, message, std::move(reply));
   }
 
+  void reportRepeatedReply(const std::string& /*channel*/) override { ++repeatedReplies_; }
+  int repeatedReplies() const { return repeatedReplies_; }
+
   void setMessageHandler(const std::string& channel, BinaryMessageHandler handler) override {
     if (handler) {
       handlers_[channel] = std::make_shared<BinaryMessageHandler>(std::move(handler));
@@ -53,6 +56,7 @@ class InProcessMessenger : public BinaryMessenger {
 
   std::weak_ptr<InProcessMessenger> other_;
   std::map<std::string, std::shared_ptr<BinaryMessageHandler>> handlers_;
+  int repeatedReplies_ = 0;
 };
 
 }  // namespace
@@ -64,6 +68,10 @@ FlutterEngine::FlutterEngine() {
   interface->connect(host);
   host_ = std::move(host);
   interface_ = std::move(interface);
+}
+
+int FlutterEngine::repeatedReplyCount() const {
+  return std::static_pointer_cast<InProcessMessenger>(host_)->repeatedReplies();
 }
 
 FlutterEngine::~FlutterEngine() {

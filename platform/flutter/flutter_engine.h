@@ -28,6 +28,11 @@ class FlutterEngine {
   // sends calls to the host and handles calls from it. Never absent.
   std::shared_ptr<BinaryMessenger> interfaceMessenger() const { return interface_; }
 
+  // Answers the host's handlers gave to calls they had already answered. The
+  // engine drops them (the interface hears one answer per call); a handler
+  // that answers twice has a fault.
+  int repeatedReplyCount() const;
+
  private:
   std::shared_ptr<BinaryMessenger> host_;
   std::shared_ptr<BinaryMessenger> interface_;
