@@ -75,6 +75,7 @@ int FlutterEngine::repeatedReplyCount() const {
 }
 
 FlutterEngine::~FlutterEngine() {
+  interface_running_.reset();
   // Either side may be held on by channels or a test peer; without the engine
   // nothing runs on the far side any more.
   std::static_pointer_cast<InProcessMessenger>(host_)->connect(nullptr);
