@@ -60,8 +60,6 @@ class X11RunningApplication final : public RunningApplication {
   // workspace is gone. Main thread.
   bool activateWithOptions(std::uint32_t options) override;
 
-  const ApplicationKey& key() const { return key_; }
-
  private:
   const ApplicationKey key_;
   const std::weak_ptr<WorkspaceCore> workspace_;

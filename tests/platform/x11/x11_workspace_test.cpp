@@ -31,7 +31,6 @@ using test_support::ChildProcess;
 using test_support::DesktopProbe;
 using test_support::GtkDisplayEnvironment;
 using test_support::pumpUntil;
-using test_support::waitUntil;
 
 GtkDisplayEnvironment* const desktop =
     static_cast<GtkDisplayEnvironment*>(::testing::AddGlobalTestEnvironment(
@@ -87,13 +86,19 @@ class X11WorkspaceTest : public ::testing::Test {
   std::pair<ChildProcess*, xcb_window_t> startEditor(std::vector<std::string> argv) {
     ChildProcess& editor = desktop->session().spawn(std::move(argv));
     editors.push_back(&editor);
-    xcb_window_t window = XCB_WINDOW_NONE;
+    return {&editor, windowOf(editor.pid())};
+  }
+
+  // A window of `pid` other than `known`, once the window manager has it.
+  xcb_window_t windowOf(pid_t pid, xcb_window_t known = XCB_WINDOW_NONE) {
+    xcb_window_t found = XCB_WINDOW_NONE;
     pumpUntil([&] {
-      auto windows = probe.windowsOf(editor.pid());
-      window = windows.empty() ? xcb_window_t{XCB_WINDOW_NONE} : *windows.begin();
-      return window != XCB_WINDOW_NONE;
+      auto windows = probe.windowsOf(pid);
+      windows.erase(known);
+      found = windows.empty() ? xcb_window_t{XCB_WINDOW_NONE} : *windows.begin();
+      return found != XCB_WINDOW_NONE;
     });
-    return {&editor, window};
+    return found;
   }
 
   // Activates `window` as the user would and waits until the window manager
@@ -135,18 +140,6 @@ class X11WorkspaceTest : public ::testing::Test {
     return active ? wnck_window_get_xid(active) : 0;
   }
 
-  // A window of `pid` other than `known`, once the window manager has it.
-  xcb_window_t anotherWindowOf(pid_t pid, xcb_window_t known) {
-    xcb_window_t found = XCB_WINDOW_NONE;
-    pumpUntil([&] {
-      auto windows = probe.windowsOf(pid);
-      windows.erase(known);
-      found = windows.empty() ? xcb_window_t{XCB_WINDOW_NONE} : *windows.begin();
-      return found != XCB_WINDOW_NONE;
-    });
-    return found;
-  }
-
   // A window of this process, shown and managed.
   std::unique_ptr<GtkWidget, GtkWidgetDestroy> showWindow(const char* title) {
     std::unique_ptr<GtkWidget, GtkWidgetDestroy> window(gtk_window_new(GTK_WINDOW_TOPLEVEL));
@@ -167,25 +160,12 @@ class X11WorkspaceTest : public ::testing::Test {
   std::vector<ChildProcess*> editors;
 };
 
-// The frontmost application is the one whose window the user activated, with
-// its process and its class as bundle identifier, a GTK and a Qt editor alike.
-TEST_F(X11WorkspaceTest, FrontmostIsTheApplicationOfTheActiveWindow) {
-  auto [gtkEditor, gtkWindow] = startEditor({"l3afpad"});
-  auto [qtEditor, qtWindow] = startEditor({"featherpad"});
-  ASSERT_NE(gtkWindow, XCB_WINDOW_NONE);
-  ASSERT_NE(qtWindow, XCB_WINDOW_NONE);
-  X11Workspace workspace;
-  ASSERT_TRUE(workspace.connected());
-
-  activateAsUser(gtkWindow, workspace, {"L3afpad", gtkEditor->pid()});
-  activateAsUser(qtWindow, workspace, {"FeatherPad", qtEditor->pid()});
-  activateAsUser(gtkWindow, workspace, {"L3afpad", gtkEditor->pid()});
-}
-
-// One announcement per change of application: none for another window of
-// the same application, none for a moment with no active window, and one for
-// coming back after another application.
-TEST_F(X11WorkspaceTest, AnnouncesEachChangeOfApplicationOnce) {
+// The frontmost application is that of the active window, with its process
+// and its class as bundle identifier, a GTK and a Qt editor alike. There is
+// one announcement per change of application: none for another window of
+// the same application, none for a moment with no active window, and one
+// for coming back after another application.
+TEST_F(X11WorkspaceTest, FollowsTheApplicationOfTheActiveWindow) {
   auto [gtkEditor, gtkWindow] = startEditor({"l3afpad"});
   ASSERT_NE(gtkWindow, XCB_WINDOW_NONE);
   activateAsUser(gtkWindow);
@@ -224,7 +204,7 @@ TEST_F(X11WorkspaceTest, AnnouncesEachChangeOfApplicationOnce) {
   // Its second window (the running featherpad opens it), then its first
   // again: the same application throughout.
   desktop->session().spawn({"featherpad", "--win"});
-  const xcb_window_t secondWindow = anotherWindowOf(qtEditor->pid(), qtWindow);
+  const xcb_window_t secondWindow = windowOf(qtEditor->pid(), qtWindow);
   ASSERT_NE(secondWindow, XCB_WINDOW_NONE);
   activateAsUser(secondWindow, workspace, featherpad);
   activateAsUser(qtWindow, workspace, featherpad);
