@@ -6,7 +6,9 @@ namespace lumivane::platform::x11 {
 
 std::vector<std::uint32_t> XProperty::values32() const {
   std::vector<std::uint32_t> values;
-  if (format != 32)
+  // An empty property has no data to copy from (memcpy from null is undefined
+  // even for no bytes).
+  if (format != 32 || data.size() < 4)
     return values;
   values.resize(data.size() / 4);
   std::memcpy(values.data(), data.data(), values.size() * 4);
