@@ -53,6 +53,10 @@ Ref toRef(T* object) {
   return reinterpret_cast<Ref>(object);
 }
 
+Display* xlib(void* display) {
+  return static_cast<Display*>(display);
+}
+
 }  // namespace
 
 void X11HotKeys::DisplayUnref::operator()(GdkDisplay* display) const {
@@ -64,9 +68,9 @@ X11HotKeys::X11HotKeys(GdkDisplay* display)
   if (!display_)
     return;
   xdisplay_ = gdk_x11_display_get_xdisplay(display_.get());
-  root_ = DefaultRootWindow(xdisplay_);
+  root_ = DefaultRootWindow(xlib(xdisplay_));
   Bool supported = False;
-  detectableAutoRepeat_ = XkbGetDetectableAutoRepeat(xdisplay_, &supported) && supported;
+  detectableAutoRepeat_ = XkbGetDetectableAutoRepeat(xlib(xdisplay_), &supported) && supported;
   gdk_window_add_filter(nullptr, &X11HotKeys::filterEvent, this);
   keysChangedHandler_ = g_signal_connect(gdk_keymap_get_for_display(display_.get()), "keys-changed",
                                          G_CALLBACK(&X11HotKeys::keysChanged), this);
@@ -82,7 +86,7 @@ X11HotKeys::~X11HotKeys() {
   if (!gdk_display_is_closed(display_.get())) {
     for (auto& registration : registrations_)
       ungrab(*registration);
-    XFlush(xdisplay_);
+    XFlush(xlib(xdisplay_));
   }
 }
 
@@ -156,7 +160,7 @@ OSStatus X11HotKeys::UnregisterEventHotKey(EventHotKeyRef ref) {
     return eventHotKeyInvalidErr;
   if (!gdk_display_is_closed(display_.get())) {
     ungrab(**it);
-    XFlush(xdisplay_);
+    XFlush(xlib(xdisplay_));
   }
   registrations_.erase(it);
   return noErr;
@@ -165,7 +169,7 @@ OSStatus X11HotKeys::UnregisterEventHotKey(EventHotKeyRef ref) {
 // Grabs ----------------------------------------------------------------------------
 
 X11HotKeys::Grab X11HotKeys::grabFor(const Registration& registration) {
-  xcb_connection_t* connection = XGetXCBConnection(xdisplay_);
+  xcb_connection_t* connection = XGetXCBConnection(xlib(xdisplay_));
   const KeyboardMapping keyboard = KeyboardMapping::query(connection);
   const ModifierMapping modifierMap = ModifierMapping::query(connection);
   Grab grab;
@@ -186,9 +190,9 @@ OSStatus X11HotKeys::grab(Registration& registration, const Grab& grab) {
       // what was taken.
       gdk_x11_display_error_trap_push(display_.get());
       for (std::uint16_t taken : grabbed)
-        XUngrabKey(xdisplay_, grab.keycode, registration.modifiers | taken, root_);
+        XUngrabKey(xlib(xdisplay_), grab.keycode, registration.modifiers | taken, root_);
       gdk_x11_display_error_trap_pop_ignored(display_.get());
-      XFlush(xdisplay_);
+      XFlush(xlib(xdisplay_));
       return eventHotKeyExistsErr;
     }
     grabbed.push_back(variant);
@@ -205,14 +209,14 @@ bool X11HotKeys::grabVariant(xcb_keycode_t keycode, unsigned int modifiers) {
   // default handler would turn into the end of the process. The trap syncs,
   // so the answer belongs to this one request.
   gdk_x11_display_error_trap_push(display_.get());
-  XGrabKey(xdisplay_, keycode, modifiers, root_, False, GrabModeAsync, GrabModeAsync);
+  XGrabKey(xlib(xdisplay_), keycode, modifiers, root_, False, GrabModeAsync, GrabModeAsync);
   return gdk_x11_display_error_trap_pop(display_.get()) == 0;
 }
 
 void X11HotKeys::ungrab(Registration& registration) {
   gdk_x11_display_error_trap_push(display_.get());
   for (std::uint16_t variant : registration.grabbed)
-    XUngrabKey(xdisplay_, registration.keycode, registration.modifiers | variant, root_);
+    XUngrabKey(xlib(xdisplay_), registration.keycode, registration.modifiers | variant, root_);
   gdk_x11_display_error_trap_pop_ignored(display_.get());
   registration.grabbed.clear();
   registration.keycode = 0;
@@ -250,18 +254,19 @@ gboolean X11HotKeys::regrabWhenIdle(gpointer self) {
     // waits for the next change.
     hotKeys->grab(*registration, grab);
   }
-  XFlush(hotKeys->xdisplay_);
+  XFlush(xlib(hotKeys->xdisplay_));
   return G_SOURCE_REMOVE;
 }
 
 // Presses ----------------------------------------------------------------------------
 
 GdkFilterReturn X11HotKeys::filterEvent(GdkXEvent* xevent, GdkEvent* /*event*/, gpointer self) {
-  return static_cast<X11HotKeys*>(self)->handle(*static_cast<const XEvent*>(xevent));
+  return static_cast<X11HotKeys*>(self)->handle(xevent);
 }
 
-GdkFilterReturn X11HotKeys::handle(const _XEvent& event) {
-  if (event.xany.display != xdisplay_)
+GdkFilterReturn X11HotKeys::handle(const GdkXEvent* xevent) {
+  const XEvent& event = *static_cast<const XEvent*>(xevent);
+  if (event.xany.display != xlib(xdisplay_))
     return GDK_FILTER_CONTINUE;
   if (event.type == MappingNotify) {
     scheduleRegrab();

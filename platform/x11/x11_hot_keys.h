@@ -9,11 +9,6 @@
 
 #include "platform/hot_keys.h"
 
-// Xlib's types, declared here so that its macros (None, Bool, ...) stay out of
-// the files that include this one.
-struct _XDisplay;
-union _XEvent;
-
 namespace lumivane::platform::x11 {
 
 // System-wide hot keys on X11: passive key grabs on the root window of GDK's
@@ -73,7 +68,7 @@ class X11HotKeys final : public HotKeys {
   static GdkFilterReturn filterEvent(GdkXEvent* xevent, GdkEvent* event, gpointer self);
   static void keysChanged(GdkKeymap* keymap, gpointer self);
   static gboolean regrabWhenIdle(gpointer self);
-  GdkFilterReturn handle(const _XEvent& event);
+  GdkFilterReturn handle(const GdkXEvent* xevent);
   void scheduleRegrab();
   // Where a chord is to be grabbed on the current keyboard: its key (0 when
   // the keyboard lacks it) and the lock modifiers.
@@ -89,7 +84,9 @@ class X11HotKeys final : public HotKeys {
   void deliver(EventHotKeyID id, std::uint32_t kind);
 
   std::unique_ptr<GdkDisplay, DisplayUnref> display_;
-  _XDisplay* xdisplay_ = nullptr;
+  // GDK's Xlib connection and its root window. Xlib stays out of this
+  // header: its macros (None, Bool, Status) would reach every includer.
+  void* xdisplay_ = nullptr;
   unsigned long root_ = 0;
   // Whether the server reports held keys as presses without releases.
   bool detectableAutoRepeat_ = false;

@@ -130,16 +130,16 @@ constexpr std::pair<CGKeyCode, xcb_keysym_t> kVirtualKeys[] = {
 };
 
 struct ModifierRole {
-  std::uint32_t carbon;
   CGEventFlags flag;
+  std::uint32_t carbon;
   std::uint16_t x;
 };
 
 constexpr ModifierRole kModifierRoles[] = {
-    {cmdKey, kCGEventFlagMaskCommand, XCB_MOD_MASK_CONTROL},
-    {shiftKey, kCGEventFlagMaskShift, XCB_MOD_MASK_SHIFT},
-    {optionKey, kCGEventFlagMaskAlternate, XCB_MOD_MASK_1},
-    {controlKey, kCGEventFlagMaskControl, XCB_MOD_MASK_4},
+    {kCGEventFlagMaskCommand, cmdKey, XCB_MOD_MASK_CONTROL},
+    {kCGEventFlagMaskShift, shiftKey, XCB_MOD_MASK_SHIFT},
+    {kCGEventFlagMaskAlternate, optionKey, XCB_MOD_MASK_1},
+    {kCGEventFlagMaskControl, controlKey, XCB_MOD_MASK_4},
 };
 
 // The key a modifier is named after, pressed in preference to others bound
