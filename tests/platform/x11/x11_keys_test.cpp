@@ -19,26 +19,14 @@ constexpr std::uint16_t kMod2 = XCB_MOD_MASK_2;
 constexpr std::uint16_t kMod3 = XCB_MOD_MASK_3;
 constexpr std::uint16_t kMod4 = XCB_MOD_MASK_4;
 
+// The host's own keys, and those whose names differ between the systems.
 TEST(VirtualKeyTest, NamesTheKeysOfAUsKeyboard) {
   EXPECT_EQ(keysymForVirtualKey(kVK_ANSI_C), XK_c);
   EXPECT_EQ(keysymForVirtualKey(kVK_ANSI_V), XK_v);
   EXPECT_EQ(keysymForVirtualKey(kVK_ANSI_T), XK_t);
-  EXPECT_EQ(keysymForVirtualKey(0x00), XK_a);
-  EXPECT_EQ(keysymForVirtualKey(0x12), XK_1);
-  EXPECT_EQ(keysymForVirtualKey(0x1D), XK_0);
-  EXPECT_EQ(keysymForVirtualKey(0x18), XK_equal);
-  EXPECT_EQ(keysymForVirtualKey(0x32), XK_grave);
-  EXPECT_EQ(keysymForVirtualKey(0x24), XK_Return);
-  EXPECT_EQ(keysymForVirtualKey(0x30), XK_Tab);
-  EXPECT_EQ(keysymForVirtualKey(0x31), XK_space);
-  EXPECT_EQ(keysymForVirtualKey(0x35), XK_Escape);
   // Backspace is "Delete" there; the forward delete key is Delete here.
   EXPECT_EQ(keysymForVirtualKey(0x33), XK_BackSpace);
   EXPECT_EQ(keysymForVirtualKey(0x75), XK_Delete);
-  EXPECT_EQ(keysymForVirtualKey(0x7A), XK_F1);
-  EXPECT_EQ(keysymForVirtualKey(0x6F), XK_F12);
-  EXPECT_EQ(keysymForVirtualKey(0x7B), XK_Left);
-  EXPECT_EQ(keysymForVirtualKey(0x7E), XK_Up);
   // Modifier keys by role, like the modifier masks.
   EXPECT_EQ(keysymForVirtualKey(0x37), XK_Control_L);
   EXPECT_EQ(keysymForVirtualKey(0x3B), XK_Super_L);
