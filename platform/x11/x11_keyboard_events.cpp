@@ -100,12 +100,6 @@ void X11KeyboardEvents::CGEventSetFlags(CGEventRef event, CGEventFlags flags) {
     it->second->key.flags = flags;
 }
 
-CGEventFlags X11KeyboardEvents::CGEventGetFlags(CGEventRef event) {
-  std::lock_guard lock(objectsMutex_);
-  auto it = events_.find(event);
-  return it == events_.end() ? 0 : it->second->key.flags;
-}
-
 void X11KeyboardEvents::CFRelease(CGEventSourceRef source) {
   std::unique_ptr<Source> doomed;
   std::lock_guard lock(objectsMutex_);

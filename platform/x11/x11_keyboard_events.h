@@ -73,7 +73,6 @@ class X11KeyboardEvents final : public KeyboardEvents {
                                         CGKeyCode virtualKey,
                                         bool keyDown) override;
   void CGEventSetFlags(CGEventRef event, CGEventFlags flags) override;
-  CGEventFlags CGEventGetFlags(CGEventRef event) override;
   // A key-down presses exactly the modifiers of its flags, then its key; a
   // key-up releases its key, then those modifiers. Events this object did not
   // make, or whose key this keyboard cannot type, are dropped.
