@@ -42,8 +42,9 @@ namespace lumivane::platform::x11 {
 //     activation message carries.
 // A key-down posted to a process can thus take at most about
 // kPanelActivationWait + kServerTimeWait + kTargetActivationWait +
-// kHeldKeysWait, a key-up kFocusReturnWait; CGEventPost only the held-key
-// wait. Called on the main thread, these waits hold the main loop.
+// kHeldKeysWait (4.5 s), its key-up kServerTimeWait + kFocusReturnWait (2 s);
+// CGEventPost only the held-key wait. Called on the main thread, these waits
+// hold the main loop.
 class X11KeyboardEvents final : public KeyboardEvents {
  public:
   using Seconds = std::chrono::duration<double>;
