@@ -87,6 +87,8 @@ class XSession {
     bool sessionBus = true;
     int width = 1280;
     int height = 800;
+    // More arguments for Xvfb ("-extension", "XTEST" to leave one out).
+    std::vector<std::string> serverArguments = {};
   };
 
   XSession();
@@ -123,6 +125,13 @@ class XSession {
 
   // Whether a window manager runs on the display (EWMH supporting check).
   bool hasWindowManager() const;
+
+  // Waits until the window manager really manages new windows, within
+  // `seconds`. openbox announces itself before it is ready, and a window
+  // mapped in between is never managed: it stays unmapped. A probe window is
+  // mapped (again, when a request was lost) until it is managed, then
+  // destroyed. True when the window manager took it.
+  bool waitUntilWindowsAreManaged(double seconds = 30) const;
 
  private:
   void start(const Options& options);
