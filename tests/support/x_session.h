@@ -61,6 +61,9 @@ class ChildProcess {
   // One line of standard output (without its line break), waiting at most
   // `seconds`. Absent at end of output or when nothing came in time.
   std::optional<std::string> readLine(double seconds);
+  // The rest of standard output, byte for byte, up to its end; absent when
+  // it has not ended within `seconds`.
+  std::optional<std::string> readAll(double seconds);
 
   const std::filesystem::path& logFile() const { return logFile_; }
 
@@ -123,6 +126,16 @@ class XSession {
 
   // Whether a window manager runs on the display (EWMH supporting check).
   bool hasWindowManager() const;
+
+  // Another client's clipboard, for tests of whatever reads it: xclip owns
+  // the CLIPBOARD, offering `bytes` as `target`, until another client takes
+  // it. Returns once xclip owns it; null when it did not within the bound.
+  ChildProcess* offerClipboard(const std::string& target, const std::string& bytes);
+  // What another client reads from the CLIPBOARD as `target` (xclip -o);
+  // absent when it gets nothing (no owner, the target refused, no answer).
+  std::optional<std::string> readClipboard(const std::string& target, double seconds = 60);
+  // The window that owns the CLIPBOARD now (0 for none).
+  unsigned long clipboardOwner() const;
 
  private:
   void start(const Options& options);
