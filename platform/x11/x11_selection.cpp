@@ -58,12 +58,9 @@ SelectionWindow::SelectionWindow(std::unique_ptr<XcbConnection> connection, xcb_
   timeProperty_ = connection_->atom("_LUMIVANE_TIME");
 }
 
-SelectionWindow::~SelectionWindow() {
-  if (connection_->alive()) {
-    xcb_destroy_window(get(), window_);
-    xcb_flush(get());
-  }
-}
+// The server destroys the window with the connection; writing a request to
+// destroy it could meet a server that has gone, and a broken pipe.
+SelectionWindow::~SelectionWindow() = default;
 
 std::optional<std::uint8_t> SelectionWindow::watchOwner(xcb_atom_t selection) {
   const xcb_query_extension_reply_t* extension = xcb_get_extension_data(get(), &xcb_xfixes_id);

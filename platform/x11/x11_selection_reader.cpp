@@ -93,13 +93,21 @@ bool SelectionReader::handle(const xcb_generic_event_t& event) {
         return false;
       if (notify.property == XCB_ATOM_NONE) {
         // A refusal names no property: it answers the oldest request for
-        // that target at that time.
+        // that target, at that time when the owner says which (not all do).
         auto refused = pending_.end();
+        auto better = [&](std::map<xcb_atom_t, Pending>::iterator it) {
+          if (refused == pending_.end())
+            return true;
+          const bool exact = it->second.time == notify.time;
+          const bool refusedExact = refused->second.time == notify.time;
+          if (exact != refusedExact)
+            return exact;
+          return it->second.order < refused->second.order;
+        };
         for (auto it = pending_.begin(); it != pending_.end(); ++it) {
           const Pending& p = it->second;
           if (!p.incremental && p.selection == notify.selection && p.target == notify.target &&
-              p.time == notify.time &&
-              (refused == pending_.end() || p.order < refused->second.order)) {
+              better(it)) {
             refused = it;
           }
         }

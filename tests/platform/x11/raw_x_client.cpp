@@ -229,7 +229,9 @@ void RawOwner::answer(const xcb_selection_request_event_t& request) {
   auto offered = std::find_if(targets_.begin(), targets_.end(),
                               [&](const RawTarget& t) { return t.target == target; });
   if (offered == targets_.end()) {
-    notify(c, request, XCB_ATOM_NONE);
+    auto refused = request;
+    refused.time = behaviour_.refusalTime.value_or(request.time);
+    notify(c, refused, XCB_ATOM_NONE);
     return;
   }
   const xcb_atom_t type = client_->atom(offered->type);

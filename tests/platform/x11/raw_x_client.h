@@ -91,6 +91,8 @@ class RawOwner {
     std::optional<std::uint32_t> announcedSize;
     // Answers TARGETS with this (format 8 junk, say) instead of the list.
     std::optional<RawTarget> targetsAnswer;
+    // The time its refusals carry, when not the request's.
+    std::optional<xcb_timestamp_t> refusalTime;
   };
 
   RawOwner(const std::string& display, std::vector<RawTarget> targets, Behaviour behaviour);

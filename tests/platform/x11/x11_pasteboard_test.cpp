@@ -122,6 +122,13 @@ TEST_F(X11PasteboardTextTest, ReadsTextWithFallbacksAndOnlyValidUtf8) {
 
   ASSERT_TRUE(session->offerClipboard("STRING", "caf\xE9"));
   EXPECT_EQ(pasteboard->stringForType(NSPasteboardTypeString), "café");
+  {
+    // An owner of Latin-1 only refuses the others, without saying when.
+    RawOwner::Behaviour vague;
+    vague.refusalTime = XCB_CURRENT_TIME;
+    RawOwner old(session->display(), {{"STRING", "STRING", 8, "na\xEFve"}}, vague);
+    EXPECT_EQ(pasteboard->stringForType(NSPasteboardTypeString), "naïve");
+  }
 
   ASSERT_TRUE(session->offerClipboard("UTF8_STRING", "bad \xFF\xFE"));
   EXPECT_EQ(pasteboard->stringForType(NSPasteboardTypeString), std::nullopt);
