@@ -152,13 +152,12 @@ bool SelectionReader::handle(const xcb_generic_event_t& event) {
 void SelectionReader::answered(std::map<xcb_atom_t, Pending>::iterator it) {
   Pending& pending = it->second;
   std::size_t length = 0;
-  const Read read = readProperty(it->first, pending.result.data, /*reserveWhole=*/true,
-                                 &pending.result.type, &pending.result.format, &length);
+  const Read read = readProperty(it->first, pending, &pending.type, &pending.format, &length);
   if (read == Read::missing) {
     // Converted, says the owner, into nothing: an answer that carries no
     // data (format 0), which is all some targets ask for.
-    pending.result.type = XCB_ATOM_NONE;
-    pending.result.format = 0;
+    pending.type = XCB_ATOM_NONE;
+    pending.format = 0;
     finish(it, Converted::Outcome::data);
     return;
   }
@@ -166,23 +165,26 @@ void SelectionReader::answered(std::map<xcb_atom_t, Pending>::iterator it) {
     finish(it, Converted::Outcome::failed);
     return;
   }
-  if (pending.result.type != incr_) {
+  if (pending.type != incr_) {
     finish(it, Converted::Outcome::data);
     return;
   }
-  // The owner sends in pieces; it announced at least how many bytes, which
-  // is worth reserving when it is believable.
+  // The owner sends in pieces. It may have announced at least how many bytes
+  // (not every owner does): more than a conversion may bring in is refused
+  // now rather than after reading that much.
   std::uint32_t announced = 0;
-  if (pending.result.format == 32 && pending.result.data.size() >= 4)
-    std::memcpy(&announced, pending.result.data.data(), 4);
+  if (pending.format == 32 && pending.data.size() >= 4)
+    std::memcpy(&announced, pending.data.data(), 4);
   if (announced > bounds_.maxBytes) {
     finish(it, Converted::Outcome::failed);
     return;
   }
-  pending.result.data.clear();
-  pending.result.data.reserve(announced);
-  pending.result.type = XCB_ATOM_NONE;
-  pending.result.format = 0;
+  pending.data.clear();
+  pending.data.reserve(announced);
+  pending.keepPieces = announced == 0;
+  pending.bytes = 0;
+  pending.type = XCB_ATOM_NONE;
+  pending.format = 0;
   pending.incremental = true;
   pending.due = SteadyClock::now() + bounds_.increment;
 }
@@ -192,16 +194,15 @@ void SelectionReader::pieceArrived(std::map<xcb_atom_t, Pending>::iterator it) {
   xcb_atom_t type = XCB_ATOM_NONE;
   std::uint8_t format = 0;
   std::size_t length = 0;
-  const Read read =
-      readProperty(it->first, pending.result.data, /*reserveWhole=*/false, &type, &format, &length);
+  const Read read = readProperty(it->first, pending, &type, &format, &length);
   if (read == Read::missing)
     return;  // Already taken: a notice of an earlier piece.
-  if (read != Read::whole || (pending.result.format != 0 && format != pending.result.format)) {
+  if (read != Read::whole || (pending.format != 0 && format != pending.format)) {
     finish(it, Converted::Outcome::failed);
     return;
   }
-  pending.result.type = type;
-  pending.result.format = format;
+  pending.type = type;
+  pending.format = format;
   if (length == 0) {
     finish(it, Converted::Outcome::data);
     return;
@@ -210,8 +211,7 @@ void SelectionReader::pieceArrived(std::map<xcb_atom_t, Pending>::iterator it) {
 }
 
 SelectionReader::Read SelectionReader::readProperty(xcb_atom_t property,
-                                                    Bytes& into,
-                                                    bool reserveWhole,
+                                                    Pending& pending,
                                                     xcb_atom_t* type,
                                                     std::uint8_t* format,
                                                     std::size_t* length) {
@@ -230,21 +230,30 @@ SelectionReader::Read SelectionReader::readProperty(xcb_atom_t property,
     if (reply->type == XCB_ATOM_NONE)
       return offset == 0 ? Read::missing : Read::failed;
     const auto bytes = static_cast<std::size_t>(xcb_get_property_value_length(reply.get()));
+    const std::uint32_t after = reply->bytes_after;
     if (offset == 0) {
       *type = reply->type;
       *format = reply->format;
-      const std::size_t whole = bytes + reply->bytes_after;
-      if (into.size() + whole > bounds_.maxBytes) {
+      if (pending.bytes + bytes + after > bounds_.maxBytes) {
         xcb_delete_property(c_, window_.window(), property);
         return Read::tooLarge;
       }
-      if (reserveWhole)
-        into.reserve(into.size() + whole);
     }
-    const auto* value = static_cast<const std::uint8_t*>(xcb_get_property_value(reply.get()));
-    into.insert(into.end(), value, value + bytes);
+    pending.bytes += bytes;
     *length += bytes;
-    if (reply->bytes_after == 0)
+    if (pending.keepPieces) {
+      if (bytes > 0)
+        pending.pieces.push_back(std::move(reply));
+    } else {
+      // Reserved once for a whole property; grown by half again when an
+      // owner sends more than it announced.
+      Bytes& data = pending.data;
+      if (data.capacity() < data.size() + bytes + after)
+        data.reserve(std::max(data.size() + bytes + after, data.capacity() + data.capacity() / 2));
+      const auto* value = static_cast<const std::uint8_t*>(xcb_get_property_value(reply.get()));
+      data.insert(data.end(), value, value + bytes);
+    }
+    if (after == 0)
       return Read::whole;
     if (bytes == 0 || bytes % 4 != 0) {
       xcb_delete_property(c_, window_.window(), property);
@@ -268,11 +277,16 @@ void SelectionReader::finish(std::map<xcb_atom_t, Pending>::iterator it,
   }
   Converted result;
   if (outcome == Converted::Outcome::data) {
-    result = std::move(pending.result);
-    // An owner that announced far more than it sent leaves a reservation
-    // worth giving back.
-    if (result.data.capacity() > 2 * result.data.size() + (64 << 10))
-      result.data.shrink_to_fit();
+    result.type = pending.type;
+    result.format = pending.format;
+    result.data = std::move(pending.data);
+    result.data.reserve(pending.bytes);
+    for (auto& piece : pending.pieces) {
+      const auto* value = static_cast<const std::uint8_t*>(xcb_get_property_value(piece.get()));
+      result.data.insert(result.data.end(), value,
+                         value + xcb_get_property_value_length(piece.get()));
+      piece.reset();
+    }
   }
   result.outcome = outcome;
   pending.done(std::move(result));

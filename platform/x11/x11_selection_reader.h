@@ -34,8 +34,11 @@ struct Converted {
 // reads what they put there, whole or in increments (INCR). Several
 // conversions may be under way at once, each in a property of its own; each
 // ends exactly once, and an owner that never answers or stops sending costs
-// only its bounds. The bytes are read straight into the result, reserved once
-// from the size the owner announces, so a conversion holds one copy of them.
+// only its bounds. Each byte is copied once, from the server's reply into the
+// result: straight away when the size is known (a whole property, or an owner
+// that announces its increments' total), else the replies are kept and copied
+// at the end, each freed once copied. Either way a conversion holds about one
+// copy of the bytes.
 //
 // Runs on the thread that reads the window's events; feed it every event.
 class SelectionReader {
@@ -89,7 +92,13 @@ class SelectionReader {
     bool incremental = false;
     SteadyClock::time_point due;      // the answer, or the next piece
     SteadyClock::time_point lastDue;  // the whole conversion
-    Converted result;
+    xcb_atom_t type = XCB_ATOM_NONE;
+    std::uint8_t format = 0;
+    std::size_t bytes = 0;
+    // The bytes so far, or (`keepPieces`) the replies that carry them.
+    Bytes data;
+    bool keepPieces = false;
+    std::vector<XcbReply<xcb_get_property_reply_t>> pieces;
     Done done;
   };
   struct Slot {
@@ -102,10 +111,9 @@ class SelectionReader {
   void answered(std::map<xcb_atom_t, Pending>::iterator it);
   void pieceArrived(std::map<xcb_atom_t, Pending>::iterator it);
   void finish(std::map<xcb_atom_t, Pending>::iterator it, Converted::Outcome outcome);
-  // Reads `property` of the window into `into` (appending) and deletes it.
+  // Reads `property` of the window into `pending`, and deletes it.
   Read readProperty(xcb_atom_t property,
-                    Bytes& into,
-                    bool reserveWhole,
+                    Pending& pending,
                     xcb_atom_t* type,
                     std::uint8_t* format,
                     std::size_t* length);
