@@ -220,6 +220,9 @@ class PasteboardCore {
   SelectionReader reader_;
   UniqueFd wake_;
   std::thread thread_;
+  // The loop's thread, kept apart from thread_, which stop() changes while
+  // other threads may still ask.
+  std::thread::id loopThread_;
   std::atomic<bool> stopping_{false};
   std::atomic<std::int64_t> published_{0};
 
@@ -259,6 +262,7 @@ bool PasteboardCore::start() {
   if (!wake_)
     return false;
   thread_ = std::thread([this] { run(); });
+  loopThread_ = thread_.get_id();
   return true;
 }
 
@@ -278,7 +282,7 @@ T PasteboardCore::call(T fallback, std::function<void(Complete<T>)> begin) {
     std::condition_variable done;
     std::optional<T> value;
   };
-  if (std::this_thread::get_id() == thread_.get_id())
+  if (std::this_thread::get_id() == loopThread_)
     return fallback;  // It would wait for itself.
   auto waiter = std::make_shared<Waiter>();
   Complete<T> complete = [waiter](T value) {

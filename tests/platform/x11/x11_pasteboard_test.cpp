@@ -266,11 +266,18 @@ TEST_F(X11PasteboardLargeTest, SixtyFourMebibytesGoThroughInIncrementsBothWays) 
   EXPECT_TRUE(toString(*read) == image);
 
   ASSERT_TRUE(write({{"image/png", image}}));
-  // Two readers at once, each with its own transfer.
+  // Two readers at once, each with its own transfer. (Started from this
+  // thread: the session is not to be used from two.)
+  const std::vector<std::string> xclipOut = {"xclip", "-selection", "clipboard",
+                                             "-o",    "-t",         "image/png"};
+  auto& one = session->spawn(xclipOut, {}, /*pipeInput=*/false, /*pipeOutput=*/true);
+  auto& two = session->spawn(xclipOut, {}, /*pipeInput=*/false, /*pipeOutput=*/true);
   std::optional<std::string> first;
-  std::thread other([&] { first = session->readClipboard("image/png"); });
-  auto second = session->readClipboard("image/png");
+  std::thread other([&] { first = one.readAll(120); });
+  auto second = two.readAll(120);
   other.join();
+  EXPECT_EQ(one.waitForExit(30), 0);
+  EXPECT_EQ(two.waitForExit(30), 0);
   ASSERT_TRUE(first && second);
   EXPECT_TRUE(*first == image);
   EXPECT_TRUE(*second == image);
