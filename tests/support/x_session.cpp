@@ -269,6 +269,31 @@ std::optional<std::string> ChildProcess::readLine(double seconds) {
   }
 }
 
+std::optional<std::string> ChildProcess::readAll(double seconds) {
+  const auto deadline = deadlineAfter(seconds);
+  std::string all = std::move(pending_);
+  pending_.clear();
+  if (output_ < 0 || outputEnded_)
+    return all;
+  std::string buffer(1 << 16, '\0');
+  for (;;) {
+    pollfd p{output_, POLLIN, 0};
+    const int ready = ::poll(&p, 1, remainingMilliseconds(deadline));
+    if (ready < 0 && errno == EINTR)
+      continue;
+    if (ready <= 0)
+      return std::nullopt;
+    const ssize_t n = ::read(output_, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0) {
+      outputEnded_ = true;
+      return all;
+    }
+    all.append(buffer.data(), static_cast<std::size_t>(n));
+  }
+}
+
 // XSession --------------------------------------------------------------------
 
 XSession::XSession() : XSession(Options{}) {}
@@ -452,6 +477,38 @@ bool XSession::waitUntilWindowsAreManaged(double seconds) const {
   waitUntil([&] { return !isClientOf(x, probe); }, seconds);
   XCloseDisplay(x);
   return managed;
+
+unsigned long XSession::clipboardOwner() const {
+  Display* x = XOpenDisplay(display_.c_str());
+  if (!x)
+    return 0;
+  const Window owner = XGetSelectionOwner(x, XInternAtom(x, "CLIPBOARD", False));
+  XCloseDisplay(x);
+  return owner;
+}
+
+ChildProcess* XSession::offerClipboard(const std::string& target, const std::string& bytes) {
+  const unsigned long before = clipboardOwner();
+  // -quiet keeps xclip in the foreground, where it can be ended by its pid.
+  auto& xclip = spawn({"xclip", "-selection", "clipboard", "-i", "-quiet", "-t", target}, {},
+                      /*pipeInput=*/true);
+  if (!xclip.write(bytes))
+    return nullptr;
+  xclip.closeInput();
+  const bool owns = waitUntil([&] {
+    const unsigned long owner = clipboardOwner();
+    return owner != 0 && owner != before;
+  });
+  return owns ? &xclip : nullptr;
+}
+
+std::optional<std::string> XSession::readClipboard(const std::string& target, double seconds) {
+  auto& xclip = spawn({"xclip", "-selection", "clipboard", "-o", "-t", target}, {},
+                      /*pipeInput=*/false, /*pipeOutput=*/true);
+  auto bytes = xclip.readAll(seconds);
+  if (xclip.waitForExit(seconds) != 0)
+    return std::nullopt;
+  return bytes;
 }
 
 void XSession::exportToThisProcess() const {
