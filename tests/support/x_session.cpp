@@ -477,6 +477,7 @@ bool XSession::waitUntilWindowsAreManaged(double seconds) const {
   waitUntil([&] { return !isClientOf(x, probe); }, seconds);
   XCloseDisplay(x);
   return managed;
+}
 
 unsigned long XSession::clipboardOwner() const {
   Display* x = XOpenDisplay(display_.c_str());
