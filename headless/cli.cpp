@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "headless/event_log.h"
+#include "headless/readable_text.h"
 #include "headless/scenario.h"
 #include "headless/session.h"
 #include "platform/sim/sim_desktop.h"
@@ -97,8 +98,8 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
       if (!desktop.value)
         return "--desktop needs a value: " + platform::backendNames(backends);
       if (!platform::findBackend(backends, *desktop.value)) {
-        return "unknown desktop \"" + *desktop.value +
-               "\" (this build has: " + platform::backendNames(backends) + ")";
+        return "unknown desktop " + quoteText(*desktop.value) +
+               " (this build has: " + platform::backendNames(backends) + ")";
       }
       options.desktop = *desktop.value;
       if (*desktop.value == "sim")
@@ -112,12 +113,12 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
       options.scenario = *scenario.value;
       options.simulated = true;
     } else {
-      return "unknown option \"" + arg + "\"";
+      return "unknown option " + quoteText(arg);
     }
   }
   if (options.desktop && *options.desktop != "sim" && (options.scenario || options.json)) {
-    return "--scenario and --json run on the simulated desktop, not on \"" + *options.desktop +
-           "\"";
+    return "--scenario and --json run on the simulated desktop, not on " +
+           quoteText(*options.desktop);
   }
   return options;
 }
@@ -200,7 +201,8 @@ int runCommandLine(int argc,
   ScenarioText scenario{std::string(demoScenario()), {}};
   if (options.scenario) {
     const bool fromInput = *options.scenario == "-";
-    source = fromInput ? "standard input" : *options.scenario;
+    // A file name is the user's own, but may hold anything a name can.
+    source = fromInput ? "standard input" : shownName(*options.scenario);
     scenario = fromInput ? readAll(streams.in) : readFile(*options.scenario);
     if (!scenario.error.empty()) {
       streams.err << "lumivane: cannot read the scenario from " << source << ": " << scenario.error
@@ -267,10 +269,10 @@ Options
 
 Scenarios
 One statement a line. '#' starts a comment, except inside a JSON string; blank
-lines are ignored. SECONDS are virtual seconds from 0 to 86400; STRING is a
-JSON string literal ("with \"escapes\""); NAME, ID and TITLE are single words
-or JSON strings. The whole scenario is read before anything runs: a malformed
-statement stops the run with its line number and what was expected.
+lines are ignored. SECONDS are virtual seconds from 0 to 86400 (0.25, 2.5e-1);
+STRING is a JSON string literal ("with \"escapes\""); NAME, ID and TITLE are
+single words or JSON strings. The whole scenario is read before anything runs:
+a malformed statement stops the run with its line number and what was wrong.
 
 Lumivane starts just before the first statement that needs it (key, click,
 call, wait, front host), or after the last statement when none does, so the
@@ -349,8 +351,11 @@ finish) or as soon as Lumivane quits, and the pasteboard is printed then.
 
 Output
 Readable lines give the virtual time, the event and what happened; each
-statement is shown (with its comment) before what it set off. With --json, one
-object a line, each with "t" (virtual seconds, three decimals) and "event":
+statement is shown (with its comment) before what it set off. Names and texts
+that hold control characters are shown as JSON strings, escaped. A line about
+a change to the pasteboard describes its first 8 items (and 8 types of each)
+and counts the rest. With --json, one object a line, each with "t" (virtual
+seconds, three decimals) and "event":
   starting          Lumivane starts, before its start-up
   launched          start-up has finished
   step              {"line","statement"}: a statement is about to run

@@ -1,99 +1,21 @@
 // The lumivane executable, run as a user runs it: arguments, a scenario on
 // standard input or in a file, and what comes out.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "headless/cli.h"
 #include "platform/sim/sim_desktop.h"
+#include "tests/headless/lumivane_run.h"
 
 namespace {
 
+using lumivane::headless::test::Outcome;
 using Json = nlohmann::json;
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string shellQuoted(const std::string& arg) {
-  std::string quoted = "'";
-  for (char c : arg)
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-class LumivaneCommandTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/lumivane-command-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::system(("rm -rf " + shellQuoted(dir_)).c_str()); }
-
-  std::string writeScenario(const std::string& text) {
-    const std::string path = dir_ + "/scenario";
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-  }
-
-  // Runs the executable with `args`, `input` on its standard input.
-  Outcome run(const std::vector<std::string>& args, const std::string& input = "") {
-    const std::string in = dir_ + "/stdin", out = dir_ + "/stdout", err = dir_ + "/stderr";
-    std::ofstream(in, std::ios::binary) << input;
-    // Never on the desktop of the machine the tests run on: without a display
-    // the bare command has no real desktop and runs the demo.
-    std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY " + shellQuoted(LUMIVANE_EXECUTABLE);
-    for (const auto& arg : args)
-      command += " " + shellQuoted(arg);
-    command += " <" + shellQuoted(in) + " >" + shellQuoted(out) + " 2>" + shellQuoted(err);
-    const int wait = std::system(command.c_str());
-    return Outcome{WIFEXITED(wait) ? WEXITSTATUS(wait) : -1, readFile(out), readFile(err)};
-  }
-
-  // The JSON lines of a run, each checked to be one object with "t" and "event".
-  static std::vector<Json> events(const Outcome& run) {
-    std::vector<Json> parsed;
-    std::istringstream lines(run.out);
-    for (std::string line; std::getline(lines, line);) {
-      Json event = Json::parse(line, nullptr, false);
-      EXPECT_TRUE(event.is_object() && event.contains("t") && event.contains("event")) << line;
-      // Exactly three decimals, as written.
-      EXPECT_EQ(line.find("{\"t\":"), 0u) << line;
-      EXPECT_EQ(line[line.find(',') - 4], '.') << line;
-      parsed.push_back(std::move(event));
-    }
-    return parsed;
-  }
-
-  static std::vector<Json> named(const std::vector<Json>& all, const std::string& name) {
-    std::vector<Json> out;
-    for (const auto& event : all) {
-      if (event["event"] == name)
-        out.push_back(event);
-    }
-    return out;
-  }
-
-  std::string dir_;
-};
+class LumivaneCommandTest : public lumivane::headless::test::LumivaneRunTest {};
 
 // Lines of `text` appear in this order (each a fragment of some later line).
 void expectInOrder(const std::string& text, const std::vector<std::string>& fragments) {
@@ -259,6 +181,46 @@ TEST_F(LumivaneCommandTest, MalformedStatementStopsTheRunBeforeItStarts) {
   EXPECT_EQ(result.err,
             "lumivane: standard input, line 4: expected on or off after trust, found "
             "\"sometimes\"\n");
+}
+
+// Names with escape sequences and line breaks in them (written as JSON
+// strings) reach the terminal escaped: every event is still one line, and
+// nothing in it is a control character.
+TEST_F(LumivaneCommandTest, ReadableOutputEscapesNamesFromTheScenario) {
+  const Outcome result = run({"--scenario", "-"},
+                             "app \"Ed\\u001b]0;title\\u0007itor\" selection=\"x\"\n"
+                             "pasteboard [{\"type\\u009b31m\": \"old\\nline\"}]\n"
+                             "trust on\n"
+                             "front \"Ed\\u001b]0;title\\u0007itor\"\n"
+                             "key 17 0x300\n"
+                             "wait 1\n"
+                             "call selection \"paste\\u001b[2J\\nText\"\n"
+                             "click right choose=\"Qu\\nit\"\n");
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::istringstream lines(result.out);
+  int lineNumber = 0;
+  for (std::string line; std::getline(lines, line);) {
+    SCOPED_TRACE(line);
+    // After the two lines of prose, each line is empty or starts with a time.
+    if (++lineNumber > 2 && !line.empty()) {
+      ASSERT_GT(line.size(), 8u);
+      EXPECT_EQ(line.substr(3, 4).find_first_not_of(".0123456789"), std::string::npos);
+    }
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      const auto byte = static_cast<unsigned char>(line[i]);
+      ASSERT_TRUE(byte >= 0x20 && byte != 0x7F) << "control byte at " << i;
+      ASSERT_FALSE(byte == 0xC2 && static_cast<unsigned char>(line[i + 1]) < 0xA0)
+          << "C1 control at " << i;
+    }
+  }
+  expectInOrder(result.out, {
+                                R"("Ed\u001b]0;title\u0007itor" comes to the front)",
+                                R"(Command+C down → "Ed\u001b]0;title\u0007itor" (pid 201))",
+                                R"(writes saved items back: 1 item: "type\u009b31m" "old\nline")",
+                                R"(selection."paste\u001b[2J\nText" → not implemented)",
+                                R"(menu opened (Quit), dismissed)",
+                                R"(pasteboard      1 item: "type\u009b31m" "old\nline")",
+                            });
 }
 
 TEST_F(LumivaneCommandTest, OptionsItCannotUseGetTheUsage) {
