@@ -1,6 +1,8 @@
 #include "headless/cli.h"
 
+#include <unistd.h>
 #include <algorithm>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +12,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "headless/console_interface.h"
 #include "headless/event_log.h"
 #include "headless/readable_text.h"
 #include "headless/scenario.h"
@@ -104,6 +107,15 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
       options.desktop = *desktop.value;
       if (*desktop.value == "sim")
         options.simulated = true;
+    } else if (auto interface = matchOption(args, i, "--interface"); interface.matched) {
+      if (options.interface)
+        return "--interface given twice";
+      if (!interface.value)
+        return "--interface needs a value: console or none";
+      if (*interface.value != "console" && *interface.value != "none")
+        return "unknown interface " + quoteText(*interface.value) +
+               " (this build has: console, none)";
+      options.interface = *interface.value;
     } else if (auto scenario = matchOption(args, i, "--scenario"); scenario.matched) {
       if (options.scenario)
         return "--scenario given twice";
@@ -115,6 +127,10 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
     } else {
       return "unknown option " + quoteText(arg);
     }
+  }
+  if (options.interface && options.simulated) {
+    return "--interface is for a real desktop; on the simulated one the scenario plays the "
+           "interface";
   }
   if (options.desktop && *options.desktop != "sim" && (options.scenario || options.json)) {
     return "--scenario and --json run on the simulated desktop, not on " +
@@ -193,8 +209,17 @@ int runCommandLine(int argc,
     Opened opened = openRealDesktop(options, backends, streams.err);
     if (opened.failed)
       return kExitNoDesktop;
-    if (opened.desktop)
-      return NSApplicationMain(*opened.desktop, argc, argv);
+    if (opened.desktop) {
+      platform::Desktop& desktop = *opened.desktop;
+      if (options.interface == "console") {
+        desktop.flutter().setInterfaceRunner(
+            [&desktop, &streams](platform::FlutterViewController& vc) {
+              return std::make_unique<ConsoleInterface>(desktop, vc.engine().interfaceMessenger(),
+                                                        STDIN_FILENO, streams.out);
+            });
+      }
+      return NSApplicationMain(desktop, argc, argv);
+    }
   }
 
   std::string source = "the demo scenario";
@@ -226,7 +251,8 @@ int runCommandLine(int argc,
 }
 
 std::string usageText(std::span<const platform::Backend> backends) {
-  return "usage: lumivane [--desktop " + platform::backendNames(backends) + "]\n" +
+  return "usage: lumivane [--desktop " + platform::backendNames(backends) +
+         "] [--interface console|none]\n" +
          "       lumivane --desktop sim [--scenario FILE | --scenario -] [--json]\n" +
          "       lumivane --help\n";
 }
@@ -261,6 +287,13 @@ Desktops in this build
 Options
   --desktop NAME    run on that desktop, and only there: when it cannot open,
                     say why and exit with status 1
+  --interface console
+                    on a real desktop, attach the interface's side of the
+                    channels to standard input and output: statements call,
+                    wait (real seconds), show pasteboard and quit in, one
+                    JSON event a line out (launched, step, reply,
+                    updateSelection, call, pasteboard, error)
+  --interface none  nothing runs in the panel (the default for now)
   --scenario FILE   run the statements in FILE instead of the demo (- reads
                     standard input); implies --desktop sim
   --json            print one JSON object a line instead of readable lines;

@@ -37,6 +37,9 @@ struct Options {
   // A file, or "-" for standard input; absent: the demo.
   std::optional<std::string> scenario;
   bool json = false;
+  // What runs in the panel on a real desktop: "console" (the interface's side
+  // of the channels on standard input and output) or "none"; absent: none.
+  std::optional<std::string> interface;
 };
 
 // Parses the arguments after the program name, knowing the backends built

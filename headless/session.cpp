@@ -1,5 +1,7 @@
 #include "headless/session.h"
 
+#include "headless/interface_events.h"
+
 #include <charconv>
 #include <utility>
 
@@ -47,14 +49,6 @@ std::int64_t traceSigned(const TraceEvent& event, const char* name) {
 
 bool traceFlag(const TraceEvent& event, const char* name) {
   return event.field(name) == "true";
-}
-
-std::string channelName(ChannelName channel) {
-  return channel == ChannelName::selection ? "selection" : "system";
-}
-
-const char* channelId(ChannelName channel) {
-  return channel == ChannelName::selection ? kSelectionChannelName : kSystemChannelName;
 }
 
 platform::sim::CopyBehaviour toCopyBehaviour(CopyKind kind) {
@@ -224,38 +218,12 @@ void Session::call(const CallStatement& statement) {
   platform::PeerReply reply;
   if (peer_)
     reply = peer_->invoke(channelId(statement.channel), statement.method, statement.arguments);
-  Json fields{{"channel", channelName(statement.channel)}, {"method", statement.method}};
-  switch (reply.kind) {
-    case platform::PeerReply::Kind::success:
-      fields["result"] = toJson(reply.value);
-      break;
-    case platform::PeerReply::Kind::error:
-      fields["error"] =
-          Json{{"code", reply.code}, {"message", reply.message ? Json(*reply.message) : Json()}};
-      break;
-    case platform::PeerReply::Kind::notImplemented:
-      fields["notImplemented"] = true;
-      break;
-    case platform::PeerReply::Kind::unanswered:
-      fields["unanswered"] = true;
-      break;
-    case platform::PeerReply::Kind::malformed:
-      fields["malformed"] = true;
-      break;
-  }
-  report(desktop_.now(), "reply", std::move(fields));
+  report(desktop_.now(), "reply", replyFields(statement.channel, statement.method, reply));
 }
 
 void Session::onInterfaceCall(const platform::ReceivedCall& call) {
-  const bool selection = call.channel == kSelectionChannelName;
-  if (selection && call.method == "updateSelection") {
-    report(desktop_.now(), "updateSelection", {{"text", toJson(call.arguments)}});
-    return;
-  }
-  report(desktop_.now(), "call",
-         {{"channel", selection ? "selection" : "system"},
-          {"method", call.method},
-          {"arguments", toJson(call.arguments)}});
+  auto [name, fields] = interfaceCallEvent(call);
+  report(desktop_.now(), std::move(name), std::move(fields));
 }
 
 void Session::onTrace(const TraceEvent& event) {

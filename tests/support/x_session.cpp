@@ -93,17 +93,6 @@ struct Pipe {
 
 }  // namespace
 
-bool waitUntil(const std::function<bool()>& condition, double seconds) {
-  const auto deadline = deadlineAfter(seconds);
-  for (;;) {
-    if (condition())
-      return true;
-    if (Clock::now() >= deadline)
-      return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
-
 std::filesystem::path executableDirectory() {
   std::error_code error;
   auto self = std::filesystem::read_symlink("/proc/self/exe", error);

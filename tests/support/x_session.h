@@ -11,12 +11,9 @@
 #include <string>
 #include <vector>
 
-namespace lumivane::test_support {
+#include "tests/support/wait_until.h"
 
-// Waits for `condition` to hold, checking it every few milliseconds, for at
-// most `seconds`. True when it held. Tests on a real X server wait for
-// conditions this way, never for a fixed time.
-bool waitUntil(const std::function<bool()>& condition, double seconds = 20);
+namespace lumivane::test_support {
 
 using Environment = std::map<std::string, std::string>;
 
