@@ -214,12 +214,14 @@ std::shared_ptr<LayoutAnchor> X11View::trailingAnchor() {
 void X11View::updateLayout() {
   auto parent = superview_.lock();
   const X11View* parentView = parent ? from(parent) : nullptr;
+  if (!parentView) {
+    // A window's content view, or a view on its own: its container places it.
+    return;
+  }
   std::array<bool, 4> pinned{};
-  if (parentView) {
-    for (const auto& constraint : constraints_) {
-      if (auto edge = constraint->pinnedEdge(this, parentView)) {
-        pinned[static_cast<int>(*edge)] = true;
-      }
+  for (const auto& constraint : constraints_) {
+    if (auto edge = constraint->pinnedEdge(this, parentView)) {
+      pinned[static_cast<int>(*edge)] = true;
     }
   }
   auto align = [](bool start, bool end) {
@@ -423,7 +425,8 @@ X11WindowCore::X11WindowCore(std::weak_ptr<X11WindowList> list,
   gtk_window_set_decorated(window, titled || (styleMask & NSWindowStyleMaskResizable) != 0);
   gtk_window_set_deletable(window, (styleMask & NSWindowStyleMaskClosable) != 0);
   gtk_window_set_resizable(window, (styleMask & NSWindowStyleMaskResizable) != 0);
-  gtk_widget_add_events(window_.get(), GDK_BUTTON_PRESS_MASK | GDK_STRUCTURE_MASK);
+  gtk_widget_add_events(window_.get(),
+                        GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_STRUCTURE_MASK);
 
   g_signal_connect(window, "delete-event", G_CALLBACK(&X11WindowCore::onDelete), this);
   g_signal_connect(window, "configure-event", G_CALLBACK(&X11WindowCore::onConfigure), this);
@@ -617,8 +620,7 @@ void X11WindowCore::setFrameImpl(CGRect frame) {
   emptyFrame_.reset();
   const int contentWidth = toSide(width - extents_.left - extents_.right);
   const int contentHeight = toSide(height - extents_.top - extents_.bottom);
-  contentSize_ = CGSize{static_cast<double>(contentWidth), static_cast<double>(contentHeight)};
-  gtk_window_resize(gtkWindow(), contentWidth, contentHeight);
+  resizeContent(contentWidth, contentHeight);
   // The frame's top-left corner (the default gravity places the window
   // manager's frame there).
   gtk_window_move(gtkWindow(), clampCoordinate(frame.origin.x),
@@ -632,9 +634,18 @@ void X11WindowCore::setContentSizeImpl(CGSize size) {
   emptyFrame_.reset();
   const int width = toSide(size.width);
   const int height = toSide(size.height);
-  contentSize_ = CGSize{static_cast<double>(width), static_cast<double>(height)};
   // X keeps the top-left corner where it is when a window changes size.
-  gtk_window_resize(gtkWindow(), width, height);
+  resizeContent(width, height);
+}
+
+void X11WindowCore::resizeContent(int width, int height) {
+  contentSize_ = CGSize{static_cast<double>(width), static_cast<double>(height)};
+  GtkWindow* window = gtkWindow();
+  // A window the user cannot resize takes the size its content asks for.
+  if (!gtk_window_get_resizable(window)) {
+    gtk_widget_set_size_request(window_.get(), width, height);
+  }
+  gtk_window_resize(window, width, height);
 }
 
 void X11WindowCore::setLevelImpl(int level) {

@@ -288,6 +288,7 @@ class X11WindowCore {
 
  private:
   void setContent(const std::shared_ptr<View>& view);
+  void resizeContent(int width, int height);
   // Reads the frame extents the window manager reports; asks for them and
   // waits a bounded time when it has not reported any yet.
   void refreshFrameExtents(bool askAndWait) const;

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/x11/x11_connection.h"
+
+namespace lumivane::test_support {
+
+// What a user (or another client) can see of windows on a test's display,
+// read over a connection of the test's own. X errors come back as absent
+// values, never through a process-wide handler.
+class XProbe {
+ public:
+  explicit XProbe(const std::string& display)
+      : connection_(platform::x11::XcbConnection::open(display, nullptr)) {}
+
+  bool ok() const { return connection_ && connection_->alive(); }
+  xcb_window_t root() const { return connection_->root(); }
+
+  std::vector<std::uint32_t> values32(xcb_window_t window, const char* property) {
+    auto value = connection_->getProperty(window, connection_->atom(property));
+    return value ? value->values32() : std::vector<std::uint32_t>{};
+  }
+  std::optional<std::uint32_t> cardinal(xcb_window_t window, const char* property) {
+    auto values = values32(window, property);
+    if (values.empty())
+      return std::nullopt;
+    return values.front();
+  }
+  // The names of the atoms an atom-list property holds (_NET_WM_STATE).
+  std::vector<std::string> atomNames(xcb_window_t window, const char* property) {
+    std::vector<std::string> names;
+    for (auto atom : values32(window, property))
+      names.push_back(connection_->atomName(atom));
+    return names;
+  }
+  bool hasAtom(xcb_window_t window, const char* property, const std::string& name) {
+    for (const auto& n : atomNames(window, property)) {
+      if (n == name)
+        return true;
+    }
+    return false;
+  }
+  std::string text(xcb_window_t window, const char* property) {
+    auto value = connection_->getProperty(window, connection_->atom(property));
+    return value ? std::string(value->data.begin(), value->data.end()) : std::string();
+  }
+  xcb_window_t activeWindow() {
+    return cardinal(root(), "_NET_ACTIVE_WINDOW").value_or(XCB_WINDOW_NONE);
+  }
+
+  struct Rect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+  };
+  // A window's area in root coordinates.
+  std::optional<Rect> rootGeometry(xcb_window_t window) {
+    auto* c = connection_->get();
+    platform::x11::XcbReply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
+    if (!geometry)
+      return std::nullopt;
+    platform::x11::XcbReply<xcb_translate_coordinates_reply_t> origin(
+        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, root(), 0, 0),
+                                        nullptr));
+    if (!origin)
+      return std::nullopt;
+    return Rect{origin->dst_x, origin->dst_y, geometry->width, geometry->height};
+  }
+  bool viewable(xcb_window_t window) {
+    auto* c = connection_->get();
+    platform::x11::XcbReply<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
+    return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+  }
+  // What a window manager sends when the user clicks a window's close button.
+  void sendDeleteWindow(xcb_window_t window) {
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = connection_->atom("WM_PROTOCOLS");
+    event.data.data32[0] = connection_->atom("WM_DELETE_WINDOW");
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection_->get(), 0, window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(connection_->get());
+  }
+
+ private:
+  std::unique_ptr<platform::x11::XcbConnection> connection_;
+};
+
+}  // namespace lumivane::test_support
