@@ -81,6 +81,7 @@ class X11TrayIconPresenter final : public StatusIconPresenter {
   // none).
   bool isEmbedded() const;
   std::uint32_t xid() const;
+  GtkStatusIcon* statusIcon() const { return icon_.get(); }
   // The menu while one is open.
   GtkMenu* openMenu() const { return menu_ ? GTK_MENU(menu_.get()) : nullptr; }
 

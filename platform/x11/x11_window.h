@@ -177,17 +177,6 @@ class X11ViewFactory final : public ViewFactory {
   void activateConstraints(const std::vector<std::shared_ptr<LayoutConstraint>>& c) override;
 };
 
-// A view controller around a given view, for windows built without the
-// embedding.
-class X11ViewController final : public ViewController {
- public:
-  explicit X11ViewController(std::shared_ptr<View> view) : view_(std::move(view)) {}
-  std::shared_ptr<View> view() override { return view_; }
-
- private:
-  std::shared_ptr<View> view_;
-};
-
 // --- Windows -------------------------------------------------------------------
 
 // The host's windows as the application and other backend parts see them.

@@ -75,6 +75,13 @@ class XProbe {
       return std::nullopt;
     return Rect{origin->dst_x, origin->dst_y, geometry->width, geometry->height};
   }
+  // The owner of a selection (a system tray's manager selection).
+  xcb_window_t selectionOwner(const char* selection) {
+    auto* c = connection_->get();
+    platform::x11::XcbReply<xcb_get_selection_owner_reply_t> reply(xcb_get_selection_owner_reply(
+        c, xcb_get_selection_owner(c, connection_->atom(selection)), nullptr));
+    return reply ? reply->owner : static_cast<xcb_window_t>(XCB_WINDOW_NONE);
+  }
   bool viewable(xcb_window_t window) {
     auto* c = connection_->get();
     platform::x11::XcbReply<xcb_get_window_attributes_reply_t> attributes(
