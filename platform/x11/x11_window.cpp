@@ -401,7 +401,7 @@ void X11WindowList::userClosed() {
   }
 }
 
-void X11WindowList::panelUnmapped(std::uint32_t xid) {
+void X11WindowList::panelHidden(std::uint32_t xid) {
   std::uint32_t expected = xid;
   visiblePanel_.compare_exchange_strong(expected, 0);
 }
@@ -431,7 +431,6 @@ X11WindowCore::X11WindowCore(std::weak_ptr<X11WindowList> list,
   g_signal_connect(window, "delete-event", G_CALLBACK(&X11WindowCore::onDelete), this);
   g_signal_connect(window, "configure-event", G_CALLBACK(&X11WindowCore::onConfigure), this);
   g_signal_connect(window, "map-event", G_CALLBACK(&X11WindowCore::onMap), this);
-  g_signal_connect(window, "unmap-event", G_CALLBACK(&X11WindowCore::onUnmap), this);
   g_signal_connect(window, "button-press-event", G_CALLBACK(&X11WindowCore::onButtonPress), this);
 
   setContent(defaultContentView_);
@@ -448,7 +447,7 @@ X11WindowCore::~X11WindowCore() {
   GtkWidget* window = window_.get();
   g_signal_handlers_disconnect_by_data(window, this);
   if (auto list = list_.lock(); list && isPanel_) {
-    list->panelUnmapped(xid());
+    list->panelHidden(xid());
   }
   // The content view may outlive the window: taken out first, it is not
   // destroyed with it.
@@ -739,6 +738,10 @@ void X11WindowCore::show(bool focus) {
   visible_ = true;
   GtkWindow* window = gtkWindow();
   gtk_window_set_focus_on_map(window, focus);
+  gtk_widget_realize(window_.get());
+  if (auto list = list_.lock(); list && isPanel_) {
+    list->panelShown(xid());
+  }
   if (!focus) {
     gtk_widget_show(window_.get());
     if (GdkWindow* gdkWindow = gtk_widget_get_window(window_.get())) {
@@ -780,6 +783,9 @@ bool X11WindowCore::focusStep() {
 void X11WindowCore::hide() {
   visible_ = false;
   focusTimer_.reset();
+  if (auto list = list_.lock(); list && isPanel_) {
+    list->panelHidden(xid());
+  }
   gtk_widget_hide(window_.get());
 }
 
@@ -848,17 +854,6 @@ gboolean X11WindowCore::onConfigure(GtkWidget*, GdkEventConfigure* event, gpoint
 gboolean X11WindowCore::onMap(GtkWidget*, GdkEvent*, gpointer data) {
   auto* self = static_cast<X11WindowCore*>(data);
   self->refreshFrameExtents(/*askAndWait=*/false);
-  if (auto list = self->list_.lock(); list && self->isPanel_) {
-    list->panelMapped(self->xid());
-  }
-  return FALSE;
-}
-
-gboolean X11WindowCore::onUnmap(GtkWidget*, GdkEvent*, gpointer data) {
-  auto* self = static_cast<X11WindowCore*>(data);
-  if (auto list = self->list_.lock(); list && self->isPanel_) {
-    list->panelUnmapped(self->xid());
-  }
   return FALSE;
 }
 

@@ -190,8 +190,8 @@ class X11WindowList {
   // any visible window; null when none is visible.
   std::shared_ptr<X11WindowCore> frontCandidate() const;
 
-  // The X window of the host's panel while it is on screen, 0 otherwise. Any
-  // thread.
+  // The X window of the host's panel from when the host shows it until it
+  // takes it off the screen, 0 otherwise. Any thread.
   std::uint32_t visiblePanelWindow() const { return visiblePanel_.load(); }
 
   // Called when the user has closed a window and none is left on screen.
@@ -201,8 +201,8 @@ class X11WindowList {
   friend class X11WindowCore;
   void madeKey(const std::shared_ptr<X11WindowCore>& window) { key_ = window; }
   void userClosed();
-  void panelMapped(std::uint32_t xid) { visiblePanel_.store(xid); }
-  void panelUnmapped(std::uint32_t xid);
+  void panelShown(std::uint32_t xid) { visiblePanel_.store(xid); }
+  void panelHidden(std::uint32_t xid);
 
   std::vector<std::weak_ptr<X11WindowCore>> windows_;
   std::weak_ptr<X11WindowCore> key_;
@@ -289,7 +289,6 @@ class X11WindowCore {
   static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer self);
   static gboolean onConfigure(GtkWidget*, GdkEventConfigure* event, gpointer self);
   static gboolean onMap(GtkWidget*, GdkEvent*, gpointer self);
-  static gboolean onUnmap(GtkWidget*, GdkEvent*, gpointer self);
   static gboolean onButtonPress(GtkWidget*, GdkEventButton* event, gpointer self);
 
   std::weak_ptr<X11WindowList> list_;

@@ -60,8 +60,23 @@ class X11StatusBarTest : public X11DesktopTest {
     return icon.isEmbedded() && icon.xid() != 0 && probe.viewable(icon.xid());
   }
 
+  // Clicks the icon until the click reaches it: a tray may still be moving a
+  // newly embedded icon when the first click comes.
   void clickIcon(X11TrayIconPresenter& icon, const char* button) {
-    xdotool({"mousemove", "--window", std::to_string(icon.xid()), "4", "4", "click", button});
+    int presses = 0;
+    const gulong handler =
+        g_signal_connect(icon.statusIcon(), "button-press-event",
+                         G_CALLBACK(+[](GtkStatusIcon*, GdkEventButton*, gpointer count) {
+                           ++*static_cast<int*>(count);
+                           return FALSE;
+                         }),
+                         &presses);
+    for (int attempt = 0; attempt < 5 && presses == 0; ++attempt) {
+      xdotool({"mousemove", "--window", std::to_string(icon.xid()), "4", "4", "click", button});
+      runUntil([&] { return presses > 0; }, 3);
+    }
+    g_signal_handler_disconnect(icon.statusIcon(), handler);
+    ASSERT_GT(presses, 0) << "the click never reached the icon";
   }
 };
 

@@ -132,8 +132,8 @@ TEST_F(X11WindowTest, TheHostsPanelFloatsFocusedCentredOnEveryDesktop) {
 
   hostDelegate->panel()->orderOut();
   EXPECT_FALSE(hostDelegate->panel()->isVisible());
-  ASSERT_TRUE(runUntil([&] { return !probe.viewable(xid); }));
   EXPECT_EQ(desktop.windows().visiblePanelWindow(), 0u);
+  ASSERT_TRUE(runUntil([&] { return !probe.viewable(xid); }));
 
   // Shown again, it is in front with the keyboard again.
   hostDelegate->showPanel();
