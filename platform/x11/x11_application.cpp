@@ -193,6 +193,7 @@ std::optional<Event> X11Application::currentEvent() const {
 }
 
 void X11Application::activateIgnoringOtherApps(bool /*flag*/) {
+  windows_->hostActivated();
   if (auto window = windows_->frontCandidate()) {
     window->show(/*focus=*/true);
   }

@@ -401,6 +401,35 @@ void X11WindowList::userClosed() {
   }
 }
 
+void X11WindowList::focusChanged() {
+  if (!settle_) {
+    settle_ = addMainTimeout(0, [this] {
+      settleActivation();
+      return false;
+    });
+  }
+}
+
+void X11WindowList::settleActivation() {
+  settle_.reset();
+  const auto live = windows();
+  const bool active = std::any_of(live.begin(), live.end(),
+                                  [](const auto& w) { return w->visibleImpl() && w->hasFocus(); });
+  if (active == hostActive_) {
+    return;
+  }
+  hostActive_ = active;
+  for (const auto& window : live) {
+    window->hostActivationChanged(active);
+  }
+}
+
+void X11WindowList::hostActivated() {
+  for (const auto& window : windows()) {
+    window->hostActivationChanged(true);
+  }
+}
+
 void X11WindowList::panelHidden(std::uint32_t xid) {
   std::uint32_t expected = xid;
   visiblePanel_.compare_exchange_strong(expected, 0);
@@ -432,6 +461,7 @@ X11WindowCore::X11WindowCore(std::weak_ptr<X11WindowList> list,
   g_signal_connect(window, "configure-event", G_CALLBACK(&X11WindowCore::onConfigure), this);
   g_signal_connect(window, "map-event", G_CALLBACK(&X11WindowCore::onMap), this);
   g_signal_connect(window, "button-press-event", G_CALLBACK(&X11WindowCore::onButtonPress), this);
+  g_signal_connect(window, "notify::is-active", G_CALLBACK(&X11WindowCore::onActiveChanged), this);
 
   setContent(defaultContentView_);
   if (isFinite(contentRect) && CGRectGetWidth(contentRect) > 0 &&
@@ -735,6 +765,7 @@ void X11WindowCore::show(bool focus) {
   if (emptyFrame_) {
     return;
   }
+  hiddenByDeactivation_ = false;
   visible_ = true;
   GtkWindow* window = gtkWindow();
   gtk_window_set_focus_on_map(window, focus);
@@ -780,7 +811,24 @@ bool X11WindowCore::focusStep() {
   return true;
 }
 
+void X11WindowCore::hostActivationChanged(bool active) {
+  if (!active && hidesOnDeactivate_ && visibleImpl()) {
+    hide();
+    hiddenByDeactivation_ = true;
+  } else if (active && hiddenByDeactivation_) {
+    show(/*focus=*/false);
+  }
+}
+
+void X11WindowCore::onActiveChanged(GObject*, GParamSpec*, gpointer data) {
+  auto* self = static_cast<X11WindowCore*>(data);
+  if (auto list = self->list_.lock()) {
+    list->focusChanged();
+  }
+}
+
 void X11WindowCore::hide() {
+  hiddenByDeactivation_ = false;
   visible_ = false;
   focusTimer_.reset();
   if (auto list = list_.lock(); list && isPanel_) {

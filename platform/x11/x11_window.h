@@ -197,8 +197,17 @@ class X11WindowList {
   // Called when the user has closed a window and none is left on screen.
   std::function<void()> onLastWindowClosed;
 
+  // The host became the active application again: windows that went away
+  // when it was deactivated come back.
+  void hostActivated();
+
  private:
   friend class X11WindowCore;
+  // A window gained or lost the focus; whether the host as a whole did is
+  // decided on the next turn of the loop, once the focus has settled (it
+  // passes through no window at all between two of the host's).
+  void focusChanged();
+  void settleActivation();
   void madeKey(const std::shared_ptr<X11WindowCore>& window) { key_ = window; }
   void userClosed();
   void panelShown(std::uint32_t xid) { visiblePanel_.store(xid); }
@@ -207,6 +216,8 @@ class X11WindowList {
   std::vector<std::weak_ptr<X11WindowCore>> windows_;
   std::weak_ptr<X11WindowCore> key_;
   std::atomic<std::uint32_t> visiblePanel_{0};
+  bool hostActive_ = false;
+  GSourcePtr settle_;
 };
 
 // Frame widths the window manager adds around a window's content.
@@ -290,6 +301,9 @@ class X11WindowCore {
   static gboolean onConfigure(GtkWidget*, GdkEventConfigure* event, gpointer self);
   static gboolean onMap(GtkWidget*, GdkEvent*, gpointer self);
   static gboolean onButtonPress(GtkWidget*, GdkEventButton* event, gpointer self);
+  static void onActiveChanged(GObject*, GParamSpec*, gpointer self);
+  // The host became active or inactive as a whole.
+  void hostActivationChanged(bool active);
 
   std::weak_ptr<X11WindowList> list_;
   const bool isPanel_;
@@ -306,6 +320,7 @@ class X11WindowCore {
   // host what it set.
   std::optional<CGRect> emptyFrame_;
   bool visible_ = false;
+  bool hiddenByDeactivation_ = false;
   Color background_ = Color::windowBackgroundColor();
   bool opaque_ = true;
 

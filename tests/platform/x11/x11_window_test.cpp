@@ -198,6 +198,33 @@ TEST_F(X11WindowTest, TheCloseButtonHidesTheWindowAndAsksWhetherToEnd) {
   ASSERT_TRUE(runUntil([&] { return desktop.application().isTerminating(); }));
 }
 
+// When another application becomes active, a window that hides on
+// deactivation goes and the panel stays; activating the host brings the
+// window back.
+TEST_F(X11WindowTest, OnlyWindowsThatHideOnDeactivationGoWhenAnotherApplicationIsActive) {
+  auto& panel = showHostPanel();
+  auto hiding = desktop.windows().makeWindow(CGRectMake(50, 50, 200, 150), kTitledClosable,
+                                             platform::BackingStoreType::buffered, false);
+  hiding->setHidesOnDeactivate(true);
+  auto* hidingCore = X11WindowCore::from(hiding.get());
+  hiding->makeKeyAndOrderFront();
+  ASSERT_TRUE(runUntil([&] { return isFrontAndFocused(*hidingCore); }));
+
+  const auto other = probe.createWindow(700, 100, 200, 200);
+  ASSERT_TRUE(runUntil([&] {
+    probe.requestActivation(other);
+    return probe.activeWindow() == other;
+  }));
+  EXPECT_TRUE(runUntil([&] { return !hiding->isVisible() && !probe.viewable(hidingCore->xid()); }));
+  EXPECT_TRUE(hostDelegate->panel()->isVisible());
+  EXPECT_TRUE(probe.viewable(panel.xid()));
+
+  desktop.application().activateIgnoringOtherApps(true);
+  EXPECT_TRUE(runUntil([&] { return hiding->isVisible() && probe.viewable(hidingCore->xid()); }));
+  EXPECT_TRUE(runUntil([&] { return probe.activeWindow() != other; }));
+  probe.destroyWindow(other);
+}
+
 // A drag the interface starts from a press moves the window with the pointer,
 // by the window manager, until the button goes up.
 TEST_F(X11WindowTest, AWindowDragFollowsThePointer) {

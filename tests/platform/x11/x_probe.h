@@ -88,6 +88,37 @@ class XProbe {
         xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
     return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
   }
+  // A plain window of another client, mapped.
+  xcb_window_t createWindow(int x, int y, int width, int height) {
+    auto* c = connection_->get();
+    const xcb_window_t window = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, root(), static_cast<std::int16_t>(x),
+                      static_cast<std::int16_t>(y), static_cast<std::uint16_t>(width),
+                      static_cast<std::uint16_t>(height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      connection_->screen()->root_visual, 0, nullptr);
+    xcb_map_window(c, window);
+    xcb_flush(c);
+    return window;
+  }
+  void destroyWindow(xcb_window_t window) {
+    xcb_destroy_window(connection_->get(), window);
+    xcb_flush(connection_->get());
+  }
+  // Asks the window manager to make `window` the active one, as a pager
+  // would when the user picks it.
+  void requestActivation(xcb_window_t window) {
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = connection_->atom("_NET_ACTIVE_WINDOW");
+    event.data.data32[0] = 2;  // From a pager: obeyed whatever the time.
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection_->get(), 0, root(),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(connection_->get());
+  }
   // What a window manager sends when the user clicks a window's close button.
   void sendDeleteWindow(xcb_window_t window) {
     xcb_client_message_event_t event{};
