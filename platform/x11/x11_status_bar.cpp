@@ -9,6 +9,7 @@
 #include <cmath>
 #include <utility>
 
+#include "platform/utf8.h"
 #include "platform/x11/x11_application.h"
 
 namespace lumivane::platform::x11 {
@@ -99,7 +100,8 @@ void X11TrayIconPresenter::setIcon(const std::string& iconName,
                                    const std::string& title,
                                    const std::string& tooltip) {
   GtkStatusIcon* icon = icon_.get();
-  title_ = title;
+  // GTK and Pango take only well-formed UTF-8.
+  title_ = repairUtf8(title);
   drawsTitle_ = iconName.empty();
   if (drawsTitle_) {
     drawTitle();
@@ -111,7 +113,8 @@ void X11TrayIconPresenter::setIcon(const std::string& iconName,
     }
     gtk_status_icon_set_from_icon_name(icon, name.c_str());
   }
-  gtk_status_icon_set_tooltip_text(icon, tooltip.empty() ? nullptr : tooltip.c_str());
+  const std::string tip = repairUtf8(tooltip);
+  gtk_status_icon_set_tooltip_text(icon, tip.empty() ? nullptr : tip.c_str());
   gtk_status_icon_set_visible(icon, TRUE);
 }
 
@@ -154,7 +157,7 @@ std::optional<std::size_t> X11TrayIconPresenter::popUpMenu(
   MenuRun run;
   GObjectPtr<GtkWidget> menu = retainObject(gtk_menu_new());
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    GtkWidget* item = gtk_menu_item_new_with_label(entries[i].title.c_str());
+    GtkWidget* item = gtk_menu_item_new_with_label(repairUtf8(entries[i].title).c_str());
     const std::string& key = entries[i].keyEquivalent;
     if (!key.empty() && g_utf8_validate(key.c_str(), static_cast<gssize>(key.size()), nullptr)) {
       // An upper-case equivalent means Shift too, as on the Mac.

@@ -10,6 +10,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/utf8.h"
+
 namespace lumivane::platform::x11 {
 namespace {
 
@@ -675,6 +677,12 @@ void X11WindowCore::resizeContent(int width, int height) {
     gtk_widget_set_size_request(window_.get(), width, height);
   }
   gtk_window_resize(window, width, height);
+}
+
+void X11WindowCore::setTitleImpl(const std::string& title) {
+  // GTK takes only well-formed UTF-8; anything else is shown with
+  // replacement characters rather than dropped.
+  gtk_window_set_title(gtkWindow(), repairUtf8(title).c_str());
 }
 
 void X11WindowCore::setLevelImpl(int level) {

@@ -271,6 +271,7 @@ class X11WindowCore {
   void setContentSizeImpl(CGSize size);
   CGRect frameImpl() const;
   void setFrameImpl(CGRect frame);
+  void setTitleImpl(const std::string& title);
   void setLevelImpl(int level);
   void setCollectionBehaviorImpl(std::uint64_t behavior);
   void setOpaqueImpl(bool flag);
@@ -343,9 +344,7 @@ class BasicX11Window : public Interface, public X11WindowCore {
   void setContentSize(CGSize size) override { setContentSizeImpl(size); }
   CGRect frame() const override { return frameImpl(); }
   void setFrame(CGRect frame, bool /*display*/) override { setFrameImpl(frame); }
-  void setTitle(const std::string& title) override {
-    gtk_window_set_title(gtkWindow(), title.c_str());
-  }
+  void setTitle(const std::string& title) override { setTitleImpl(title); }
   void setLevel(int level) override { setLevelImpl(level); }
   void setCollectionBehavior(std::uint64_t behavior) override {
     setCollectionBehaviorImpl(behavior);

@@ -198,6 +198,17 @@ TEST_F(X11WindowTest, TheCloseButtonHidesTheWindowAndAsksWhetherToEnd) {
   ASSERT_TRUE(runUntil([&] { return desktop.application().isTerminating(); }));
 }
 
+// A title that is not UTF-8 is shown with replacement characters, not lost.
+TEST_F(X11WindowTest, ATitleThatIsNotUtf8IsShownRepaired) {
+  auto window = desktop.windows().makeWindow(CGRectMake(0, 0, 120, 80), kTitledClosable,
+                                             platform::BackingStoreType::buffered, false);
+  window->setTitle("Notes \xff\xfe draft");
+  window->makeKeyAndOrderFront();
+  const auto xid = X11WindowCore::from(window.get())->xid();
+  ASSERT_TRUE(runUntil([&] { return probe.viewable(xid); }));
+  EXPECT_EQ(probe.text(xid, "_NET_WM_NAME"), "Notes \xEF\xBF\xBD\xEF\xBF\xBD draft");
+}
+
 // When another application becomes active, a window that hides on
 // deactivation goes and the panel stays; activating the host brings the
 // window back.
