@@ -123,6 +123,33 @@ TEST(X11DispatchMainQueue, OtherThreadsSubmissionsRunOnTheMainThreadInTheirOrder
   EXPECT_EQ(offMain, 0);
 }
 
+// The loop the application runs sleeps until something happens: a block from
+// a worker must wake it (nothing else would here but the guard).
+TEST(X11DispatchMainQueue, ABlockFromAWorkerWakesASleepingLoop) {
+  X11Dispatch dispatch(1);
+  std::unique_ptr<GMainLoop, decltype(&g_main_loop_unref)> loop(g_main_loop_new(nullptr, FALSE),
+                                                                &g_main_loop_unref);
+  bool ranOnMain = false;
+  bool guardFired = false;
+  auto guard = addMainTimeout(static_cast<guint>(kHangGuardSeconds * 1000), [&] {
+    guardFired = true;
+    g_main_loop_quit(loop.get());
+    return false;
+  });
+  auto start = addMainTimeout(0, [&] {
+    dispatch.globalQueue(QoSClass::userInitiated).asyncAfter(0.02, [&] {
+      dispatch.mainQueue().async([&] {
+        ranOnMain = dispatch.isMainThread();
+        g_main_loop_quit(loop.get());
+      });
+    });
+    return false;
+  });
+  g_main_loop_run(loop.get());
+  EXPECT_TRUE(ranOnMain);
+  EXPECT_FALSE(guardFired);
+}
+
 // A block that keeps resubmitting itself must not starve the desktop's own
 // events and timers, which share the loop.
 TEST(X11DispatchMainQueue, BlocksShareTheLoopWithTheDesktopsOwnSources) {
