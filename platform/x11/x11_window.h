@@ -169,7 +169,7 @@ class X11LayoutConstraint final : public LayoutConstraint {
   bool active_ = false;
 };
 
-// Makes views, and the controllers of the in-process embedding over them.
+// Makes views (the embedding's content views among them) and lays them out.
 class X11ViewFactory final : public ViewFactory {
  public:
   std::shared_ptr<View> makeView() override;
@@ -282,6 +282,8 @@ class X11WindowCore {
   std::weak_ptr<X11WindowCore> self_;
   bool movableByWindowBackground_ = false;
   bool hidesOnDeactivate_ = false;
+  // Kept but without effect: the window manager draws the title bar, frame
+  // and shadow, and the title stays readable by task switchers.
   bool hasShadow_ = true;
   WindowTitleVisibility titleVisibility_ = WindowTitleVisibility::visible;
   bool titlebarAppearsTransparent_ = false;

@@ -311,6 +311,55 @@ TEST_F(X11WindowTest, DesktopEventsAreCurrentWhileHandled) {
   g_signal_handlers_disconnect_by_data(core->gtkWindow(), &seen);
 }
 
+class ControllerOver final : public platform::ViewController {
+ public:
+  explicit ControllerOver(std::shared_ptr<platform::View> view) : view_(std::move(view)) {}
+  std::shared_ptr<platform::View> view() override { return view_; }
+
+ private:
+  std::shared_ptr<platform::View> view_;
+};
+
+// A subview keeps its own size at the top-left corner except along the edges
+// constraints pin to its superview; a view cannot hold itself or an ancestor.
+TEST_F(X11WindowTest, SubviewsFillOnlyAlongPinnedEdgesAndNeverHoldTheirAncestors) {
+  auto& views = desktop.views();
+  auto window = desktop.windows().makeWindow(CGRectMake(0, 0, 300, 200),
+                                             kTitledClosable | platform::NSWindowStyleMaskResizable,
+                                             platform::BackingStoreType::buffered, false);
+  auto root = views.makeView();
+  window->setContentViewController(std::make_shared<ControllerOver>(root));
+  auto child = views.makeVisualEffectView();
+  root->addSubview(child, platform::WindowOrderingMode::above, nullptr);
+  GtkWidget* childWidget = X11View::from(child)->widget();
+  gtk_widget_set_size_request(childWidget, 40, 30);
+  views.activateConstraints({
+      child->topAnchor()->constraintEqualToAnchor(root->topAnchor()),
+      child->bottomAnchor()->constraintEqualToAnchor(root->bottomAnchor()),
+      // Different edges: no meaning here, and no harm.
+      child->leadingAnchor()->constraintEqualToAnchor(root->trailingAnchor()),
+  });
+  window->makeKeyAndOrderFront();
+  auto allocated = [&](int width, int height) {
+    GtkAllocation a{};
+    gtk_widget_get_allocation(childWidget, &a);
+    return a.x == 0 && a.y == 0 && a.width == width && a.height == height;
+  };
+  EXPECT_TRUE(runUntil([&] { return allocated(40, 200); })) << "fills top to bottom only";
+  views.activateConstraints({
+      child->leadingAnchor()->constraintEqualToAnchor(root->leadingAnchor()),
+      child->trailingAnchor()->constraintEqualToAnchor(root->trailingAnchor()),
+  });
+  EXPECT_TRUE(runUntil([&] { return allocated(300, 200); })) << "pinned on all four edges";
+
+  child->addSubview(root, platform::WindowOrderingMode::above, nullptr);
+  root->addSubview(root, platform::WindowOrderingMode::below, nullptr);
+  EXPECT_TRUE(X11View::from(child)->subviews().empty());
+  EXPECT_EQ(X11View::from(root)->subviews().size(), 1u);
+  EXPECT_EQ(gtk_widget_get_parent(X11View::from(root)->widget()),
+            GTK_WIDGET(X11WindowCore::from(window.get())->gtkWindow()));
+}
+
 // The backdrop fills the panel's content and follows it when it changes size;
 // the interface's own widget is drawn in front of it.
 TEST_F(X11WindowTest, TheBackdropFillsTheContentBehindTheInterface) {
