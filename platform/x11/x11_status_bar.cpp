@@ -70,59 +70,69 @@ constexpr const char* kEntryIndexKey = "lumivane-entry-index";
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
-X11TrayIconPresenter::X11TrayIconPresenter(StatusIconEvents& events)
-    : events_(events), icon_(retainObject(gtk_status_icon_new())) {
-  GtkStatusIcon* icon = icon_.get();
-  gtk_status_icon_set_visible(icon, FALSE);
-  gtk_status_icon_set_name(icon, kProgramName);
-  gtk_status_icon_set_title(icon, kProgramClass);
-  g_signal_connect(icon, "activate", G_CALLBACK(&X11TrayIconPresenter::onActivate), this);
-  g_signal_connect(icon, "popup-menu", G_CALLBACK(&X11TrayIconPresenter::onPopupMenu), this);
-  g_signal_connect(icon, "size-changed", G_CALLBACK(&X11TrayIconPresenter::onSizeChanged), this);
-}
+X11TrayIconPresenter::X11TrayIconPresenter(StatusIconEvents& events) : events_(events) {}
 
 X11TrayIconPresenter::~X11TrayIconPresenter() {
   closeMenu();
-  g_signal_handlers_disconnect_by_data(icon_.get(), this);
-  gtk_status_icon_set_visible(icon_.get(), FALSE);
+  if (icon_) {
+    g_signal_handlers_disconnect_by_data(icon_.get(), this);
+    gtk_status_icon_set_visible(icon_.get(), FALSE);
+  }
 }
 
 bool X11TrayIconPresenter::isEmbedded() const {
-  return gtk_status_icon_is_embedded(icon_.get());
+  return icon_ && gtk_status_icon_is_embedded(icon_.get());
 }
 
 std::uint32_t X11TrayIconPresenter::xid() const {
-  return gtk_status_icon_get_x11_window_id(icon_.get());
+  return icon_ ? gtk_status_icon_get_x11_window_id(icon_.get()) : 0;
 }
 
 void X11TrayIconPresenter::setIcon(const std::string& iconName,
                                    bool symbolic,
                                    const std::string& title,
                                    const std::string& tooltip) {
-  GtkStatusIcon* icon = icon_.get();
   // GTK and Pango take only well-formed UTF-8.
   title_ = repairUtf8(title);
   drawsTitle_ = iconName.empty();
-  if (drawsTitle_) {
-    drawTitle();
-  } else {
-    std::string name = iconName;
-    if (symbolic &&
-        gtk_icon_theme_has_icon(gtk_icon_theme_get_default(), (name + "-symbolic").c_str())) {
-      name += "-symbolic";
+  std::string name = iconName;
+  if (symbolic && !drawsTitle_ &&
+      gtk_icon_theme_has_icon(gtk_icon_theme_get_default(), (name + "-symbolic").c_str())) {
+    name += "-symbolic";
+  }
+  if (!icon_) {
+    // Made with its image, and never renamed: a tray icon hidden and shown
+    // again, or given a name once it exists, comes up with GTK's update
+    // bookkeeping out of step. Its window class is the program's anyway.
+    GObjectPtr<GdkPixbuf> drawn;
+    if (drawsTitle_) {
+      drawn = drawTitle(kDefaultIconSide);
     }
-    gtk_status_icon_set_from_icon_name(icon, name.c_str());
+    icon_ =
+        GObjectPtr<GtkStatusIcon>(drawsTitle_ ? gtk_status_icon_new_from_pixbuf(drawn.get())
+                                              : gtk_status_icon_new_from_icon_name(name.c_str()));
+    GtkStatusIcon* icon = icon_.get();
+    gtk_status_icon_set_title(icon, kProgramClass);
+    g_signal_connect(icon, "activate", G_CALLBACK(&X11TrayIconPresenter::onActivate), this);
+    g_signal_connect(icon, "popup-menu", G_CALLBACK(&X11TrayIconPresenter::onPopupMenu), this);
+    g_signal_connect(icon, "size-changed", G_CALLBACK(&X11TrayIconPresenter::onSizeChanged), this);
+  } else if (drawsTitle_) {
+    redrawTitle();
+  } else {
+    gtk_status_icon_set_from_icon_name(icon_.get(), name.c_str());
   }
   const std::string tip = repairUtf8(tooltip);
-  gtk_status_icon_set_tooltip_text(icon, tip.empty() ? nullptr : tip.c_str());
-  gtk_status_icon_set_visible(icon, TRUE);
+  gtk_status_icon_set_tooltip_text(icon_.get(), tip.empty() ? nullptr : tip.c_str());
 }
 
-void X11TrayIconPresenter::drawTitle() {
-  int side = gtk_status_icon_get_size(icon_.get());
-  if (side <= 0) {
-    side = kDefaultIconSide;
+void X11TrayIconPresenter::redrawTitle() {
+  const int side = gtk_status_icon_get_size(icon_.get());
+  if (auto drawn = drawTitle(side > 0 ? side : kDefaultIconSide)) {
+    gtk_status_icon_set_from_pixbuf(icon_.get(), drawn.get());
   }
+}
+
+GObjectPtr<GdkPixbuf> X11TrayIconPresenter::drawTitle(int side) const {
   std::unique_ptr<cairo_surface_t, CairoDestroy> surface(
       cairo_image_surface_create(CAIRO_FORMAT_ARGB32, side, side));
   std::unique_ptr<cairo_t, CairoDestroy> cr(cairo_create(surface.get()));
@@ -143,10 +153,7 @@ void X11TrayIconPresenter::drawTitle() {
   cairo_move_to(cr.get(), (side - ink.width) / 2.0 - ink.x, (side - ink.height) / 2.0 - ink.y);
   pango_cairo_show_layout(cr.get(), layout.get());
   cairo_surface_flush(surface.get());
-  GObjectPtr<GdkPixbuf> pixbuf(gdk_pixbuf_get_from_surface(surface.get(), 0, 0, side, side));
-  if (pixbuf) {
-    gtk_status_icon_set_from_pixbuf(icon_.get(), pixbuf.get());
-  }
+  return GObjectPtr<GdkPixbuf>(gdk_pixbuf_get_from_surface(surface.get(), 0, 0, side, side));
 }
 
 std::optional<std::size_t> X11TrayIconPresenter::popUpMenu(
@@ -192,8 +199,9 @@ std::optional<std::size_t> X11TrayIconPresenter::popUpMenu(
     gdk_event_get_button(current, &button);
     gdk_event_free(current);
   }
-  gtk_menu_popup(GTK_MENU(menu.get()), nullptr, nullptr, gtk_status_icon_position_menu, icon_.get(),
-                 button, gtk_get_current_event_time());
+  gtk_menu_popup(GTK_MENU(menu.get()), nullptr, nullptr,
+                 icon_ ? gtk_status_icon_position_menu : nullptr, icon_.get(), button,
+                 gtk_get_current_event_time());
 
   if (gtk_widget_get_visible(menu.get())) {
     std::unique_ptr<GMainLoop, decltype(&g_main_loop_unref)> loop(g_main_loop_new(nullptr, FALSE),
@@ -242,7 +250,7 @@ gboolean X11TrayIconPresenter::onSizeChanged(GtkStatusIcon*, gint, gpointer self
   if (!presenter->drawsTitle_) {
     return FALSE;  // GTK scales a themed icon itself.
   }
-  presenter->drawTitle();
+  presenter->redrawTitle();
   return TRUE;
 }
 

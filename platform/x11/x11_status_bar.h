@@ -78,7 +78,7 @@ class X11TrayIconPresenter final : public StatusIconPresenter {
   void closeMenu() override;
 
   // Whether a tray shows the icon, and the X window it shows it in (0 when
-  // none).
+  // none). The icon exists from the first setIcon.
   bool isEmbedded() const;
   std::uint32_t xid() const;
   GtkStatusIcon* statusIcon() const { return icon_.get(); }
@@ -86,13 +86,15 @@ class X11TrayIconPresenter final : public StatusIconPresenter {
   GtkMenu* openMenu() const { return menu_ ? GTK_MENU(menu_.get()) : nullptr; }
 
  private:
-  void drawTitle();
+  // The title drawn as an icon `side` pixels square.
+  GObjectPtr<GdkPixbuf> drawTitle(int side) const;
+  void redrawTitle();
   static void onActivate(GtkStatusIcon*, gpointer self);
   static void onPopupMenu(GtkStatusIcon*, guint button, guint time, gpointer self);
   static gboolean onSizeChanged(GtkStatusIcon*, gint size, gpointer self);
 
   StatusIconEvents& events_;
-  GObjectPtr<GtkStatusIcon> icon_;
+  GObjectPtr<GtkStatusIcon> icon_;  // From the first setIcon.
   std::string title_;
   bool drawsTitle_ = false;
   GObjectPtr<GtkWidget> menu_;
