@@ -1,5 +1,6 @@
 #include "headless/cli.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,8 +8,10 @@
 #include <istream>
 #include <iterator>
 #include <ostream>
+#include <sstream>
 
 #include "headless/event_log.h"
+#include "headless/readable_text.h"
 #include "headless/scenario.h"
 #include "headless/session.h"
 #include "platform/sim/sim_desktop.h"
@@ -75,7 +78,8 @@ OptionMatch matchOption(const std::vector<std::string>& args,
 
 }  // namespace
 
-std::variant<Options, std::string> parseOptions(const std::vector<std::string>& args) {
+std::variant<Options, std::string> parseOptions(const std::vector<std::string>& args,
+                                                std::span<const platform::Backend> backends) {
   Options options;
   bool sawDesktop = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -92,11 +96,14 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
         return "--desktop given twice";
       sawDesktop = true;
       if (!desktop.value)
-        return "--desktop needs a value: sim";
-      if (*desktop.value != "sim") {
-        return "unknown desktop \"" + *desktop.value + "\" (this build has: sim)";
+        return "--desktop needs a value: " + platform::backendNames(backends);
+      if (!platform::findBackend(backends, *desktop.value)) {
+        return "unknown desktop " + quoteText(*desktop.value) +
+               " (this build has: " + platform::backendNames(backends) + ")";
       }
-      options.simulated = true;
+      options.desktop = *desktop.value;
+      if (*desktop.value == "sim")
+        options.simulated = true;
     } else if (auto scenario = matchOption(args, i, "--scenario"); scenario.matched) {
       if (options.scenario)
         return "--scenario given twice";
@@ -106,39 +113,96 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
       options.scenario = *scenario.value;
       options.simulated = true;
     } else {
-      return "unknown option \"" + arg + "\"";
+      return "unknown option " + quoteText(arg);
     }
+  }
+  if (options.desktop && *options.desktop != "sim" && (options.scenario || options.json)) {
+    return "--scenario and --json run on the simulated desktop, not on " +
+           quoteText(*options.desktop);
   }
   return options;
 }
 
+namespace {
+
+// The desktop the options ask for, opened; or, with no --desktop, the first
+// real backend that is available. Tells on `err` why a real desktop is not
+// used.
+struct Opened {
+  std::unique_ptr<platform::Desktop> desktop;
+  // Set when the asked-for backend could not open: the run stops.
+  bool failed = false;
+};
+
+Opened openRealDesktop(const Options& options,
+                       std::span<const platform::Backend> backends,
+                       std::ostream& err) {
+  Opened opened;
+  if (options.desktop) {
+    const platform::Backend* backend = platform::findBackend(backends, *options.desktop);
+    std::string reason = backend->unavailableReason();
+    if (reason.empty()) {
+      opened.desktop = backend->open(&reason);
+      if (!opened.desktop && reason.empty())
+        reason = "it did not start";
+    }
+    if (!opened.desktop) {
+      err << "lumivane: cannot open the " << backend->name << " desktop: " << reason << "\n";
+      opened.failed = true;
+    }
+    return opened;
+  }
+  std::string why;
+  for (const auto& backend : backends) {
+    if (!backend.real)
+      continue;
+    std::string reason = backend.unavailableReason();
+    if (reason.empty()) {
+      if ((opened.desktop = backend.open(&reason)))
+        return opened;
+    }
+    why += std::string(why.empty() ? "" : "; ") + backend.name + ": " + reason;
+  }
+  err << "lumivane: "
+      << (why.empty() ? std::string("this build has no real desktop backend")
+                      : "no real desktop to run on (" + why + ")")
+      << "; running the demo on the simulated desktop instead\n";
+  return opened;
+}
+
+}  // namespace
+
 int runCommandLine(int argc,
                    char** argv,
                    CommandLineStreams streams,
-                   const RealDesktopOpener& openRealDesktop) {
+                   std::span<const platform::Backend> backends) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i)
     args.emplace_back(argv[i]);
-  auto parsed = parseOptions(args);
+  auto parsed = parseOptions(args, backends);
   if (const auto* problem = std::get_if<std::string>(&parsed)) {
-    streams.err << "lumivane: " << *problem << "\n" << usageText();
+    streams.err << "lumivane: " << *problem << "\n" << usageText(backends);
     return kExitUsage;
   }
   const Options options = std::get<Options>(parsed);
   if (options.help) {
-    streams.out << helpText();
+    streams.out << helpText(backends);
     return 0;
   }
-  if (!options.simulated && openRealDesktop) {
-    if (auto desktop = openRealDesktop())
-      return NSApplicationMain(*desktop, argc, argv);
+  if (!options.simulated) {
+    Opened opened = openRealDesktop(options, backends, streams.err);
+    if (opened.failed)
+      return kExitNoDesktop;
+    if (opened.desktop)
+      return NSApplicationMain(*opened.desktop, argc, argv);
   }
 
   std::string source = "the demo scenario";
   ScenarioText scenario{std::string(demoScenario()), {}};
   if (options.scenario) {
     const bool fromInput = *options.scenario == "-";
-    source = fromInput ? "standard input" : *options.scenario;
+    // A file name is the user's own, but may hold anything a name can.
+    source = fromInput ? "standard input" : shownName(*options.scenario);
     scenario = fromInput ? readAll(streams.in) : readFile(*options.scenario);
     if (!scenario.error.empty()) {
       streams.err << "lumivane: cannot read the scenario from " << source << ": " << scenario.error
@@ -161,21 +225,42 @@ int runCommandLine(int argc,
   return status;
 }
 
-std::string usageText() {
-  return "usage: lumivane [--desktop sim] [--scenario FILE | --scenario -] [--json]\n"
+std::string usageText(std::span<const platform::Backend> backends) {
+  return "usage: lumivane [--desktop " + platform::backendNames(backends) + "]\n" +
+         "       lumivane --desktop sim [--scenario FILE | --scenario -] [--json]\n" +
          "       lumivane --help\n";
 }
 
-std::string helpText() {
-  return usageText() + R"(
-With no options, Lumivane runs on this machine's desktop when this build has a
-backend for it; otherwise it runs its demo, one whole session on the simulated
-desktop, told line by line.
+std::string helpText(std::span<const platform::Backend> backends) {
+  // "  NAME" then the description, wrapped at 80 columns in a column of its own.
+  std::string desktops;
+  for (const auto& backend : backends) {
+    std::string line = std::string("  ") + backend.name;
+    line.resize(std::max<std::size_t>(line.size() + 1, 20), ' ');
+    std::istringstream words(backend.description);
+    bool first = true;
+    for (std::string word; words >> word; first = false) {
+      if (!first && line.size() + 1 + word.size() > 80) {
+        desktops += line + "\n";
+        line = std::string(20, ' ');
+        first = true;
+      }
+      line += (first ? "" : " ") + word;
+    }
+    desktops += line + "\n";
+  }
+  return usageText(backends) + R"(
+With no options, Lumivane runs on the first desktop of this machine that this
+build has a backend for and that is available; when there is none, it says why
+and runs its demo instead, one whole session on the simulated desktop, told
+line by line.
 
+Desktops in this build
+)" + desktops +
+         R"(
 Options
-  --desktop sim     run on the simulated desktop: every platform service in
-                    memory on a virtual clock; nothing touches this machine's
-                    desktop or clipboard
+  --desktop NAME    run on that desktop, and only there: when it cannot open,
+                    say why and exit with status 1
   --scenario FILE   run the statements in FILE instead of the demo (- reads
                     standard input); implies --desktop sim
   --json            print one JSON object a line instead of readable lines;
@@ -184,10 +269,10 @@ Options
 
 Scenarios
 One statement a line. '#' starts a comment, except inside a JSON string; blank
-lines are ignored. SECONDS are virtual seconds from 0 to 86400; STRING is a
-JSON string literal ("with \"escapes\""); NAME, ID and TITLE are single words
-or JSON strings. The whole scenario is read before anything runs: a malformed
-statement stops the run with its line number and what was expected.
+lines are ignored. SECONDS are virtual seconds from 0 to 86400 (0.25, 2.5e-1);
+STRING is a JSON string literal ("with \"escapes\""); NAME, ID and TITLE are
+single words or JSON strings. The whole scenario is read before anything runs:
+a malformed statement stops the run with its line number and what was wrong.
 
 Lumivane starts just before the first statement that needs it (key, click,
 call, wait, front host), or after the last statement when none does, so the
@@ -266,8 +351,11 @@ finish) or as soon as Lumivane quits, and the pasteboard is printed then.
 
 Output
 Readable lines give the virtual time, the event and what happened; each
-statement is shown (with its comment) before what it set off. With --json, one
-object a line, each with "t" (virtual seconds, three decimals) and "event":
+statement is shown (with its comment) before what it set off. Names and texts
+that hold control characters are shown as JSON strings, escaped. A line about
+a change to the pasteboard describes its first 8 items (and 8 types of each)
+and counts the rest. With --json, one object a line, each with "t" (virtual
+seconds, three decimals) and "event":
   starting          Lumivane starts, before its start-up
   launched          start-up has finished
   step              {"line","statement"}: a statement is about to run
@@ -302,8 +390,9 @@ object a line, each with "t" (virtual seconds, three decimals) and "event":
                     type to content: the text when the bytes are UTF-8,
                     "<N bytes>" when they are not, null when unreadable
 
-Exit status: 0, or Lumivane's own when the scenario makes it quit; 2 when the
-options or the scenario are not usable, in which case nothing ran.
+Exit status: 0, or Lumivane's own when the scenario makes it quit; 1 when the
+desktop asked for cannot open; 2 when the options or the scenario are not
+usable, in which case nothing ran.
 )";
 }
 

@@ -9,13 +9,10 @@
 #include <variant>
 #include <vector>
 
+#include "platform/backends.h"
 #include "platform/desktop.h"
 
 namespace lumivane::headless {
-
-// The desktop of the machine the process runs on, or null when this build has
-// no backend for it.
-using RealDesktopOpener = std::function<std::unique_ptr<platform::Desktop>()>;
 
 struct CommandLineStreams {
   std::istream& in;
@@ -23,12 +20,17 @@ struct CommandLineStreams {
   std::ostream& err;
 };
 
+// The desktop that was asked for could not be opened.
+inline constexpr int kExitNoDesktop = 1;
 // Nothing ran: the arguments or the scenario were not usable.
 inline constexpr int kExitUsage = 2;
 
 // What the arguments ask for.
 struct Options {
   bool help = false;
+  // The backend asked for with --desktop; absent: the first real one that is
+  // available, else the demo.
+  std::optional<std::string> desktop;
   // On the simulated desktop: asked for with --desktop sim, or implied by
   // --scenario and --json, which only mean something there.
   bool simulated = false;
@@ -37,24 +39,27 @@ struct Options {
   bool json = false;
 };
 
-// Parses the arguments after the program name. A message saying what is
-// wrong when they make no sense.
-std::variant<Options, std::string> parseOptions(const std::vector<std::string>& args);
+// Parses the arguments after the program name, knowing the backends built
+// in. A message saying what is wrong when they make no sense.
+std::variant<Options, std::string> parseOptions(const std::vector<std::string>& args,
+                                                std::span<const platform::Backend> backends);
 
-// The lumivane executable's work. With no arguments: the host on the real
-// desktop when `openRealDesktop` gives one, otherwise the demo on the
-// simulated desktop. Returns the process's exit status: the application's,
-// or kExitUsage when nothing ran.
+// The lumivane executable's work. With no arguments: the host on the first
+// real backend of `backends` that is available; when none is, one line on
+// standard error says why and the demo runs on the simulated desktop. With
+// --desktop NAME: that backend or, when it cannot open, exit status
+// kExitNoDesktop and the reason. Returns the process's exit status: the
+// application's, kExitNoDesktop, or kExitUsage when nothing ran.
 int runCommandLine(int argc,
                    char** argv,
                    CommandLineStreams streams,
-                   const RealDesktopOpener& openRealDesktop);
+                   std::span<const platform::Backend> backends);
 
 // The built-in demo: the text of headless/scenarios/demo.scenario, compiled in.
 std::string_view demoScenario();
 
-std::string usageText();
-// Every option and statement, with examples.
-std::string helpText();
+std::string usageText(std::span<const platform::Backend> backends);
+// Every option, backend and statement, with examples.
+std::string helpText(std::span<const platform::Backend> backends);
 
 }  // namespace lumivane::headless

@@ -3,7 +3,10 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <string_view>
+#include <unordered_set>
 
+#include "headless/readable_text.h"
 #include "platform/hot_keys.h"
 #include "platform/keyboard_events.h"
 #include "platform/utf8.h"
@@ -14,7 +17,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 std::string dump(const Json& json) {
-  return json.dump(-1, ' ', /*ensure_ascii=*/false, Json::error_handler_t::replace);
+  return showJson(json);
 }
 
 // Whole numbers without a fraction: "600", not "600.0".
@@ -91,6 +94,12 @@ std::uint64_t unsignedField(const Json& json, const char* key) {
              : 0;
 }
 
+// A field that names something (an application, a window, a method), as a
+// readable line shows it.
+std::string shown(const Json& json, const char* key) {
+  return shownName(str(json, key));
+}
+
 bool flag(const Json& json, const char* key) {
   auto it = json.find(key);
   return it != json.end() && it->is_boolean() && it->get<bool>();
@@ -102,14 +111,14 @@ std::string hotKeyOf(const Json& fields) {
 }
 
 std::string replyText(const Json& f) {
-  std::string out = str(f, "channel") + "." + str(f, "method") + " → ";
+  std::string out = shown(f, "channel") + "." + shown(f, "method") + " → ";
   if (f.contains("result"))
     return out + dump(f["result"]);
   if (f.contains("error")) {
     const Json& error = f["error"];
-    out += "error " + str(error, "code");
+    out += "error " + shown(error, "code");
     if (error.contains("message") && error["message"].is_string()) {
-      out += ": " + error["message"].get<std::string>();
+      out += ": " + shownName(error["message"].get<std::string>());
     }
     return out;
   }
@@ -118,27 +127,71 @@ std::string replyText(const Json& f) {
   return out + "no answer";
 }
 
+std::string more(std::size_t count, const char* what) {
+  return "and " + std::to_string(count) + " more " + what + (count == 1 ? "" : "s");
+}
+
+std::string describeEntry(const platform::sim::SimPasteboardEntry& entry) {
+  std::string out = shownName(entry.type) + " ";
+  if (!entry.data) {
+    out += "(unreadable)";
+  } else if (platform::isValidUtf8(entry.data->data(), entry.data->size())) {
+    out += dump(std::string(entry.data->begin(), entry.data->end()));
+  } else {
+    out += "<" + std::to_string(entry.data->size()) + " bytes>";
+  }
+  return out;
+}
+
+// "2 items: public.utf8-plain-text \"old\", public.png <4 bytes> | (no types)".
+// `items` may be the first `itemCount` items only, and each of them its first
+// `(*typeCounts)[i]` types only (all of them when typeCounts is null); what is
+// left out is counted.
+std::string describeItems(const std::vector<platform::sim::SimPasteboardItemContents>& items,
+                          std::size_t itemCount,
+                          const std::vector<std::size_t>* typeCounts) {
+  if (itemCount == 0)
+    return "nothing";
+  std::string out = std::to_string(itemCount) + (itemCount == 1 ? " item: " : " items: ");
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0)
+      out += " | ";
+    const auto& item = items[i];
+    const std::size_t typeCount =
+        typeCounts && i < typeCounts->size() ? (*typeCounts)[i] : item.size();
+    if (typeCount == 0)
+      out += "(no types)";
+    for (std::size_t j = 0; j < item.size(); ++j)
+      out += (j > 0 ? ", " : "") + describeEntry(item[j]);
+    if (typeCount > item.size())
+      out += (item.empty() ? "" : ", ") + more(typeCount - item.size(), "type");
+  }
+  if (itemCount > items.size())
+    out += (items.empty() ? "" : " | ") + more(itemCount - items.size(), "item");
+  return out;
+}
+
 // What each event says to a person.
 std::string describe(const LogEvent& event) {
   const Json& f = event.fields;
   const Json& c = event.context;
   const std::string& name = event.name;
   if (name == "front") {
-    return str(f, "app") + " comes to the front" +
+    return shown(f, "app") + " comes to the front" +
            (str(c, "by") == "host" ? " (Lumivane activates itself)" : "");
   }
   if (name == "activate")
-    return "Lumivane activates " + str(f, "app");
+    return "Lumivane activates " + shown(f, "app");
   if (name == "viewController")
     return "view controller created; its engine runs the interface";
   if (name == "plugin")
-    return "plug-in registered: " + str(f, "name");
+    return "plug-in registered: " + shown(f, "name");
   if (name == "window") {
     const std::string change = str(f, "change");
     if (change != "created")
-      return str(f, "window") + " " + change;
-    return str(f, "kind") == "panel" ? "floating panel built (" + str(f, "window") + ")"
-                                     : "window created (" + str(f, "window") + ")";
+      return shown(f, "window") + " " + change;
+    return str(f, "kind") == "panel" ? "floating panel built (" + shown(f, "window") + ")"
+                                     : "window created (" + shown(f, "window") + ")";
   }
   if (name == "statusItem") {
     return flag(f, "button") ? "status item added to the menu bar"
@@ -181,11 +234,12 @@ std::string describe(const LogEvent& event) {
   if (name == "menu") {
     std::string items;
     for (const auto& item : f.value("items", Json::array())) {
-      items += (items.empty() ? "" : ", ") + (item.is_string() ? item.get<std::string>() : "");
+      items += (items.empty() ? "" : ", ") +
+               (item.is_string() ? shownName(item.get<std::string>()) : "");
     }
     const auto chosen = f.value("chosen", Json());
     return "menu opened (" + items + "), " +
-           (chosen.is_string() ? "the user chooses " + chosen.get<std::string>()
+           (chosen.is_string() ? "the user chooses " + shownName(chosen.get<std::string>())
                                : std::string("dismissed"));
   }
   if (name == "keys") {
@@ -194,11 +248,12 @@ std::string describe(const LogEvent& event) {
                       (flag(f, "down") ? " down" : " up");
     const Json& to = f.value("to", Json());
     if (to.is_string()) {
-      out += to.get<std::string>() == "hid" ? " → HID tap" : " → " + to.get<std::string>();
+      out +=
+          to.get<std::string>() == "hid" ? " → HID tap" : " → " + shownName(to.get<std::string>());
       if (c.contains("deliveredTo"))
-        out += " → " + str(c, "deliveredTo");
+        out += " → " + shown(c, "deliveredTo");
     } else {
-      out += " → " + (c.contains("toName") ? str(c, "toName") + " (pid " + dump(to) + ")"
+      out += " → " + (c.contains("toName") ? shown(c, "toName") + " (pid " + dump(to) + ")"
                                            : "pid " + dump(to));
     }
     if (flag(c, "dropped"))
@@ -206,7 +261,7 @@ std::string describe(const LogEvent& event) {
     return out;
   }
   if (name == "copied")
-    return str(f, "app") + " copies; the pasteboard holds " + str(c, "holds");
+    return shown(f, "app") + " copies; the pasteboard holds " + str(c, "holds");
   if (name == "clipboard") {
     const std::string op = str(f, "op");
     if (op == "clearContents")
@@ -217,13 +272,13 @@ std::string describe(const LogEvent& event) {
   }
   if (name == "inserted") {
     const Json& text = f.value("text", Json());
-    return text.is_string() ? str(f, "app") + " inserts " + dump(text)
-                            : str(f, "app") + " pastes, but the pasteboard holds no text";
+    return text.is_string() ? shown(f, "app") + " inserts " + dump(text)
+                            : shown(f, "app") + " pastes, but the pasteboard holds no text";
   }
   if (name == "updateSelection")
     return "the interface receives " + dump(f.value("text", Json()));
   if (name == "call") {
-    return "the interface receives " + str(f, "channel") + "." + str(f, "method") + " " +
+    return "the interface receives " + shown(f, "channel") + "." + shown(f, "method") + " " +
            dump(f.value("arguments", Json()));
   }
   if (name == "reply")
@@ -342,16 +397,22 @@ Json pasteboardJson(
     return nullptr;
   Json out = Json::array();
   for (const auto& item : *items) {
+    // Appended straight to the object's list of members: adding a member the
+    // usual way looks for its key among those already there, which would
+    // cost the square of the number of types.
     Json entries = Json::object();
+    auto& members = entries.get_ref<Json::object_t&>();
+    members.reserve(item.size());
+    std::unordered_set<std::string_view> seen;
     for (const auto& entry : item) {
-      if (entries.contains(entry.type))
+      if (!seen.insert(entry.type).second)
         continue;  // the first of a repeated type is what reads
       if (!entry.data) {
-        entries[entry.type] = nullptr;
+        members.emplace_back(entry.type, nullptr);
       } else if (platform::isValidUtf8(entry.data->data(), entry.data->size())) {
-        entries[entry.type] = std::string(entry.data->begin(), entry.data->end());
+        members.emplace_back(entry.type, std::string(entry.data->begin(), entry.data->end()));
       } else {
-        entries[entry.type] = "<" + std::to_string(entry.data->size()) + " bytes>";
+        members.emplace_back(entry.type, "<" + std::to_string(entry.data->size()) + " bytes>");
       }
     }
     out.push_back(std::move(entries));
@@ -363,32 +424,14 @@ std::string describePasteboard(
     const std::optional<std::vector<platform::sim::SimPasteboardItemContents>>& items) {
   if (!items)
     return "no item list";
-  if (items->empty())
-    return "nothing";
-  std::string out = std::to_string(items->size()) + (items->size() == 1 ? " item: " : " items: ");
-  bool firstItem = true;
-  for (const auto& item : *items) {
-    if (!firstItem)
-      out += " | ";
-    firstItem = false;
-    if (item.empty())
-      out += "(no types)";
-    bool firstType = true;
-    for (const auto& entry : item) {
-      if (!firstType)
-        out += ", ";
-      firstType = false;
-      out += entry.type + " ";
-      if (!entry.data) {
-        out += "(unreadable)";
-      } else if (platform::isValidUtf8(entry.data->data(), entry.data->size())) {
-        out += dump(std::string(entry.data->begin(), entry.data->end()));
-      } else {
-        out += "<" + std::to_string(entry.data->size()) + " bytes>";
-      }
-    }
-  }
-  return out;
+  return describeItems(*items, items->size(), nullptr);
+}
+
+std::string describePasteboardExcerpt(
+    const std::optional<platform::sim::SimPasteboardExcerpt>& excerpt) {
+  if (!excerpt)
+    return "no item list";
+  return describeItems(excerpt->items, excerpt->itemCount, &excerpt->typeCounts);
 }
 
 }  // namespace lumivane::headless

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <ostream>
@@ -43,6 +44,8 @@ class EventLog {
   EventLog(std::ostream& out, OutputFormat format) : out_(out), format_(format) {}
 
   void write(const LogEvent& event);
+  // Whether events' context is shown; when not, callers need not work it out.
+  bool showsContext() const { return format_ == OutputFormat::readable; }
   // A line of prose for readable output (a title, a blank line before a
   // statement); JSON output leaves it out.
   void prose(const std::string& text);
@@ -71,5 +74,17 @@ nlohmann::ordered_json pasteboardJson(
 // "1 item: public.utf8-plain-text \"old\"", "nothing", "no item list".
 std::string describePasteboard(
     const std::optional<std::vector<platform::sim::SimPasteboardItemContents>>& items);
+
+// How much of the pasteboard a readable line about a change to it describes:
+// the first items, and the first types of each. A pasteboard of a hundred
+// thousand items changes once per item as the host restores it, and each
+// line saying so cannot describe all that is there.
+inline constexpr std::size_t kDescribedItems = 8;
+inline constexpr std::size_t kDescribedTypes = 8;
+
+// The same for the start of the pasteboard, counting what the excerpt leaves
+// out: "100000 items: public.utf8-plain-text \"a\" | ... | and 99992 more items".
+std::string describePasteboardExcerpt(
+    const std::optional<platform::sim::SimPasteboardExcerpt>& excerpt);
 
 }  // namespace lumivane::headless

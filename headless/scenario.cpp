@@ -2,12 +2,15 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include <nlohmann/json.hpp>
 
+#include "headless/readable_text.h"
 #include "platform/sim/sim_desktop.h"
 #include "platform/utf8.h"
 
@@ -45,7 +48,7 @@ std::string quote(std::string_view token) {
     if (!shown.empty() && static_cast<unsigned char>(shown.back()) >= 0xC0)
       shown.pop_back();
   }
-  std::string out = Json(shown).dump(-1, ' ', false, Json::error_handler_t::replace);
+  std::string out = quoteText(shown);
   if (token.size() > kShown)
     out += "...";
   return out;
@@ -94,14 +97,54 @@ std::optional<long> readDecimal(std::string_view token, long low, long high) {
   return value;
 }
 
+// Whether a well-formed decimal number too far from zero or too close to it
+// for a double is the second kind: less than 1 in size.
+bool isTiny(std::string_view token) {
+  const auto e = token.find_first_of("eE");
+  // The number is 0.DIGITS x 10^(point + exponent), DIGITS starting non-zero.
+  long long exponent = 0;
+  if (e != std::string_view::npos) {
+    std::string_view digits = token.substr(e + 1);
+    const bool negative = !digits.empty() && digits.front() == '-';
+    if (!digits.empty() && (digits.front() == '-' || digits.front() == '+'))
+      digits.remove_prefix(1);
+    auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
+    if (ec == std::errc::result_out_of_range)
+      exponent = std::numeric_limits<int>::max();  // far beyond any number of digits
+    if (negative)
+      exponent = -exponent;
+  }
+  long long point = 0;
+  bool significant = false;
+  bool fraction = false;
+  for (const char c : token.substr(0, e)) {
+    if (c == '.') {
+      fraction = true;
+    } else if (c >= '0' && c <= '9') {
+      significant = significant || c != '0';
+      if (significant && !fraction)
+        ++point;
+      else if (!significant && fraction)
+        --point;
+    }
+  }
+  return point + exponent <= 0;
+}
+
+// Decimal seconds, in exponent form too ("1e-3"); a value too small for a
+// double is 0.
 std::optional<double> readSeconds(std::string_view token) {
   double value = 0;
   const char* end = token.data() + token.size();
-  auto [ptr, ec] = std::from_chars(token.data(), end, value, std::chars_format::fixed);
-  if (token.empty() || ec != std::errc() || ptr != end || !std::isfinite(value) || value < 0 ||
-      value > kMaxSeconds) {
+  auto [ptr, ec] = std::from_chars(token.data(), end, value, std::chars_format::general);
+  if (token.empty() || ptr != end)
     return std::nullopt;
-  }
+  if (ec == std::errc::result_out_of_range && isTiny(token) && token.front() != '-')
+    value = 0;
+  else if (ec != std::errc())
+    return std::nullopt;
+  if (!std::isfinite(value) || value < 0 || value > kMaxSeconds)
+    return std::nullopt;
   return value;
 }
 
@@ -182,20 +225,29 @@ class JsonGuard {
   std::size_t position_ = 0;
 };
 
-// Parses `text` (which starts at byte `column` of its line, 1-based) as one
-// JSON value, or says why not.
-std::optional<Json> readJson(std::string_view text, std::size_t column, std::string& problem) {
+// Whether `text` (which starts at byte `column` of its line, 1-based) is one
+// JSON value the reader takes; says why not.
+bool checkJson(std::string_view text, std::size_t column, std::string& problem) {
   JsonGuard guard;
-  const std::string owned(text);
-  if (!Json::sax_parse(owned, &guard)) {
-    problem = guard.problem();
-    if (guard.position() > 0) {
-      problem +=
-          " (reading stopped at column " + std::to_string(column + guard.position() - 1) + ")";
-    }
-    return std::nullopt;
+  if (Json::sax_parse(text.begin(), text.end(), &guard))
+    return true;
+  problem = guard.problem();
+  if (guard.position() > 0) {
+    problem += " (reading stopped at column " + std::to_string(column + guard.position() - 1) + ")";
   }
-  Json value = Json::parse(owned, nullptr, /*allow_exceptions=*/false);
+  return false;
+}
+
+// Parses `text` as one JSON value, or says why not. Objects come out as
+// nlohmann::json's, sorted by key: keeping members in order costs a look-up
+// among the earlier keys for each new one, quadratic in an object's size.
+std::optional<nlohmann::json> readJson(std::string_view text,
+                                       std::size_t column,
+                                       std::string& problem) {
+  if (!checkJson(text, column, problem))
+    return std::nullopt;
+  auto value = nlohmann::json::parse(text.begin(), text.end(), nullptr,
+                                     /*allow_exceptions=*/false);
   if (value.is_discarded()) {
     problem = "not valid JSON";
     return std::nullopt;
@@ -204,7 +256,8 @@ std::optional<Json> readJson(std::string_view text, std::size_t column, std::str
 }
 
 // Nesting is bounded by JsonGuard, so the recursion is too.
-EncodableValue toEncodable(const Json& json) {
+EncodableValue toEncodable(const nlohmann::json& json) {
+  using Json = nlohmann::json;
   switch (json.type()) {
     case Json::value_t::boolean:
       return EncodableValue(json.get<bool>());
@@ -235,15 +288,136 @@ EncodableValue toEncodable(const Json& json) {
   }
 }
 
-std::optional<std::string> readJsonString(std::string_view token) {
-  if (token.size() < 2 || token.front() != '"' || token.back() != '"')
+// A JSON string that is a whole word (starting at `column`). When it is not
+// one, `problem` says why after the expectation: ": ..." when it is not valid
+// JSON, ", found ..." otherwise.
+std::optional<std::string> readJsonString(std::string_view token,
+                                          std::size_t column,
+                                          std::string& problem) {
+  std::string why;
+  auto value = readJson(token, column, why);
+  if (!value) {
+    problem = ": " + why;
     return std::nullopt;
-  std::string problem;
-  auto value = readJson(token, 1, problem);
-  if (!value || !value->is_string())
+  }
+  if (!value->is_string()) {
+    problem = ", found " + quote(token) + ", which is " + std::string(value->type_name()) +
+              ", not a string";
     return std::nullopt;
+  }
   return value->get<std::string>();
 }
+
+// Reads a pasteboard statement's JSON (once checkJson has passed it) straight
+// into items, in one pass: a JSON object keeps its members in order by
+// looking each new key up among the earlier ones, which for an item with a
+// hundred thousand types would take minutes. A type given twice in an item
+// keeps its first place and its last content, as in a JSON object.
+class PasteboardJsonReader {
+ public:
+  // Null JSON: absent.
+  std::optional<std::vector<PasteboardItemEntries>>& items() { return items_; }
+  // What the JSON holds where items were expected, following "found"; empty
+  // when it has the expected shape.
+  const std::string& misfit() const { return misfit_; }
+
+  bool null() { return value("null", std::nullopt); }
+  bool boolean(bool /*value*/) { return value("boolean"); }
+  bool number_integer(Json::number_integer_t /*value*/) { return value("number"); }
+  bool number_unsigned(Json::number_unsigned_t /*value*/) { return value("number"); }
+  bool number_float(Json::number_float_t /*value*/, const Json::string_t& /*text*/) {
+    return value("number");
+  }
+  bool string(Json::string_t& text) { return value("string", std::move(text)); }
+  bool binary(Json::binary_t& /*value*/) { return value("binary"); }
+  bool start_object(std::size_t /*elements*/) { return open("object"); }
+  bool key(Json::string_t& key) {
+    if (depth_ == kInItem)
+      key_ = std::move(key);
+    return true;
+  }
+  bool end_object() { return close(); }
+  bool start_array(std::size_t /*elements*/) { return open("array"); }
+  bool end_array() { return close(); }
+  bool parse_error(std::size_t /*position*/,
+                   const std::string& /*lastToken*/,
+                   const nlohmann::detail::exception& /*error*/) {
+    misfit_ = "text that is not valid JSON";
+    return false;
+  }
+
+ private:
+  static constexpr int kInList = 1;
+  static constexpr int kInItem = 2;
+
+  struct Entry {
+    std::string type;
+    std::optional<std::string> content;
+    // The JSON type of content that is neither a string nor null.
+    const char* misfit = nullptr;
+  };
+
+  // A scalar, or the start of a list or object, at the current depth.
+  bool value(const char* type, std::optional<std::string> content = std::nullopt) {
+    if (depth_ == 0) {
+      if (std::string_view(type) != "null")
+        return fail(type);
+      return true;  // no item list
+    }
+    if (depth_ == kInList)
+      return fail(std::string("an item that is ") + type);
+    if (depth_ == kInItem) {
+      const bool fits = std::string_view(type) == "string" || std::string_view(type) == "null";
+      auto [at, added] = itemIndex_.try_emplace(key_, item_.size());
+      if (added)
+        item_.push_back({key_, std::nullopt, nullptr});
+      item_[at->second].content = fits ? std::move(content) : std::nullopt;
+      item_[at->second].misfit = fits ? nullptr : type;
+    }
+    return true;  // deeper: inside content that is already a misfit
+  }
+
+  bool open(const char* type) {
+    if (depth_ == 0 && std::string_view(type) == "array") {
+      items_.emplace();
+    } else if (depth_ == kInList && std::string_view(type) == "object") {
+      item_.clear();
+      itemIndex_.clear();
+    } else if (!value(type)) {
+      return false;
+    }
+    ++depth_;
+    return true;
+  }
+
+  bool close() {
+    --depth_;
+    if (depth_ != kInList)
+      return true;
+    // The end of an item: its contents are final only now.
+    PasteboardItemEntries entries;
+    entries.reserve(item_.size());
+    for (auto& entry : item_) {
+      if (entry.misfit)
+        return fail(std::string(entry.misfit) + " for type " + quote(entry.type));
+      entries.push_back({std::move(entry.type), std::move(entry.content)});
+    }
+    items_->push_back(std::move(entries));
+    return true;
+  }
+
+  bool fail(std::string misfit) {
+    misfit_ = std::move(misfit);
+    return false;
+  }
+
+  std::optional<std::vector<PasteboardItemEntries>> items_;
+  int depth_ = 0;
+  std::string key_;
+  std::vector<Entry> item_;
+  std::unordered_map<std::string, std::size_t> itemIndex_;
+  std::string misfit_;
+};
 
 // --- One line ---
 
@@ -278,7 +452,8 @@ SplitLine splitComment(std::string_view line) {
 // belongs to it whole, blanks included: selection="two words" is one word.
 class Words {
  public:
-  explicit Words(std::string_view body) : body_(body) {}
+  // `body` starts at byte `offset` of its line (0-based).
+  Words(std::string_view body, std::size_t offset) : body_(body), offset_(offset) {}
 
   std::string_view next() {
     skipBlanks();
@@ -309,7 +484,11 @@ class Words {
     skipBlanks();
     return body_.substr(pos_);
   }
-  std::size_t column() const { return pos_ + 1; }
+  std::size_t column() const { return offset_ + pos_ + 1; }
+  // The 1-based column where `word`, a part of the body, starts.
+  std::size_t columnOf(std::string_view word) const {
+    return offset_ + static_cast<std::size_t>(word.data() - body_.data()) + 1;
+  }
 
  private:
   void skipBlanks() {
@@ -318,6 +497,7 @@ class Words {
   }
 
   std::string_view body_;
+  std::size_t offset_ = 0;
   std::size_t pos_ = 0;
 };
 
@@ -331,8 +511,8 @@ struct Declared {
 
 class LineReader {
  public:
-  LineReader(std::string_view body, Declared& declared, int line)
-      : words_(body), declared_(declared), line_(line) {}
+  LineReader(std::string_view body, std::size_t offset, Declared& declared, int line)
+      : words_(body, offset), declared_(declared), line_(line) {}
 
   std::optional<StatementAction> read() {
     const std::string_view keyword = words_.next();
@@ -382,24 +562,39 @@ class LineReader {
     return action;
   }
 
-  // A word, or a JSON string for a name with blanks in it.
-  std::optional<std::string> name(std::string_view word) {
-    if (word.empty())
+  // A word, or a JSON string for a name with blanks in it. When it is
+  // neither, `why` says what is wrong with it, following an expectation.
+  std::optional<std::string> name(std::string_view word, std::string& why) {
+    if (word.empty()) {
+      why = ", found the end of the line";
       return std::nullopt;
+    }
     if (word.front() == '"')
-      return readJsonString(word);
-    if (word.find('"') != std::string_view::npos)
+      return readJsonString(word, words_.columnOf(word), why);
+    if (word.find('"') != std::string_view::npos) {
+      why = ", found " + quote(word) +
+            ", a word with '\"' in it (a name with quotes is written as a JSON string)";
       return std::nullopt;
+    }
     return std::string(word);
+  }
+
+  // The same for an option's value: after '=', nothing is "nothing".
+  std::optional<std::string> optionValue(std::string_view value, std::string& why) {
+    auto text = name(value, why);
+    if (value.empty())
+      why = ", found nothing";
+    return text;
   }
 
   std::optional<StatementAction> readApp() {
     const auto word = words_.next();
-    auto appName = name(word);
-    if (!appName || appName->empty()) {
-      return fail("expected an application name (a word or a JSON string) after app, " +
-                  found(word));
-    }
+    std::string why;
+    auto appName = name(word, why);
+    if (appName && appName->empty())
+      why = ", found an empty name";
+    if (!appName || appName->empty())
+      return fail("expected an application name (a word or a JSON string) after app" + why);
     if (*appName == "host") {
       return fail("expected an application name other than \"host\", which means Lumivane itself");
     }
@@ -427,10 +622,12 @@ class LineReader {
         return fail("expected " + std::string(key) + "= at most once, found it again");
       }
       if (key == "bundle") {
-        auto id = name(value);
-        if (!id || id->empty()) {
-          return fail("expected a bundle identifier or none after bundle=, " + foundValue(value));
-        }
+        std::string why;
+        auto id = optionValue(value, why);
+        if (id && id->empty())
+          why = ", found an empty identifier";
+        if (!id || id->empty())
+          return fail("expected a bundle identifier or none after bundle=" + why);
         app.bundleId = value == "none" ? std::nullopt : std::optional<std::string>(*id);
       } else if (key == "pid") {
         auto number = readDecimal(value, 1, std::numeric_limits<platform::pid_t>::max());
@@ -445,9 +642,10 @@ class LineReader {
                       std::string(value) + ", the pid of " + quote(owner->second));
         }
       } else if (key == "selection") {
-        auto text = name(value);
+        std::string why;
+        auto text = optionValue(value, why);
         if (!text)
-          return fail("expected a word or a JSON string after selection=, " + foundValue(value));
+          return fail("expected a word or a JSON string after selection=" + why);
         app.selection = *text;
       } else if (key == "copy-delay") {
         auto seconds = readSeconds(value);
@@ -478,11 +676,12 @@ class LineReader {
     const auto word = words_.next();
     if (word == "host")
       return done(FrontStatement{std::nullopt}, "front host");
-    auto appName = name(word);
-    if (!appName || !declared_.apps.count(*appName)) {
-      return fail("expected host or the name of an application declared earlier with app, " +
-                  found(word));
-    }
+    std::string why;
+    auto appName = name(word, why);
+    if (appName && !declared_.apps.count(*appName))
+      why = ", found " + quote(*appName) + ", which no app statement before this line declares";
+    if (!appName || !declared_.apps.count(*appName))
+      return fail("expected host or the name of an application declared earlier with app" + why);
     return done(FrontStatement{*appName}, "front " + std::string(word));
   }
 
@@ -494,33 +693,13 @@ class LineReader {
     if (text.empty())
       return fail(expected + ", found the end of the line");
     std::string problem;
-    auto json = readJson(text, words_.column(), problem);
-    if (!json)
+    if (!checkJson(text, words_.column(), problem))
       return fail(expected + ": " + problem);
-    PasteboardStatement statement;
-    if (json->is_null())
-      return statement;
-    if (!json->is_array())
-      return fail(expected + ", found " + std::string(json->type_name()));
-    std::vector<PasteboardItemEntries> items;
-    for (const auto& item : *json) {
-      if (!item.is_object())
-        return fail(expected + ", found an item that is " + item.type_name());
-      PasteboardItemEntries entries;
-      for (const auto& [type, content] : item.items()) {
-        if (content.is_string()) {
-          entries.push_back({type, content.get<std::string>()});
-        } else if (content.is_null()) {
-          entries.push_back({type, std::nullopt});
-        } else {
-          return fail(expected + ", found " + std::string(content.type_name()) + " for type " +
-                      quote(type));
-        }
-      }
-      items.push_back(std::move(entries));
-    }
-    statement.items = std::move(items);
-    return statement;
+    PasteboardJsonReader reader;
+    Json::sax_parse(text.begin(), text.end(), &reader);
+    if (!reader.misfit().empty())
+      return fail(expected + ", found " + reader.misfit());
+    return PasteboardStatement{std::move(reader.items())};
   }
 
   std::optional<StatementAction> readTrust() {
@@ -560,11 +739,10 @@ class LineReader {
     const auto option = words_.peek();
     if (click.button == MouseButton::right && option.substr(0, 7) == "choose=") {
       words_.next();
-      click.choose = name(option.substr(7));
-      if (!click.choose) {
-        return fail("expected a menu item title (a word or a JSON string) after choose=, " +
-                    foundValue(option.substr(7)));
-      }
+      std::string why;
+      click.choose = optionValue(option.substr(7), why);
+      if (!click.choose)
+        return fail("expected a menu item title (a word or a JSON string) after choose=" + why);
     }
     return done(click, "click " + std::string(word));
   }
@@ -575,11 +753,12 @@ class LineReader {
       return fail("expected selection or system after call, " + found(channel));
     }
     const auto method = words_.next();
-    auto methodName = name(method);
-    if (!methodName || methodName->empty()) {
-      return fail("expected a method name after call " + std::string(channel) + ", " +
-                  found(method));
-    }
+    std::string why;
+    auto methodName = name(method, why);
+    if (methodName && methodName->empty())
+      why = ", found an empty name";
+    if (!methodName || methodName->empty())
+      return fail("expected a method name after call " + std::string(channel) + why);
     CallStatement call{channel == "selection" ? ChannelName::selection : ChannelName::system,
                        *methodName, std::nullopt};
     const std::string_view argument = words_.rest();
@@ -587,8 +766,10 @@ class LineReader {
     if (!argument.empty()) {
       std::string problem;
       auto json = readJson(argument, column, problem);
-      if (!json)
-        return fail("expected one JSON value as the argument of " + *methodName + ": " + problem);
+      if (!json) {
+        return fail("expected one JSON value as the argument of " + shownName(*methodName) + ": " +
+                    problem);
+      }
       call.arguments = toEncodable(*json);
     }
     return call;
@@ -606,11 +787,12 @@ class LineReader {
       const auto description = words_.peek();
       if (!description.empty()) {
         words_.next();
-        statement.description = readJsonString(description);
-        if (!statement.description) {
-          return fail("expected the refusal's description as a JSON string after refuse, " +
-                      found(description));
+        std::string why = ", found " + quote(description);
+        if (description.front() == '"') {
+          statement.description = readJsonString(description, words_.columnOf(description), why);
         }
+        if (!statement.description)
+          return fail("expected the refusal's description as a JSON string after refuse" + why);
       }
     } else {
       return fail("expected enabled, requires-approval or refuse after login-service, " +
@@ -665,13 +847,32 @@ class LineReader {
   std::string error_;
 };
 
-bool hasControlCharacter(std::string_view line) {
-  for (char c : line) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 && c != '\t') || byte == 0x7F)
-      return true;
+struct ControlCharacter {
+  unsigned codePoint = 0;
+  std::size_t column = 0;  // 1-based, in bytes
+};
+
+// The first control character of a UTF-8 line other than tab: C0, DEL, or C1
+// (U+0080 to U+009F, which terminals act on as they do on ESC sequences).
+// Statements are echoed as written, so none may reach the output.
+std::optional<ControlCharacter> findControlCharacter(std::string_view line) {
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(line[i]);
+    if ((byte < 0x20 && byte != '\t') || byte == 0x7F)
+      return ControlCharacter{byte, i + 1};
+    if (byte == 0xC2 && i + 1 < line.size()) {
+      const auto next = static_cast<unsigned char>(line[i + 1]);
+      if (next >= 0x80 && next <= 0x9F)
+        return ControlCharacter{next, i + 1};
+    }
   }
-  return false;
+  return std::nullopt;
+}
+
+std::string codePointName(unsigned codePoint) {
+  char name[16];
+  std::snprintf(name, sizeof name, "U+%04X", codePoint);
+  return name;
 }
 
 // Numbers the applications that named no pid, in the order they were
@@ -715,11 +916,16 @@ ScenarioReading readScenario(std::string_view text) {
       reading.error = ScenarioError{lineNumber, std::move(message)};
       return reading;
     };
-    if (!platform::isValidUtf8(line)) {
-      return fail("expected UTF-8 text, found bytes that are not");
+    if (const std::size_t valid = platform::utf8ValidPrefix(
+            reinterpret_cast<const std::uint8_t*>(line.data()), line.size());
+        valid < line.size()) {
+      return fail("expected UTF-8 text, found bytes that are not at column " +
+                  std::to_string(valid + 1));
     }
-    if (hasControlCharacter(line)) {
-      return fail("expected printable text, found a control character");
+    if (const auto control = findControlCharacter(line)) {
+      return fail("expected printable text, found the control character " +
+                  codePointName(control->codePoint) + " at column " +
+                  std::to_string(control->column));
     }
     const SplitLine split = splitComment(line);
     if (split.unterminatedString) {
@@ -728,7 +934,8 @@ ScenarioReading readScenario(std::string_view text) {
     if (split.body.empty())
       continue;
 
-    LineReader reader(split.body, declared, lineNumber);
+    LineReader reader(split.body, static_cast<std::size_t>(split.body.data() - line.data()),
+                      declared, lineNumber);
     auto action = reader.read();
     if (!action)
       return fail(reader.error());

@@ -372,6 +372,8 @@ void Session::onTrace(const TraceEvent& event) {
       return report(t, "prompt");
     case TraceKind::standardOutputLine:
       return report(t, "stdout", {{"line", event.field("line").value_or("")}});
+    case TraceKind::observerAdded:
+      return;
     case TraceKind::pasteboardChanged: {
       const std::string by = event.field("by").value_or("");
       const std::string op = event.field("op").value_or("");
@@ -380,8 +382,8 @@ void Session::onTrace(const TraceEvent& event) {
       if (by == "external" || (by != "host" && op == "clearContents"))
         return;
       if (by == "host")
-        return report(t, "clipboard", {{"op", op}}, {{"holds", pasteboardHolds()}});
-      return report(t, "copied", {{"app", by}}, {{"holds", pasteboardHolds()}});
+        return report(t, "clipboard", {{"op", op}}, pasteboardHoldsContext());
+      return report(t, "copied", {{"app", by}}, pasteboardHoldsContext());
     }
   }
 }
@@ -402,12 +404,23 @@ std::optional<std::vector<platform::sim::SimPasteboardItemContents>> Session::pa
 
 void Session::reportPasteboard() {
   const auto items = pasteboardItems();
-  report(desktop_.now(), "pasteboard", {{"items", pasteboardJson(items)}},
-         {{"holds", describePasteboard(items)}});
+  Json context = Json::object();
+  if (log_.showsContext())
+    context["holds"] = describePasteboard(items);
+  report(desktop_.now(), "pasteboard", {{"items", pasteboardJson(items)}}, std::move(context));
 }
 
-std::string Session::pasteboardHolds() const {
-  return describePasteboard(pasteboardItems());
+Json Session::pasteboardHoldsContext() const {
+  // The host changes the pasteboard once per item as it restores it: the
+  // description is bounded, and left out when nothing shows it, so that each
+  // change costs the same however much the pasteboard holds.
+  if (!log_.showsContext())
+    return Json::object();
+  auto& pasteboard = desktop_.generalPasteboard();
+  std::optional<platform::sim::SimPasteboardExcerpt> excerpt;
+  if (!pasteboard.reportsNoItemList())
+    excerpt = pasteboard.excerpt(kDescribedItems, kDescribedTypes);
+  return {{"holds", describePasteboardExcerpt(excerpt)}};
 }
 
 std::string Session::processName(platform::pid_t pid) const {

@@ -53,7 +53,9 @@ class Session {
   void reportPasteboard();
   // What the host would find listed: absent while the pasteboard lists none.
   std::optional<std::vector<platform::sim::SimPasteboardItemContents>> pasteboardItems() const;
-  std::string pasteboardHolds() const;
+  // {"holds": a description of the pasteboard's start} for a readable line
+  // about a change to it.
+  nlohmann::ordered_json pasteboardHoldsContext() const;
   std::string processName(platform::pid_t pid) const;
 
   platform::sim::SimDesktop& desktop_;

@@ -54,7 +54,9 @@ class Pasteboard {
   // Puts a string on the pasteboard's contents under `type`
   // (setString:forType:), in a new item. False when refused.
   virtual bool setStringForType(const std::string& string, const std::string& type) = 0;
-  // Grows by at least one with every change of the contents.
+  // Grows by at least one whenever the pasteboard changes hands: on every
+  // clearContents, and on every write by another process. The host's own
+  // writes after its clearContents may leave it as it is.
   virtual std::int64_t changeCount() = 0;
   // A new, empty item that is on no pasteboard (NSPasteboardItem init).
   virtual std::shared_ptr<PasteboardItem> makeItem() = 0;

@@ -32,6 +32,11 @@ class BinaryMessenger {
   // Main thread. The messenger owns `handler` and keeps it until it is
   // replaced; an empty handler removes the channel's. Capture owners weakly.
   virtual void setMessageHandler(const std::string& channel, BinaryMessageHandler handler) = 0;
+
+  // A handler on this side answered a message it had already answered on
+  // `channel`; the extra answer was dropped. Engines report it as an error of
+  // the handler's; the default ignores it.
+  virtual void reportRepeatedReply(const std::string& /*channel*/) {}
 };
 
 }  // namespace lumivane::platform

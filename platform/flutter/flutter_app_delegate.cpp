@@ -10,7 +10,12 @@ std::shared_ptr<FlutterViewController> InProcessFlutterEmbedding::makeFlutterVie
   if (!view) {
     return nullptr;
   }
-  return makeController(std::move(view));
+  auto controller = makeController(std::move(view));
+  if (controller && runner_) {
+    if (auto interface = runner_(*controller))
+      controller->engine().runInterface(std::move(interface));
+  }
+  return controller;
 }
 
 std::shared_ptr<FlutterViewController> InProcessFlutterEmbedding::makeController(

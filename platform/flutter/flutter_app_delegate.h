@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -10,11 +11,21 @@
 
 namespace lumivane::platform {
 
+// Starts the interface in a newly made controller's engine: it draws into the
+// controller's view and talks through its engine's interface messenger. Null
+// when there is nothing to run.
+using InterfaceRunner =
+    std::function<std::unique_ptr<RunningInterface>(FlutterViewController& controller)>;
+
 // The embedding as a service of the platform: what the host asks of it beyond
 // a single controller. Main thread only.
 class FlutterEmbedding {
  public:
   virtual ~FlutterEmbedding() = default;
+  // What runs in every engine started from now on (the compiled interface, in
+  // a real embedding); none by default, so the host's channels go unanswered
+  // until something attaches to them.
+  virtual void setInterfaceRunner(InterfaceRunner runner) = 0;
   // A new controller with a started engine. Absent when the engine cannot
   // start; the caller owns it.
   virtual std::shared_ptr<FlutterViewController> makeFlutterViewController() = 0;
@@ -33,6 +44,7 @@ class InProcessFlutterEmbedding : public FlutterEmbedding {
   // cannot start.
   std::shared_ptr<FlutterViewController> makeFlutterViewController() override;
   void applicationDidFinishLaunching(const Notification& notification) override;
+  void setInterfaceRunner(InterfaceRunner runner) override { runner_ = std::move(runner); }
 
   // Makes later makeFlutterViewController calls fail (or succeed again), as an
   // engine whose assets are missing would.
@@ -47,6 +59,7 @@ class InProcessFlutterEmbedding : public FlutterEmbedding {
 
  private:
   ViewFactory& factory_;
+  InterfaceRunner runner_;
   bool engineCanStart_ = true;
   int launchCount_ = 0;
 };

@@ -27,6 +27,9 @@ class InProcessMessenger : public BinaryMessenger {
     other->deliver(channel, message, std::move(reply));
   }
 
+  void reportRepeatedReply(const std::string& /*channel*/) override { ++repeatedReplies_; }
+  int repeatedReplies() const { return repeatedReplies_; }
+
   void setMessageHandler(const std::string& channel, BinaryMessageHandler handler) override {
     if (handler) {
       handlers_[channel] = std::make_shared<BinaryMessageHandler>(std::move(handler));
@@ -53,6 +56,7 @@ class InProcessMessenger : public BinaryMessenger {
 
   std::weak_ptr<InProcessMessenger> other_;
   std::map<std::string, std::shared_ptr<BinaryMessageHandler>> handlers_;
+  int repeatedReplies_ = 0;
 };
 
 }  // namespace
@@ -66,7 +70,12 @@ FlutterEngine::FlutterEngine() {
   interface_ = std::move(interface);
 }
 
+int FlutterEngine::repeatedReplyCount() const {
+  return std::static_pointer_cast<InProcessMessenger>(host_)->repeatedReplies();
+}
+
 FlutterEngine::~FlutterEngine() {
+  interface_running_.reset();
   // Either side may be held on by channels or a test peer; without the engine
   // nothing runs on the far side any more.
   std::static_pointer_cast<InProcessMessenger>(host_)->connect(nullptr);

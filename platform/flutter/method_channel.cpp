@@ -19,9 +19,10 @@ void FlutterMethodChannel::setMethodCallHandler(FlutterMethodCallHandler handler
     messenger_->setMessageHandler(name_, nullptr);
     return;
   }
+  std::weak_ptr<BinaryMessenger> messenger = messenger_;
   messenger_->setMessageHandler(
-      name_,
-      [handler = std::move(handler)](const std::vector<std::uint8_t>& message, BinaryReply reply) {
+      name_, [handler = std::move(handler), messenger, name = name_](
+                 const std::vector<std::uint8_t>& message, BinaryReply reply) {
         auto call = StandardMethodCodec::sharedInstance().decodeMethodCall(message);
         if (!call) {
           // What the interface would hear for a method nobody implements: it
@@ -31,7 +32,10 @@ void FlutterMethodChannel::setMethodCallHandler(FlutterMethodCallHandler handler
           }
           return;
         }
-        handler(*call, FlutterResult(std::move(reply)));
+        handler(*call, FlutterResult(std::move(reply), [messenger, name] {
+          if (auto m = messenger.lock())
+            m->reportRepeatedReply(name);
+        }));
       });
 }
 

@@ -6,12 +6,16 @@ namespace lumivane::platform {
 
 FlutterResult::FlutterResult() : FlutterResult(BinaryReply()) {}
 
-FlutterResult::FlutterResult(BinaryReply reply) : state_(std::make_shared<State>()) {
+FlutterResult::FlutterResult(BinaryReply reply, std::function<void()> onRepeatedAnswer)
+    : state_(std::make_shared<State>()) {
   state_->reply = std::move(reply);
+  state_->onRepeatedAnswer = std::move(onRepeatedAnswer);
 }
 
 void FlutterResult::operator()(const FlutterReply& reply) const {
   if (state_->attempts++ > 0) {
+    if (state_->onRepeatedAnswer)
+      state_->onRepeatedAnswer();
     return;
   }
   // Release the callback once used: it may hold the caller's state alive.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "platform/flutter/binary_messenger.h"
@@ -16,7 +17,8 @@ class FlutterResult {
   // A result whose answers go nowhere: the caller wanted none.
   FlutterResult();
   // Answers through `reply`; empty means the caller wanted no answer.
-  explicit FlutterResult(BinaryReply reply);
+  // `onRepeatedAnswer` is told of every answer after the first.
+  explicit FlutterResult(BinaryReply reply, std::function<void()> onRepeatedAnswer = {});
 
   // Answers with a success value, a FlutterError or FlutterMethodNotImplemented.
   void operator()(const FlutterReply& reply) const;
@@ -30,6 +32,7 @@ class FlutterResult {
  private:
   struct State {
     BinaryReply reply;
+    std::function<void()> onRepeatedAnswer;
     int attempts = 0;
   };
   std::shared_ptr<State> state_;

@@ -41,6 +41,8 @@ const char* toString(TraceKind kind) {
       return "hotKeyUnregistered";
     case TraceKind::hotKeyPressed:
       return "hotKeyPressed";
+    case TraceKind::observerAdded:
+      return "observerAdded";
   }
   return "unknown";
 }

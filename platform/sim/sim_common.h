@@ -36,6 +36,8 @@ enum class TraceKind {
   hotKeyRegistered,
   hotKeyUnregistered,
   hotKeyPressed,
+  // Someone started observing a notification.
+  observerAdded,
 };
 
 const char* toString(TraceKind kind);

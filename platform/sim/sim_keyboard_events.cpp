@@ -16,15 +16,21 @@ struct SimKeyboardEvents::Source {
 };
 
 struct SimKeyboardEvents::Event {
-  Event(std::shared_ptr<LiveCounters> live, CGKeyCode keyCode, bool keyDown, CGEventFlags flags)
+  Event(std::shared_ptr<LiveCounters> live,
+        CGKeyCode keyCode,
+        bool keyDown,
+        CGEventFlags flags,
+        std::optional<CGEventSourceStateID> sourceState)
       : live(std::move(live), &LiveCounters::events),
         keyCode(keyCode),
         keyDown(keyDown),
-        flags(flags) {}
+        flags(flags),
+        sourceState(sourceState) {}
   LiveToken live;
   CGKeyCode keyCode;
   bool keyDown;
   CGEventFlags flags;
+  std::optional<CGEventSourceStateID> sourceState;
 };
 
 SimKeyboardEvents::SimKeyboardEvents(SimClock& clock,
@@ -65,15 +71,18 @@ CGEventRef SimKeyboardEvents::CGEventCreateKeyboardEvent(CGEventSourceRef source
   // starts with none held, any other (or none at all) with what the user is
   // holding right now.
   CGEventFlags flags = heldModifiers_;
+  std::optional<CGEventSourceStateID> sourceState;
   if (source) {
     auto it = sources_.find(source);
     if (it == sources_.end()) {
       handleErrorLocked("CGEventCreateKeyboardEvent with a source that is not alive");
-    } else if (it->second->state == CGEventSourceStateID::privateState) {
-      flags = 0;
+    } else {
+      sourceState = it->second->state;
+      if (it->second->state == CGEventSourceStateID::privateState)
+        flags = 0;
     }
   }
-  auto event = std::make_unique<Event>(live_, virtualKey, keyDown, flags);
+  auto event = std::make_unique<Event>(live_, virtualKey, keyDown, flags, sourceState);
   const void* key = event.get();
   released_.erase(key);
   events_.emplace(key, std::move(event));
@@ -123,7 +132,8 @@ void SimKeyboardEvents::post(CGEventRef event,
     if (!e) {
       return;
     }
-    record = PostedKeyEvent{clock_.now(), e->keyCode, e->keyDown, e->flags, pid, tap, std::nullopt};
+    record = PostedKeyEvent{clock_.now(), e->keyCode, e->keyDown,   e->flags,
+                            pid,          tap,        std::nullopt, e->sourceState};
   }
   // Events from a process the user has not trusted for Accessibility are
   // filtered out by the system without a word.

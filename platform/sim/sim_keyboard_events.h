@@ -29,6 +29,8 @@ struct PostedKeyEvent {
   // The process that received it; absent when the event was dropped (no such
   // process, it has quit, nothing in front, or the host is not trusted).
   std::optional<pid_t> deliveredTo;
+  // The state of the source the event was made from; absent without one.
+  std::optional<CGEventSourceStateID> sourceState;
 };
 
 // Core Graphics keyboard events. Any thread. Handles are real objects, owned

@@ -95,15 +95,27 @@ std::vector<std::string> SimPasteboardItem::types() const {
   return types;
 }
 
+std::size_t SimPasteboardItem::findLocked(const std::string& type) const {
+  if (!firstOfType_) {
+    firstOfType_.emplace();
+    firstOfType_->reserve(entries_.size());
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      firstOfType_->emplace(entries_[i].type, i);  // keeps the first of a repeated type
+    }
+  }
+  auto it = firstOfType_->find(type);
+  return it == firstOfType_->end() ? entries_.size() : it->second;
+}
+
 std::optional<Bytes> SimPasteboardItem::dataForType(const std::string& type) const {
   std::shared_ptr<const Bytes> data;
   {
     std::lock_guard lock(mutex_);
-    auto it = findEntry(entries_, type);
-    if (it == entries_.end() || !it->data) {
+    const std::size_t index = findLocked(type);
+    if (index == entries_.size() || !entries_[index].data) {
       return std::nullopt;
     }
-    data = it->data;
+    data = entries_[index].data;
   }
   shared_->dataCopies.fetch_add(1);
   shared_->bytesCopied.fetch_add(data->size());
@@ -116,7 +128,13 @@ bool SimPasteboardItem::setDataForType(Bytes data, const std::string& type) {
   }
   auto stored = std::make_shared<const Bytes>(std::move(data));
   std::lock_guard lock(mutex_);
-  putEntry(entries_, type, std::move(stored));
+  const std::size_t index = findLocked(type);
+  if (index < entries_.size()) {
+    entries_[index].data = std::move(stored);
+  } else {
+    entries_.push_back({type, std::move(stored)});
+    firstOfType_->emplace(type, index);
+  }
   return true;
 }
 
@@ -350,6 +368,22 @@ std::vector<SimPasteboardItemContents> SimPasteboard::contents() const {
     items.push_back(toContents(item));
   }
   return items;
+}
+
+SimPasteboardExcerpt SimPasteboard::excerpt(std::size_t maxItems, std::size_t maxTypes) const {
+  std::lock_guard lock(mutex_);
+  SimPasteboardExcerpt excerpt;
+  excerpt.itemCount = items_.size();
+  const std::size_t shown = std::min(maxItems, items_.size());
+  excerpt.items.reserve(shown);
+  excerpt.typeCounts.reserve(shown);
+  for (std::size_t i = 0; i < shown; ++i) {
+    const auto& item = items_[i];
+    const auto cut = item.begin() + static_cast<std::ptrdiff_t>(std::min(maxTypes, item.size()));
+    excerpt.items.push_back(toContents(detail::StoredItem(item.begin(), cut)));
+    excerpt.typeCounts.push_back(item.size());
+  }
+  return excerpt;
 }
 
 std::optional<std::string> SimPasteboard::plainText() const {

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/pasteboard.h"
@@ -30,6 +31,17 @@ struct SimPasteboardEntry {
 
 // An item's types in the order it lists them; a type may repeat.
 using SimPasteboardItemContents = std::vector<SimPasteboardEntry>;
+
+// The start of the pasteboard's contents: enough to describe a pasteboard of
+// any size without copying all of it.
+struct SimPasteboardExcerpt {
+  // How many items the pasteboard holds.
+  std::size_t itemCount = 0;
+  // Its first items, each cut to its first types.
+  std::vector<SimPasteboardItemContents> items;
+  // How many types each of those items has in all.
+  std::vector<std::size_t> typeCounts;
+};
 
 enum class PasteboardOp { clearContents, writeObjects, setString };
 
@@ -77,10 +89,17 @@ class SimPasteboardItem final : public PasteboardItem {
   detail::StoredItem entries() const;
 
  private:
+  // Index in entries_ of the first entry of `type`, or entries_.size().
+  std::size_t findLocked(const std::string& type) const;
+
   std::shared_ptr<detail::PasteboardShared> shared_;
   LiveToken live_;
   mutable std::mutex mutex_;
   detail::StoredItem entries_;
+  // Each type's first entry, made on the first look-up. The host reads an
+  // item type by type (and fills a new one type by type), so finding each by
+  // a scan would cost the square of the number of types.
+  mutable std::optional<std::unordered_map<std::string, std::size_t>> firstOfType_;
 };
 
 // The general pasteboard. Every call is atomic under one lock, since the
@@ -125,6 +144,8 @@ class SimPasteboard final : public Pasteboard {
 
   // Inspection.
   std::vector<SimPasteboardItemContents> contents() const;
+  // The first `maxItems` items, each cut to its first `maxTypes` types.
+  SimPasteboardExcerpt excerpt(std::size_t maxItems, std::size_t maxTypes) const;
   bool reportsNoItemList() const;
   std::optional<std::string> plainText() const;
   std::vector<PasteboardOperation> operations() const;

@@ -90,13 +90,16 @@ std::vector<double> SimRunningApplication::copyTimes() const {
 void SimNotificationCenter::addObserver(const std::string& name,
                                         std::function<void(const Notification&)> callback) {
   misuse_.requireMainThread("NSNotificationCenter addObserver:");
-  std::lock_guard lock(mutex_);
-  observers_.push_back(
-      {name, std::make_shared<std::function<void(const Notification&)>>(std::move(callback))});
+  {
+    std::lock_guard lock(mutex_);
+    observers_.push_back(
+        {name, std::make_shared<std::function<void(const Notification&)>>(std::move(callback))});
+  }
+  trace_.emit(TraceKind::observerAdded, {{"name", name}});
 }
 
-void SimNotificationCenter::post(Notification notification) {
-  clock_.scheduleOnMain(clock_.now(), [this, notification = std::move(notification)] {
+void SimNotificationCenter::post(Notification notification, double delay) {
+  clock_.scheduleOnMain(clock_.now() + delay, [this, notification = std::move(notification)] {
     std::vector<std::shared_ptr<std::function<void(const Notification&)>>> callbacks;
     {
       std::lock_guard lock(mutex_);
@@ -122,7 +125,7 @@ SimWorkspace::SimWorkspace(SimClock& clock,
       trace_(trace),
       misuse_(misuse),
       pasteboard_(pasteboard),
-      center_(clock, misuse) {}
+      center_(clock, trace, misuse) {}
 
 std::shared_ptr<RunningApplication> SimWorkspace::frontmostApplication() {
   misuse_.requireMainThread("NSWorkspace frontmostApplication");
@@ -236,7 +239,7 @@ void SimWorkspace::activate(const std::shared_ptr<SimRunningApplication>& app, c
       NSWorkspaceDidActivateApplicationNotification,
       std::map<std::string, UserInfoValue>{
           {NSWorkspaceApplicationKey, std::static_pointer_cast<RunningApplication>(app)}}};
-  center_.post(std::move(notification));
+  center_.post(std::move(notification), announcementDelay_.load());
 }
 
 std::optional<pid_t> SimWorkspace::deliverKeyEvent(std::optional<pid_t> pid,

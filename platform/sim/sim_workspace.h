@@ -127,14 +127,15 @@ class SimRunningApplication final : public RunningApplication,
 // as a task of its own (never inside the call that caused it).
 class SimNotificationCenter final : public NotificationCenter {
  public:
-  SimNotificationCenter(SimClock& clock, MisuseLog& misuse) : clock_(clock), misuse_(misuse) {}
+  SimNotificationCenter(SimClock& clock, SimTrace& trace, MisuseLog& misuse)
+      : clock_(clock), trace_(trace), misuse_(misuse) {}
 
   void addObserver(const std::string& name,
                    std::function<void(const Notification&)> callback) override;
 
-  // Delivers `notification` to the observers of its name, on the main thread
-  // at the current time. Any content goes, malformed user info included.
-  void post(Notification notification);
+  // Delivers `notification` to the observers of its name, on the main thread,
+  // `delay` seconds from now. Any content goes, malformed user info included.
+  void post(Notification notification, double delay = 0);
 
  private:
   struct Observer {
@@ -142,6 +143,7 @@ class SimNotificationCenter final : public NotificationCenter {
     std::shared_ptr<std::function<void(const Notification&)>> callback;
   };
   SimClock& clock_;
+  SimTrace& trace_;
   MisuseLog& misuse_;
   mutable std::mutex mutex_;
   std::vector<Observer> observers_;
@@ -166,6 +168,10 @@ class SimWorkspace final : public Workspace, public std::enable_shared_from_this
   // The user brings `app` to the front; the activation notification follows on
   // the main thread.
   void bringToFront(const std::shared_ptr<SimRunningApplication>& app);
+  // How long after an application comes to the front the workspace announces
+  // it (0: on the main thread's next turn). The front application changes at
+  // once either way, as it does for a user switching applications.
+  void setAnnouncementDelay(double seconds) { announcementDelay_.store(seconds); }
   // The application exits. If it was in front, nothing is in front afterwards.
   void quit(const std::shared_ptr<SimRunningApplication>& app);
   void postNotification(Notification notification) { center_.post(std::move(notification)); }
@@ -201,6 +207,7 @@ class SimWorkspace final : public Workspace, public std::enable_shared_from_this
   std::vector<std::shared_ptr<SimRunningApplication>> apps_;
   std::shared_ptr<SimRunningApplication> host_;
   std::shared_ptr<SimRunningApplication> frontmost_;
+  std::atomic<double> announcementDelay_{0};
   std::function<void(bool)> hostActivationListener_;
 };
 

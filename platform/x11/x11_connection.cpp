@@ -6,7 +6,9 @@ namespace lumivane::platform::x11 {
 
 std::vector<std::uint32_t> XProperty::values32() const {
   std::vector<std::uint32_t> values;
-  if (format != 32)
+  // An empty property has no data to copy from (memcpy from null is undefined
+  // even for no bytes).
+  if (format != 32 || data.size() < 4)
     return values;
   values.resize(data.size() / 4);
   std::memcpy(values.data(), data.data(), values.size() * 4);
@@ -75,6 +77,53 @@ std::string XcbConnection::atomName(xcb_atom_t atom) {
     return {};
   return std::string(xcb_get_atom_name_name(reply.get()),
                      static_cast<std::size_t>(xcb_get_atom_name_name_length(reply.get())));
+}
+
+std::vector<xcb_atom_t> XcbConnection::atoms(const std::vector<std::string>& names) {
+  std::vector<xcb_atom_t> result(names.size(), XCB_ATOM_NONE);
+  std::vector<std::optional<xcb_intern_atom_cookie_t>> cookies(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (auto it = atoms_.find(names[i]); it != atoms_.end()) {
+      result[i] = it->second;
+    } else {
+      cookies[i] = xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(names[i].size()),
+                                   names[i].data());
+    }
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (!cookies[i])
+      continue;
+    XcbReply<xcb_intern_atom_reply_t> reply(
+        xcb_intern_atom_reply(connection_, *cookies[i], nullptr));
+    if (!reply)
+      continue;
+    result[i] = reply->atom;
+    atoms_.emplace(names[i], reply->atom);
+  }
+  return result;
+}
+
+std::vector<std::string> XcbConnection::atomNames(const std::vector<xcb_atom_t>& atoms) {
+  std::vector<xcb_get_atom_name_cookie_t> cookies;
+  cookies.reserve(atoms.size());
+  for (xcb_atom_t atom : atoms)
+    cookies.push_back(xcb_get_atom_name(connection_, atom));
+  std::vector<std::string> names;
+  names.reserve(atoms.size());
+  for (std::size_t i = 0; i < atoms.size(); ++i) {
+    XcbReply<xcb_generic_error_t> error;
+    xcb_generic_error_t* rawError = nullptr;
+    XcbReply<xcb_get_atom_name_reply_t> reply(
+        xcb_get_atom_name_reply(connection_, cookies[i], &rawError));
+    error.reset(rawError);
+    if (!reply || atoms[i] == XCB_ATOM_NONE) {
+      names.emplace_back();
+      continue;
+    }
+    names.emplace_back(xcb_get_atom_name_name(reply.get()),
+                       static_cast<std::size_t>(xcb_get_atom_name_name_length(reply.get())));
+  }
+  return names;
 }
 
 std::optional<XProperty> XcbConnection::getProperty(xcb_window_t window,

@@ -61,6 +61,9 @@ class XcbConnection {
   xcb_atom_t atom(std::string_view name);
   // The name of `atom`; empty when the server does not know it.
   std::string atomName(xcb_atom_t atom);
+  // The same for many at once, in one round trip rather than one each.
+  std::vector<xcb_atom_t> atoms(const std::vector<std::string>& names);
+  std::vector<std::string> atomNames(const std::vector<xcb_atom_t>& atoms);
 
   // The whole of a property, read in pieces as long as it is; absent when the
   // window or the property does not exist. `remove` deletes it after reading

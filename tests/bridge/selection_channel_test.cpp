@@ -128,6 +128,19 @@ TEST_F(SelectionChannelTest, PasteTextWithAStringStartsThePaste) {
   EXPECT_EQ(editor->insertions()[0].text, "");
 }
 
+// The interface calls the channels by these names, written out: a renamed
+// channel would leave it talking to nobody.
+TEST_F(SelectionChannelTest, TheChannelsAnswerUnderTheNamesTheInterfaceUses) {
+  launch();
+  EXPECT_EQ(callOnce("com.lumivane.app/selection", "checkPermission").value, EncodableValue(true));
+  EXPECT_EQ(callOnce("com.lumivane.app/system", "getLaunchAtLogin").kind, PeerReply::Kind::success);
+  desktop.hotKeys().pressKey(17, 0x300);
+  desktop.advance(0.5);
+  ASSERT_EQ(peer->receivedCalls().size(), 1u);
+  EXPECT_EQ(peer->receivedCalls()[0].channel, "com.lumivane.app/selection");
+  EXPECT_EQ(peer->receivedCalls()[0].method, "updateSelection");
+}
+
 TEST_F(SelectionChannelTest, MethodNamesMatchExactly) {
   launch();
   for (const char* name : {"GetSelection", "checkpermission", "PASTETEXT", "startWindowdrag",

@@ -53,6 +53,20 @@ TEST_F(ActiveAppTrackingTest, CaptureWithTheHostInFrontCopiesFromThePreviousAppl
   EXPECT_EQ(selectionUpdates(), std::vector<std::string>{"selected text"});
 }
 
+// The user switched applications and pressed the hot key before the switch
+// was announced: the capture must still copy from the application now in
+// front, so it is recorded before the panel takes the front.
+TEST_F(ActiveAppTrackingTest, HotKeyBeforeTheSwitchIsAnnouncedCopiesFromTheNewFrontApplication) {
+  launch();
+  auto mail = desktop.addApplication(AppProfile{"Mail", "com.apple.mail", 202, "from mail"});
+  desktop.workspace().setAnnouncementDelay(0.5);
+  desktop.bringToFront(mail);
+  desktop.hotKeys().pressKey(17, 0x300);
+  desktop.advance(0.3);
+  EXPECT_EQ(postedChords(), (std::vector<std::string>{"C down -> 202", "C up -> 202"}));
+  EXPECT_EQ(selectionUpdates(), std::vector<std::string>{"from mail"});
+}
+
 // The host is recognised by its bundle identifier alone: exactly equal, or
 // both absent.
 TEST_F(ActiveAppTrackingTest, BundleIdentifierDecidesWhatCountsAsTheHost) {

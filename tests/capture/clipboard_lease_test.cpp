@@ -76,6 +76,22 @@ TEST_F(ClipboardLeaseTest, PasteDuringACaptureStartsWhenTheCaptureHasFinished) {
   EXPECT_TRUE(clipboardIsTheUsers());
 }
 
+// A paste waiting behind a capture goes to the application that was recorded
+// when it was asked for, whatever the user brings forward meanwhile.
+TEST_F(ClipboardLeaseTest, APasteWaitingBehindACaptureKeepsTheTargetItWasAskedFor) {
+  editor->setCopyDelay(0.5);
+  pressHotKey();
+  desktop.advance(0.1);
+  EXPECT_EQ(paste("for the editor"), EncodableValue(true));
+  auto mail = frontApp("Mail", 202);
+  ASSERT_EQ(host().lastActiveApplication(), mail);
+  desktop.advance(3);
+  EXPECT_EQ(insertedTexts(), std::vector<std::string>{"for the editor"});
+  EXPECT_TRUE(mail->insertions().empty());
+  EXPECT_EQ(editor->activationRequests().size(), 1u);
+  EXPECT_TRUE(clipboardIsTheUsers());
+}
+
 TEST_F(ClipboardLeaseTest, CaptureDuringAPasteStartsWhenThePasteHasPutTheClipboardBack) {
   EXPECT_EQ(paste("new text"), EncodableValue(true));
   desktop.advance(0.1);

@@ -21,9 +21,13 @@ class KeyChordsTest : public test_support::SimDesktopTest {
  protected:
   void SetUp() override { desktop.accessibility().setTrusted(true); }
 
+  // Made from the hardware's state, as a key the user typed would be, unless
+  // no source could be made at all.
   void expectChord(platform::CGKeyCode key,
                    std::optional<platform::pid_t> pid,
-                   std::optional<CGEventTapLocation> tap) {
+                   std::optional<CGEventTapLocation> tap,
+                   std::optional<platform::CGEventSourceStateID> sourceState =
+                       platform::CGEventSourceStateID::hidSystemState) {
     const auto posted = keys.posted();
     ASSERT_EQ(posted.size(), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
@@ -33,6 +37,7 @@ class KeyChordsTest : public test_support::SimDesktopTest {
       EXPECT_EQ(posted[i].flags, kCGEventFlagMaskCommand);
       EXPECT_EQ(posted[i].pid, pid);
       EXPECT_EQ(posted[i].tap, tap);
+      EXPECT_EQ(posted[i].sourceState, sourceState);
     }
     EXPECT_EQ(desktop.liveObjects().events, 0u);
     EXPECT_EQ(desktop.liveObjects().eventSources, 0u);
@@ -77,7 +82,7 @@ TEST_F(KeyChordsTest, HeldModifiersAreReplacedByCommandAlone) {
 TEST_F(KeyChordsTest, WithoutAnEventSourceTheChordStillGoesOut) {
   keys.setRefusesSourceCreation(true);
   EXPECT_TRUE(postCopyChord(keys, 201));
-  expectChord(kVK_ANSI_C, 201, std::nullopt);
+  expectChord(kVK_ANSI_C, 201, std::nullopt, std::nullopt);
 }
 
 // Both events exist before either is posted, so a target never sees a key

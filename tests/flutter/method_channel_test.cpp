@@ -96,6 +96,8 @@ TEST_F(MethodChannelTest, ResultAnswersExactlyOnceAcrossCopies) {
   ASSERT_TRUE(kept);
   EXPECT_TRUE(kept->answered());
   EXPECT_EQ(kept->answerCount(), 3);
+  // The engine tells of the two dropped answers: a handler at fault.
+  EXPECT_EQ(engine->repeatedReplyCount(), 2);
 }
 
 TEST_F(MethodChannelTest, InterfaceSeesMissingLateAndDuplicateAnswers) {

@@ -1,97 +1,21 @@
 // The lumivane executable, run as a user runs it: arguments, a scenario on
 // standard input or in a file, and what comes out.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "headless/cli.h"
 #include "platform/sim/sim_desktop.h"
+#include "tests/headless/lumivane_run.h"
 
 namespace {
 
+using lumivane::headless::test::Outcome;
 using Json = nlohmann::json;
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string shellQuoted(const std::string& arg) {
-  std::string quoted = "'";
-  for (char c : arg)
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-class LumivaneCommandTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/lumivane-command-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::system(("rm -rf " + shellQuoted(dir_)).c_str()); }
-
-  std::string writeScenario(const std::string& text) {
-    const std::string path = dir_ + "/scenario";
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-  }
-
-  // Runs the executable with `args`, `input` on its standard input.
-  Outcome run(const std::vector<std::string>& args, const std::string& input = "") {
-    const std::string in = dir_ + "/stdin", out = dir_ + "/stdout", err = dir_ + "/stderr";
-    std::ofstream(in, std::ios::binary) << input;
-    std::string command = shellQuoted(LUMIVANE_EXECUTABLE);
-    for (const auto& arg : args)
-      command += " " + shellQuoted(arg);
-    command += " <" + shellQuoted(in) + " >" + shellQuoted(out) + " 2>" + shellQuoted(err);
-    const int wait = std::system(command.c_str());
-    return Outcome{WIFEXITED(wait) ? WEXITSTATUS(wait) : -1, readFile(out), readFile(err)};
-  }
-
-  // The JSON lines of a run, each checked to be one object with "t" and "event".
-  static std::vector<Json> events(const Outcome& run) {
-    std::vector<Json> parsed;
-    std::istringstream lines(run.out);
-    for (std::string line; std::getline(lines, line);) {
-      Json event = Json::parse(line, nullptr, false);
-      EXPECT_TRUE(event.is_object() && event.contains("t") && event.contains("event")) << line;
-      // Exactly three decimals, as written.
-      EXPECT_EQ(line.find("{\"t\":"), 0u) << line;
-      EXPECT_EQ(line[line.find(',') - 4], '.') << line;
-      parsed.push_back(std::move(event));
-    }
-    return parsed;
-  }
-
-  static std::vector<Json> named(const std::vector<Json>& all, const std::string& name) {
-    std::vector<Json> out;
-    for (const auto& event : all) {
-      if (event["event"] == name)
-        out.push_back(event);
-    }
-    return out;
-  }
-
-  std::string dir_;
-};
+class LumivaneCommandTest : public lumivane::headless::test::LumivaneRunTest {};
 
 // Lines of `text` appear in this order (each a fragment of some later line).
 void expectInOrder(const std::string& text, const std::vector<std::string>& fragments) {
@@ -107,7 +31,10 @@ void expectInOrder(const std::string& text, const std::vector<std::string>& frag
 TEST_F(LumivaneCommandTest, DemoTellsTheWholeSession) {
   const Outcome demo = run({});
   ASSERT_EQ(demo.status, 0) << demo.err;
-  EXPECT_EQ(demo.err, "");
+  // One line says why no real desktop is used.
+  EXPECT_EQ(std::count(demo.err.begin(), demo.err.end(), '\n'), 1) << demo.err;
+  EXPECT_NE(demo.err.find("running the demo on the simulated desktop instead"), std::string::npos)
+      << demo.err;
   expectInOrder(demo.out,
                 {
                     "view controller created",
@@ -256,6 +183,46 @@ TEST_F(LumivaneCommandTest, MalformedStatementStopsTheRunBeforeItStarts) {
             "\"sometimes\"\n");
 }
 
+// Names with escape sequences and line breaks in them (written as JSON
+// strings) reach the terminal escaped: every event is still one line, and
+// nothing in it is a control character.
+TEST_F(LumivaneCommandTest, ReadableOutputEscapesNamesFromTheScenario) {
+  const Outcome result = run({"--scenario", "-"},
+                             "app \"Ed\\u001b]0;title\\u0007itor\" selection=\"x\"\n"
+                             "pasteboard [{\"type\\u009b31m\": \"old\\nline\"}]\n"
+                             "trust on\n"
+                             "front \"Ed\\u001b]0;title\\u0007itor\"\n"
+                             "key 17 0x300\n"
+                             "wait 1\n"
+                             "call selection \"paste\\u001b[2J\\nText\"\n"
+                             "click right choose=\"Qu\\nit\"\n");
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::istringstream lines(result.out);
+  int lineNumber = 0;
+  for (std::string line; std::getline(lines, line);) {
+    SCOPED_TRACE(line);
+    // After the two lines of prose, each line is empty or starts with a time.
+    if (++lineNumber > 2 && !line.empty()) {
+      ASSERT_GT(line.size(), 8u);
+      EXPECT_EQ(line.substr(3, 4).find_first_not_of(".0123456789"), std::string::npos);
+    }
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      const auto byte = static_cast<unsigned char>(line[i]);
+      ASSERT_TRUE(byte >= 0x20 && byte != 0x7F) << "control byte at " << i;
+      ASSERT_FALSE(byte == 0xC2 && static_cast<unsigned char>(line[i + 1]) < 0xA0)
+          << "C1 control at " << i;
+    }
+  }
+  expectInOrder(result.out, {
+                                R"("Ed\u001b]0;title\u0007itor" comes to the front)",
+                                R"(Command+C down → "Ed\u001b]0;title\u0007itor" (pid 201))",
+                                R"(writes saved items back: 1 item: "type\u009b31m" "old\nline")",
+                                R"(selection."paste\u001b[2J\nText" → not implemented)",
+                                R"(menu opened (Quit), dismissed)",
+                                R"(pasteboard      1 item: "type\u009b31m" "old\nline")",
+                            });
+}
+
 TEST_F(LumivaneCommandTest, OptionsItCannotUseGetTheUsage) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"--verbose"}, {"--desktop", "x11"}, {"--scenario"}, {"--json", "--json"}}) {
@@ -288,7 +255,8 @@ struct InProcessRun {
   std::string err;
 };
 
-InProcessRun runInProcess(std::vector<std::string> args, const RealDesktopOpener& opener) {
+InProcessRun runInProcess(std::vector<std::string> args,
+                          std::span<const platform::Backend> backends) {
   args.insert(args.begin(), "lumivane");
   std::vector<char*> argv;
   for (auto& arg : args)
@@ -297,43 +265,120 @@ InProcessRun runInProcess(std::vector<std::string> args, const RealDesktopOpener
   std::ostringstream out;
   std::ostringstream err;
   InProcessRun run;
-  run.status = runCommandLine(static_cast<int>(argv.size()), argv.data(), {in, out, err}, opener);
+  run.status = runCommandLine(static_cast<int>(argv.size()), argv.data(), {in, out, err}, backends);
   run.out = out.str();
   run.err = err.str();
   return run;
 }
 
-// With a desktop to run on, the bare command starts the host there and tells
-// nothing; asking for the simulated desktop never touches the real one.
-TEST(LumivaneCommandLineTest, BareCommandRunsTheHostOnTheDesktopItIsGiven) {
+// A build with one real backend, "fake", played by a simulated desktop, and
+// the simulated desktop itself.
+struct FakeBackends {
   int opened = 0;
   std::size_t hotKeysAtRun = 0;
-  const RealDesktopOpener opener = [&]() -> std::unique_ptr<platform::Desktop> {
-    ++opened;
-    auto desktop = std::make_unique<platform::sim::SimDesktop>();
-    auto* sim = desktop.get();
-    sim->application().setRunHook([sim, &hotKeysAtRun] {
-      hotKeysAtRun = sim->hotKeys().registrations().size();
-      sim->runUntilIdle();
-    });
-    return desktop;
-  };
+  std::string unavailable;
+  std::string openFailure;
+  std::vector<platform::Backend> table;
 
-  const InProcessRun bare = runInProcess({}, opener);
+  FakeBackends() {
+    table.push_back(
+        platform::Backend{"fake", "a desktop that a simulated one stands in for", /*real=*/true,
+                          [this] { return unavailable; },
+                          [this](std::string* error) -> std::unique_ptr<platform::Desktop> {
+                            ++opened;
+                            if (!openFailure.empty()) {
+                              *error = openFailure;
+                              return nullptr;
+                            }
+                            auto desktop = std::make_unique<platform::sim::SimDesktop>();
+                            auto* sim = desktop.get();
+                            sim->application().setRunHook([this, sim] {
+                              hotKeysAtRun = sim->hotKeys().registrations().size();
+                              sim->runUntilIdle();
+                            });
+                            return desktop;
+                          }});
+    for (auto& backend : platform::builtInBackends()) {
+      if (std::string(backend.name) == "sim")
+        table.push_back(backend);
+    }
+  }
+};
+
+// With a desktop to run on, the bare command starts the host there and tells
+// nothing; asking for the simulated desktop never touches the real one.
+TEST(LumivaneCommandLineTest, BareCommandRunsTheHostOnTheFirstAvailableRealDesktop) {
+  FakeBackends fake;
+  const InProcessRun bare = runInProcess({}, fake.table);
   EXPECT_EQ(bare.status, 0);
-  EXPECT_EQ(opened, 1);
-  EXPECT_EQ(hotKeysAtRun, 1u);
+  EXPECT_EQ(fake.opened, 1);
+  EXPECT_EQ(fake.hotKeysAtRun, 1u);
   EXPECT_EQ(bare.out, "");
+  EXPECT_EQ(bare.err, "");
 
-  const InProcessRun simulated = runInProcess({"--desktop", "sim"}, opener);
+  const InProcessRun simulated = runInProcess({"--desktop", "sim"}, fake.table);
   EXPECT_EQ(simulated.status, 0);
-  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(fake.opened, 1);
   EXPECT_NE(simulated.out.find("the demo scenario"), std::string::npos);
 
-  // No backend for this machine: the demo instead.
-  const InProcessRun fallback = runInProcess({}, [] { return nullptr; });
-  EXPECT_EQ(fallback.status, 0);
-  EXPECT_NE(fallback.out.find("the demo scenario"), std::string::npos);
+  const InProcessRun named = runInProcess({"--desktop=fake"}, fake.table);
+  EXPECT_EQ(named.status, 0);
+  EXPECT_EQ(fake.opened, 2);
+}
+
+// No real desktop here: the bare command says why in one line and runs the
+// demo; asking for that desktop by name fails with the reason instead of
+// falling back.
+TEST(LumivaneCommandLineTest, WithoutARealDesktopOnlyTheBareCommandFallsBackToTheDemo) {
+  FakeBackends fake;
+  fake.unavailable = "no display is set (DISPLAY is empty)";
+  const InProcessRun bare = runInProcess({}, fake.table);
+  EXPECT_EQ(bare.status, 0);
+  EXPECT_EQ(fake.opened, 0);
+  EXPECT_EQ(bare.err,
+            "lumivane: no real desktop to run on (fake: no display is set (DISPLAY is empty)); "
+            "running the demo on the simulated desktop instead\n");
+  EXPECT_NE(bare.out.find("the demo scenario"), std::string::npos);
+
+  const InProcessRun named = runInProcess({"--desktop", "fake"}, fake.table);
+  EXPECT_EQ(named.status, kExitNoDesktop);
+  EXPECT_EQ(named.err,
+            "lumivane: cannot open the fake desktop: no display is set (DISPLAY is empty)\n");
+  EXPECT_EQ(named.out, "");
+
+  // Available, but failing to open: the same, with the opener's reason.
+  fake.unavailable.clear();
+  fake.openFailure = "cannot connect to the X display :7";
+  const InProcessRun failing = runInProcess({"--desktop", "fake"}, fake.table);
+  EXPECT_EQ(failing.status, kExitNoDesktop);
+  EXPECT_EQ(failing.err,
+            "lumivane: cannot open the fake desktop: cannot connect to the X display :7\n");
+  const InProcessRun bareFailing = runInProcess({}, fake.table);
+  EXPECT_EQ(bareFailing.status, 0);
+  EXPECT_NE(bareFailing.err.find("fake: cannot connect to the X display :7"), std::string::npos);
+
+  // A build with no real backend at all says so.
+  const std::vector<platform::Backend> simOnly(fake.table.begin() + 1, fake.table.end());
+  const InProcessRun none = runInProcess({}, simOnly);
+  EXPECT_EQ(none.err,
+            "lumivane: this build has no real desktop backend; running the demo on the simulated "
+            "desktop instead\n");
+}
+
+TEST(LumivaneCommandLineTest, HelpListsTheBackendsOfThisBuildAndUnknownOnesAreRefused) {
+  FakeBackends fake;
+  const InProcessRun help = runInProcess({"--help"}, fake.table);
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("  fake              a desktop that a simulated one stands in for\n"),
+            std::string::npos)
+      << help.out;
+  EXPECT_NE(help.out.find("  sim "), std::string::npos);
+  const InProcessRun unknown = runInProcess({"--desktop", "wayland"}, fake.table);
+  EXPECT_EQ(unknown.status, kExitUsage);
+  EXPECT_EQ(unknown.err.substr(0, unknown.err.find('\n')),
+            "lumivane: unknown desktop \"wayland\" (this build has: fake, sim)");
+  const InProcessRun mixed = runInProcess({"--desktop", "fake", "--json"}, fake.table);
+  EXPECT_EQ(mixed.status, kExitUsage);
 }
 
 }  // namespace

@@ -133,6 +133,7 @@ TEST(ScenarioReaderTest, RejectsEachMalformationWithItsLineAndExpectation) {
       {"app Editor selection=\"open\n", 1, "expected a closing '\"'"},
       {"trust on\napp Ed\xFF\n", 2, "expected UTF-8 text"},
       {"app Ed\x01itor\n", 1, "expected printable text"},
+      {"app Editor selection=\"\\ud800\"\n", 1, "surrogate U+D800..U+DBFF"},
       {"click middle\n", 1, "expected left or right after click"},
       {"click left choose=Quit\n", 1, "expected the end of the line after click left"},
       {"login-service maybe\n", 1, "expected enabled, requires-approval or refuse"},
@@ -150,6 +151,108 @@ TEST(ScenarioReaderTest, RejectsEachMalformationWithItsLineAndExpectation) {
     EXPECT_EQ(error.line, c.line);
     EXPECT_NE(error.message.find(c.expected), std::string::npos) << error.message;
   }
+}
+
+// A line that cannot be read says where and what the bad character is.
+TEST(ScenarioReaderTest, NamesTheCharacterThatStopsALine) {
+  EXPECT_EQ(errorOf("app Ed\x01itor\n").message,
+            "expected printable text, found the control character U+0001 at column 7");
+  // C1 controls are acted on by terminals as ESC sequences are, and
+  // statements are echoed as written.
+  EXPECT_EQ(errorOf("trust on\napp Ed\xC2\x9B"
+                    "31m\n")
+                .message,
+            "expected printable text, found the control character U+009B at column 7");
+  EXPECT_EQ(errorOf("app Ed\x7F\n").message,
+            "expected printable text, found the control character U+007F at column 7");
+  EXPECT_EQ(errorOf("app Edit\xFF\n").message,
+            "expected UTF-8 text, found bytes that are not at column 9");
+  // Tabs separate words; other characters beyond ASCII are text.
+  EXPECT_FALSE(readScenario("app\tCaf\xC3\xA9 selection=\"\xC2\xA0\"\n").error);
+}
+
+// A string that is not valid JSON is refused with the reason, in whichever
+// statement it stands, and a word with a stray quote says so.
+TEST(ScenarioReaderTest, SaysWhatIsWrongWithAString) {
+  const Malformed cases[] = {
+      {"app Editor selection=\"\\ud800\"\n", 1,
+       "expected a word or a JSON string after selection=: syntax error while parsing value - "
+       "invalid string: surrogate U+D800..U+DBFF must be followed by U+DC00..U+DFFF"},
+      {"app \"\\ud800\"\n", 1, "after app: syntax error"},
+      {"app Editor bundle=\"\\udc00\"\n", 1, "after bundle=: syntax error"},
+      {"app A\nfront \"\\ud800A\"\n", 2, "declared earlier with app: syntax error"},
+      {"click right choose=\"\\ud800\"\n", 1, "after choose=: syntax error"},
+      {"call selection \"\\ud800\"\n", 1, "after call selection: syntax error"},
+      {"login-service refuse \"\\ud800\"\n", 1, "after refuse: syntax error"},
+      {"app Editor selection=\"a\\q\"\n", 1, "after selection=: syntax error"},
+      {"app Ed\"it\"or\n", 1, "found \"Ed\\\"it\\\"or\", a word with '\"' in it"},
+      {"app Editor selection=\"a\"b\n", 1, "after selection=: syntax error"},
+      {"app \"\"\n", 1, "after app, found an empty name"},
+      {"app A\nfront B\n", 2, "found \"B\", which no app statement before this line declares"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const auto error = errorOf(c.text);
+    EXPECT_EQ(error.line, c.line);
+    EXPECT_NE(error.message.find(c.expected), std::string::npos) << error.message;
+  }
+  // Where reading stopped is a column of the line, blanks before the
+  // statement included.
+  EXPECT_NE(errorOf("  app Editor selection=\"\\ud800\"\n").message.find("column 31"),
+            std::string::npos);
+}
+
+TEST(ScenarioReaderTest, ReadsSecondsInExponentForm) {
+  const auto seconds = [](const std::string& text) {
+    const auto reading = readScenario(text + "\n");
+    EXPECT_FALSE(reading.error) << text << ": " << toString(*reading.error);
+    return reading.error ? -1.0 : std::get<WaitStatement>(reading.statements.at(0).action).seconds;
+  };
+  EXPECT_EQ(seconds("wait 1e-3"), 0.001);
+  EXPECT_EQ(seconds("wait 2.5E-1"), 0.25);
+  EXPECT_EQ(seconds("wait 8.64e4"), kMaxSeconds);
+  EXPECT_EQ(seconds("wait 1e+2"), 100);
+  // Too small for a double, and so 0 seconds.
+  EXPECT_EQ(seconds("wait 1e-400"), 0);
+  EXPECT_EQ(seconds("wait 0.000000000000000000000000000000000000000000000000000000000000000000000"
+                    "000000000000000000000000000000000000000000000000000000000000000000000000000"
+                    "000000000000000000000000000000000000000000000000000000000000000000000000000"
+                    "000000000000000000000000000000000000000000000000000000000000000000000000000"
+                    "000000000000000000000000000000000000000000000000000000000000000000000000001"),
+            0);
+  const auto app = readScenario("app Editor copy-delay=25e-2\n");
+  ASSERT_FALSE(app.error);
+  EXPECT_EQ(std::get<AppStatement>(app.statements[0].action).copyDelay, 0.25);
+
+  for (const char* outOfRange :
+       {"wait 8.6401e4", "wait 1e400", "wait -1e-3", "wait -1e-400", "wait 1e", "wait e3",
+        "wait inf", "wait 0x10", "app Editor copy-delay=9e9"}) {
+    SCOPED_TRACE(outOfRange);
+    EXPECT_NE(
+        errorOf(std::string(outOfRange) + "\n").message.find("expected seconds from 0 to 86400"),
+        std::string::npos);
+  }
+}
+
+// A type given twice in one item is one type: in the first one's place, with
+// the last one's content, as in any JSON object.
+TEST(ScenarioReaderTest, PasteboardItemsKeepTheirTypesInOrder) {
+  const auto reading = readScenario(
+      "pasteboard [{\"b\": \"1\", \"a\": null, \"b\": \"2\"}, {}, {\"c\": 3, \"c\": \"3\"}]\n"
+      "pasteboard null\n");
+  ASSERT_FALSE(reading.error) << toString(*reading.error);
+  EXPECT_EQ(
+      std::get<PasteboardStatement>(reading.statements[0].action).items,
+      (std::vector<PasteboardItemEntries>{{{"b", "2"}, {"a", std::nullopt}}, {}, {{"c", "3"}}}));
+  EXPECT_FALSE(std::get<PasteboardStatement>(reading.statements[1].action).items);
+
+  EXPECT_NE(errorOf("pasteboard [{\"a\": \"x\", \"b\": [\"y\", {\"z\": 1}]}]\n")
+                .message.find(", found array for type \"b\""),
+            std::string::npos);
+  EXPECT_NE(
+      errorOf("pasteboard [{\"a\": \"x\"}, [{}]]\n").message.find("found an item that is array"),
+      std::string::npos);
+  EXPECT_NE(errorOf("pasteboard true\n").message.find(", found boolean"), std::string::npos);
 }
 
 // JSON an attacker shapes to exhaust the stack or overflow numbers is refused

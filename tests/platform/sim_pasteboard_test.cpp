@@ -42,6 +42,43 @@ TEST_F(SimPasteboardTest, ItemsReportTypesInOrderWithUnreadableAndEmptyData) {
   EXPECT_EQ(pasteboard.stringForType(NSPasteboardTypeString), "");
 }
 
+// Reads and writes find a type by its first entry, however the item was made
+// and whatever was written to it since.
+TEST_F(SimPasteboardTest, ItemsFindEachTypeByItsFirstEntry) {
+  pasteboard.setContents({{{"a", bytes("1")}, {"b", bytes("2")}, {"a", bytes("3")}}});
+  auto read = (*pasteboard.pasteboardItems())[0];
+  EXPECT_EQ(read->dataForType("a"), bytes("1"));
+  EXPECT_TRUE(read->setDataForType(bytes("4"), "a"));
+  EXPECT_TRUE(read->setDataForType(bytes("5"), "c"));
+  EXPECT_EQ(read->types(), (std::vector<std::string>{"a", "b", "a", "c"}));
+  EXPECT_EQ(read->dataForType("a"), bytes("4"));
+  EXPECT_EQ(read->dataForType("c"), bytes("5"));
+  EXPECT_EQ(read->dataForType("d"), std::nullopt);
+
+  auto fresh = pasteboard.makeItem();
+  EXPECT_TRUE(fresh->setDataForType(bytes("x"), "t"));
+  EXPECT_EQ(fresh->dataForType("t"), bytes("x"));
+  EXPECT_TRUE(fresh->setDataForType(bytes("y"), "t"));
+  EXPECT_TRUE(fresh->setDataForType(bytes("z"), "u"));
+  EXPECT_EQ(fresh->types(), (std::vector<std::string>{"t", "u"}));
+  EXPECT_EQ(fresh->dataForType("t"), bytes("y"));
+  EXPECT_EQ(fresh->dataForType("u"), bytes("z"));
+}
+
+TEST_F(SimPasteboardTest, ExcerptIsTheStartOfTheContentsWithTheirSizes) {
+  pasteboard.setContents(
+      {{{"a", bytes("1")}, SimPasteboardEntry::unreadable("b"), {"c", bytes("3")}},
+       {},
+       {SimPasteboardEntry::text("x")}});
+  const auto excerpt = pasteboard.excerpt(2, 2);
+  EXPECT_EQ(excerpt.itemCount, 3u);
+  EXPECT_EQ(excerpt.items, (std::vector<SimPasteboardItemContents>{
+                               {{"a", bytes("1")}, SimPasteboardEntry::unreadable("b")}, {}}));
+  EXPECT_EQ(excerpt.typeCounts, (std::vector<std::size_t>{3, 0}));
+  const auto whole = pasteboard.excerpt(10, 10);
+  EXPECT_EQ(whole.items, pasteboard.contents());
+}
+
 TEST_F(SimPasteboardTest, NoItemListModeStillAnswersStrings) {
   pasteboard.setString("text");
   pasteboard.setReportsNoItemList(true);

@@ -49,6 +49,11 @@ TEST_F(StartupTest, BringsTheSubsystemsUpInOrder) {
       case TraceKind::statusItemCreated:
         steps.push_back(host().systemChannel ? "status item after channels" : "status item");
         break;
+      case TraceKind::observerAdded:
+        steps.push_back(host().selectionChannel && host().systemChannel
+                            ? "activation observer"
+                            : "activation observer before the channels");
+        break;
       case TraceKind::hotKeyRegistered:
         steps.push_back(host().selectionChannel && host().systemChannel &&
                                 host().lastActiveApplication() == editor &&
@@ -69,7 +74,7 @@ TEST_F(StartupTest, BringsTheSubsystemsUpInOrder) {
                        "window", "view controller", "plugin DeviceInfoPlusMacosPlugin",
                        "plugin FlutterSecureStorageDarwinPlugin", "plugin FPPPackageInfoPlusPlugin",
                        "plugin PathProviderPlugin", "plugin UrlLauncherPlugin", "panel",
-                       "status item", "hot key", "shown"}));
+                       "status item", "activation observer", "hot key", "shown"}));
   ASSERT_EQ(desktop.flutter().launchNotifications().size(), 1u);
   EXPECT_EQ(desktop.flutter().launchNotifications()[0].name,
             platform::NSApplicationDidFinishLaunchingNotification);

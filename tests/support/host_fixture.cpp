@@ -40,12 +40,28 @@ void HostTest::releaseDelegate() {
 
 platform::PeerReply HostTest::callSelection(const std::string& method,
                                             std::optional<EncodableValue> args) {
-  return peer->invoke(kSelectionChannelName, method, std::move(args));
+  return callOnce(kSelectionChannelName, method, std::move(args));
 }
 
 platform::PeerReply HostTest::callSystem(const std::string& method,
                                          std::optional<EncodableValue> args) {
-  return peer->invoke(kSystemChannelName, method, std::move(args));
+  return callOnce(kSystemChannelName, method, std::move(args));
+}
+
+platform::PeerReply HostTest::callOnce(const std::string& channel,
+                                       const std::string& method,
+                                       std::optional<EncodableValue> args) {
+  auto controller = ui.delegate ? host().viewController() : nullptr;
+  const int repeatedBefore = controller ? controller->engine().repeatedReplyCount() : 0;
+  auto reply = peer->invoke(channel, method, std::move(args));
+  // Every call is answered exactly once, before its handler returns.
+  EXPECT_NE(reply.kind, platform::PeerReply::Kind::unanswered) << method;
+  EXPECT_NE(reply.kind, platform::PeerReply::Kind::malformed) << method;
+  if (controller) {
+    EXPECT_EQ(controller->engine().repeatedReplyCount(), repeatedBefore)
+        << method << " was answered more than once";
+  }
+  return reply;
 }
 
 std::vector<std::string> HostTest::selectionUpdates() {

@@ -36,6 +36,10 @@ class HostTest : public SimDesktopTest {
                                     std::optional<platform::EncodableValue> args = std::nullopt);
   platform::PeerReply callSystem(const std::string& method,
                                  std::optional<platform::EncodableValue> args = std::nullopt);
+  // Calls `method` on `channel` and checks that it was answered exactly once.
+  platform::PeerReply callOnce(const std::string& channel,
+                               const std::string& method,
+                               std::optional<platform::EncodableValue> args = std::nullopt);
   // Texts the host sent with "updateSelection", oldest first.
   std::vector<std::string> selectionUpdates();
   // Key events the host posted, as "C down -> 201" / "V up -> hid".

@@ -269,6 +269,31 @@ std::optional<std::string> ChildProcess::readLine(double seconds) {
   }
 }
 
+std::optional<std::string> ChildProcess::readAll(double seconds) {
+  const auto deadline = deadlineAfter(seconds);
+  std::string all = std::move(pending_);
+  pending_.clear();
+  if (output_ < 0 || outputEnded_)
+    return all;
+  std::string buffer(1 << 16, '\0');
+  for (;;) {
+    pollfd p{output_, POLLIN, 0};
+    const int ready = ::poll(&p, 1, remainingMilliseconds(deadline));
+    if (ready < 0 && errno == EINTR)
+      continue;
+    if (ready <= 0)
+      return std::nullopt;
+    const ssize_t n = ::read(output_, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0) {
+      outputEnded_ = true;
+      return all;
+    }
+    all.append(buffer.data(), static_cast<std::size_t>(n));
+  }
+}
+
 // XSession --------------------------------------------------------------------
 
 XSession::XSession() : XSession(Options{}) {}
@@ -336,6 +361,8 @@ bool XSession::startServer(const Options& options) {
       "tcp",     "-screen",
       "0",       std::to_string(options.width) + "x" + std::to_string(options.height) + "x24",
       "-noreset"};
+  server.argv.insert(server.argv.end(), options.serverArguments.begin(),
+                     options.serverArguments.end());
   server.environment = environment_;
   server.logFile = directory_ / "logs" / "Xvfb.log";
   server.passAsFd3 = ready.write;
@@ -375,7 +402,9 @@ bool XSession::startSessionBus() {
 
 bool XSession::startWindowManager() {
   spawn({"openbox", "--sm-disable"});
-  if (!waitUntil([this] { return hasWindowManager(); }, 30)) {
+  // openbox announces itself a moment before it manages windows: a window
+  // mapped in between would never be managed.
+  if (!waitUntil([this] { return hasWindowManager(); }, 30) || !waitUntilWindowsAreManaged()) {
     failure_ = "openbox did not start managing the display";
     return false;
   }
@@ -402,6 +431,85 @@ bool XSession::hasWindowManager() const {
     XFree(data);
   XCloseDisplay(x);
   return found;
+}
+
+namespace {
+
+bool isClientOf(Display* x, Window window) {
+  const Atom clientList = XInternAtom(x, "_NET_CLIENT_LIST", False);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long after = 0;
+  unsigned char* data = nullptr;
+  bool found = false;
+  if (XGetWindowProperty(x, DefaultRootWindow(x), clientList, 0, 4096, False, XA_WINDOW, &type,
+                         &format, &count, &after, &data) == Success &&
+      data && format == 32) {
+    const auto* windows = reinterpret_cast<const unsigned long*>(data);
+    for (unsigned long i = 0; i < count && !found; ++i)
+      found = windows[i] == window;
+  }
+  if (data)
+    XFree(data);
+  return found;
+}
+
+}  // namespace
+
+bool XSession::waitUntilWindowsAreManaged(double seconds) const {
+  Display* x = XOpenDisplay(display_.c_str());
+  if (!x)
+    return false;
+  const Window probe = XCreateSimpleWindow(x, DefaultRootWindow(x), 0, 0, 1, 1, 0, 0, 0);
+  const bool managed = waitUntil(
+      [&] {
+        XUnmapWindow(x, probe);
+        XMapWindow(x, probe);
+        XFlush(x);
+        return waitUntil([&] { return isClientOf(x, probe); }, 1);
+      },
+      seconds);
+  XDestroyWindow(x, probe);
+  XSync(x, False);
+  // Gone from the window manager's list too, so that it plays no part in what
+  // a test then sees of focus and stacking.
+  waitUntil([&] { return !isClientOf(x, probe); }, seconds);
+  XCloseDisplay(x);
+  return managed;
+}
+
+unsigned long XSession::clipboardOwner() const {
+  Display* x = XOpenDisplay(display_.c_str());
+  if (!x)
+    return 0;
+  const Window owner = XGetSelectionOwner(x, XInternAtom(x, "CLIPBOARD", False));
+  XCloseDisplay(x);
+  return owner;
+}
+
+ChildProcess* XSession::offerClipboard(const std::string& target, const std::string& bytes) {
+  const unsigned long before = clipboardOwner();
+  // -quiet keeps xclip in the foreground, where it can be ended by its pid.
+  auto& xclip = spawn({"xclip", "-selection", "clipboard", "-i", "-quiet", "-t", target}, {},
+                      /*pipeInput=*/true);
+  if (!xclip.write(bytes))
+    return nullptr;
+  xclip.closeInput();
+  const bool owns = waitUntil([&] {
+    const unsigned long owner = clipboardOwner();
+    return owner != 0 && owner != before;
+  });
+  return owns ? &xclip : nullptr;
+}
+
+std::optional<std::string> XSession::readClipboard(const std::string& target, double seconds) {
+  auto& xclip = spawn({"xclip", "-selection", "clipboard", "-o", "-t", target}, {},
+                      /*pipeInput=*/false, /*pipeOutput=*/true);
+  auto bytes = xclip.readAll(seconds);
+  if (xclip.waitForExit(seconds) != 0)
+    return std::nullopt;
+  return bytes;
 }
 
 void XSession::exportToThisProcess() const {

@@ -61,6 +61,9 @@ class ChildProcess {
   // One line of standard output (without its line break), waiting at most
   // `seconds`. Absent at end of output or when nothing came in time.
   std::optional<std::string> readLine(double seconds);
+  // The rest of standard output, byte for byte, up to its end; absent when
+  // it has not ended within `seconds`.
+  std::optional<std::string> readAll(double seconds);
 
   const std::filesystem::path& logFile() const { return logFile_; }
 
@@ -87,6 +90,8 @@ class XSession {
     bool sessionBus = true;
     int width = 1280;
     int height = 800;
+    // More arguments for Xvfb ("-extension", "XTEST" to leave one out).
+    std::vector<std::string> serverArguments = {};
   };
 
   XSession();
@@ -123,6 +128,23 @@ class XSession {
 
   // Whether a window manager runs on the display (EWMH supporting check).
   bool hasWindowManager() const;
+
+  // Waits until the window manager really manages new windows, within
+  // `seconds`. openbox announces itself before it is ready, and a window
+  // mapped in between is never managed: it stays unmapped. A probe window is
+  // mapped (again, when a request was lost) until it is managed, then
+  // destroyed. True when the window manager took it.
+  bool waitUntilWindowsAreManaged(double seconds = 30) const;
+
+  // Another client's clipboard, for tests of whatever reads it: xclip owns
+  // the CLIPBOARD, offering `bytes` as `target`, until another client takes
+  // it. Returns once xclip owns it; null when it did not within the bound.
+  ChildProcess* offerClipboard(const std::string& target, const std::string& bytes);
+  // What another client reads from the CLIPBOARD as `target` (xclip -o);
+  // absent when it gets nothing (no owner, the target refused, no answer).
+  std::optional<std::string> readClipboard(const std::string& target, double seconds = 60);
+  // The window that owns the CLIPBOARD now (0 for none).
+  unsigned long clipboardOwner() const;
 
  private:
   void start(const Options& options);

@@ -1,0 +1,53 @@
+#include "platform/backends.h"
+
+#include "platform/sim/sim_desktop.h"
+
+#if LUMIVANE_HAVE_X11
+#include "platform/x11/x11_desktop.h"
+#endif
+
+namespace lumivane::platform {
+namespace {
+
+std::string alwaysAvailable() {
+  return {};
+}
+
+std::unique_ptr<Desktop> openSimulated(std::string* /*error*/) {
+  return std::make_unique<sim::SimDesktop>();
+}
+
+}  // namespace
+
+std::vector<Backend> builtInBackends() {
+  return {
+#if LUMIVANE_HAVE_X11
+    Backend{"x11", "the X11 desktop of this session (GTK 3, XTest, the CLIPBOARD selection)",
+            /*real=*/true, &x11::unavailableReason, &x11::openX11Desktop},
+#endif
+        Backend{"sim",
+                "the simulated desktop: every platform service in memory on a virtual clock; "
+                "nothing touches this machine's desktop or clipboard",
+                /*real=*/false, &alwaysAvailable, &openSimulated},
+  };
+}
+
+const Backend* findBackend(std::span<const Backend> backends, std::string_view name) {
+  for (const auto& backend : backends) {
+    if (name == backend.name)
+      return &backend;
+  }
+  return nullptr;
+}
+
+std::string backendNames(std::span<const Backend> backends) {
+  std::string names;
+  for (const auto& backend : backends) {
+    if (!names.empty())
+      names += ", ";
+    names += backend.name;
+  }
+  return names;
+}
+
+}  // namespace lumivane::platform

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/desktop.h"
+
+namespace lumivane::platform {
+
+// One desktop backend built into this program.
+struct Backend {
+  // What `--desktop NAME` asks for: "x11", "sim".
+  const char* name;
+  // One line for the help text.
+  const char* description;
+  // A real desktop, opened by default when available. The simulated desktop
+  // is not: it runs only when asked for, or for the demo.
+  bool real;
+  // Empty when the backend can open here; otherwise why it cannot, in words a
+  // user can act on ("no X display is set (DISPLAY is empty)").
+  std::function<std::string()> unavailableReason;
+  // Opens the backend's desktop on the calling thread, which becomes the
+  // application's main thread. Null with `*error` saying why when it cannot.
+  std::function<std::unique_ptr<Desktop>(std::string* error)> open;
+};
+
+// Every backend built in, real ones first, in the order they are tried.
+std::vector<Backend> builtInBackends();
+
+// The backend called `name` among `backends`; null when there is none.
+const Backend* findBackend(std::span<const Backend> backends, std::string_view name);
+
+// "x11, sim": the names, for messages.
+std::string backendNames(std::span<const Backend> backends);
+
+}  // namespace lumivane::platform

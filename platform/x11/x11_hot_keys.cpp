@@ -1,0 +1,336 @@
+#include "platform/x11/x11_hot_keys.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib-xcb.h>
+#include <gdk/gdkx.h>
+
+#include <algorithm>
+
+#include "platform/x11/x11_keys.h"
+
+namespace lumivane::platform::x11 {
+
+struct X11HotKeys::Registration {
+  std::uint32_t keyCode = 0;
+  std::uint32_t carbonModifiers = 0;
+  EventHotKeyID id{};
+  xcb_keysym_t keysym = XCB_NO_SYMBOL;
+  std::uint16_t modifiers = 0;
+  // What is grabbed now: the key, and the lock combinations on top of
+  // `modifiers`. No key while the chord cannot be had.
+  xcb_keycode_t keycode = 0;
+  std::uint16_t locks = 0;
+  std::vector<std::uint16_t> grabbed;
+  // The physical press under way, to tell repeats from new presses.
+  bool down = false;
+  Time lastPress = 0;
+  Time lastRelease = 0;
+};
+
+struct X11HotKeys::Handler {
+  EventHandlerProcPtr handler = nullptr;
+  std::vector<EventTypeSpec> types;
+  void* userData = nullptr;
+
+  bool wants(std::uint32_t kind) const {
+    return std::any_of(types.begin(), types.end(), [&](const EventTypeSpec& type) {
+      return type.eventClass == kEventClassKeyboard && type.eventKind == kind;
+    });
+  }
+};
+
+namespace {
+
+// What a handler receives as its event: the registration's identity and the
+// kind, for as long as the call lasts.
+struct HotKeyEvent {
+  EventHotKeyID id;
+  std::uint32_t kind;
+};
+
+template <typename Ref, typename T>
+Ref toRef(T* object) {
+  return reinterpret_cast<Ref>(object);
+}
+
+Display* xlib(void* display) {
+  return static_cast<Display*>(display);
+}
+
+}  // namespace
+
+void X11HotKeys::DisplayUnref::operator()(GdkDisplay* display) const {
+  g_object_unref(display);
+}
+
+X11HotKeys::X11HotKeys(GdkDisplay* display)
+    : display_(GDK_IS_X11_DISPLAY(display) ? GDK_DISPLAY(g_object_ref(display)) : nullptr) {
+  if (!display_)
+    return;
+  xdisplay_ = gdk_x11_display_get_xdisplay(display_.get());
+  root_ = DefaultRootWindow(xlib(xdisplay_));
+  Bool supported = False;
+  detectableAutoRepeat_ = XkbGetDetectableAutoRepeat(xlib(xdisplay_), &supported) && supported;
+  gdk_window_add_filter(nullptr, &X11HotKeys::filterEvent, this);
+  keysChangedHandler_ = g_signal_connect(gdk_keymap_get_for_display(display_.get()), "keys-changed",
+                                         G_CALLBACK(&X11HotKeys::keysChanged), this);
+}
+
+X11HotKeys::~X11HotKeys() {
+  if (!display_)
+    return;
+  if (regrabSource_)
+    g_source_remove(regrabSource_);
+  g_signal_handler_disconnect(gdk_keymap_get_for_display(display_.get()), keysChangedHandler_);
+  gdk_window_remove_filter(nullptr, &X11HotKeys::filterEvent, this);
+  if (!gdk_display_is_closed(display_.get())) {
+    for (auto& registration : registrations_)
+      ungrab(*registration);
+    XFlush(xlib(xdisplay_));
+  }
+}
+
+EventTargetRef X11HotKeys::GetApplicationEventTarget() {
+  return toRef<EventTargetRef>(&applicationTarget_);
+}
+
+OSStatus X11HotKeys::InstallEventHandler(EventTargetRef target,
+                                         EventHandlerProcPtr handler,
+                                         std::uint32_t numTypes,
+                                         const EventTypeSpec* list,
+                                         void* userData,
+                                         EventHandlerRef* outRef) {
+  if (outRef)
+    *outRef = nullptr;
+  if (target != GetApplicationEventTarget() || !handler || (numTypes > 0 && !list))
+    return paramErr;
+  auto installed = std::make_unique<Handler>();
+  installed->handler = handler;
+  installed->types.assign(list, list + numTypes);
+  installed->userData = userData;
+  if (outRef)
+    *outRef = toRef<EventHandlerRef>(installed.get());
+  handlers_.push_back(std::move(installed));
+  return noErr;
+}
+
+OSStatus X11HotKeys::RegisterEventHotKey(std::uint32_t keyCode,
+                                         std::uint32_t modifiers,
+                                         EventHotKeyID hotKeyID,
+                                         EventTargetRef target,
+                                         std::uint32_t /*options*/,
+                                         EventHotKeyRef* outRef) {
+  if (!outRef)
+    return paramErr;
+  *outRef = nullptr;
+  if (target != GetApplicationEventTarget() || keyCode > 0xffff)
+    return paramErr;
+  const auto keysym = keysymForVirtualKey(static_cast<CGKeyCode>(keyCode));
+  const auto mask = modifiersForCarbonMask(modifiers);
+  if (!keysym || !mask)
+    return paramErr;
+  // X lets a client grab its own chord twice without complaint; the chord is
+  // taken all the same.
+  for (const auto& registration : registrations_) {
+    if (registration->keyCode == keyCode && registration->carbonModifiers == modifiers)
+      return eventHotKeyExistsErr;
+  }
+  if (!xdisplay_ || gdk_display_is_closed(display_.get()))
+    return eventHotKeyExistsErr;
+
+  auto registration = std::make_unique<Registration>();
+  registration->keyCode = keyCode;
+  registration->carbonModifiers = modifiers;
+  registration->id = hotKeyID;
+  registration->keysym = *keysym;
+  registration->modifiers = *mask;
+  const OSStatus status = grab(*registration, grabFor(*registration));
+  if (status != noErr)
+    return status;
+  *outRef = toRef<EventHotKeyRef>(registration.get());
+  registrations_.push_back(std::move(registration));
+  return noErr;
+}
+
+OSStatus X11HotKeys::UnregisterEventHotKey(EventHotKeyRef ref) {
+  auto it = std::find_if(
+      registrations_.begin(), registrations_.end(),
+      [&](const auto& registration) { return toRef<EventHotKeyRef>(registration.get()) == ref; });
+  if (it == registrations_.end())
+    return eventHotKeyInvalidErr;
+  if (!gdk_display_is_closed(display_.get())) {
+    ungrab(**it);
+    XFlush(xlib(xdisplay_));
+  }
+  registrations_.erase(it);
+  return noErr;
+}
+
+// Grabs ----------------------------------------------------------------------------
+
+X11HotKeys::Grab X11HotKeys::grabFor(const Registration& registration) {
+  xcb_connection_t* connection = XGetXCBConnection(xlib(xdisplay_));
+  const KeyboardMapping keyboard = KeyboardMapping::query(connection);
+  const ModifierMapping modifierMap = ModifierMapping::query(connection);
+  Grab grab;
+  grab.keycode = keyboard.keycodeOf(registration.keysym).value_or(0);
+  // A lock that is also one of the chord's own modifiers is no lock here.
+  grab.locks =
+      static_cast<std::uint16_t>(lockModifiers(modifierMap, keyboard) & ~registration.modifiers);
+  return grab;
+}
+
+OSStatus X11HotKeys::grab(Registration& registration, const Grab& grab) {
+  if (grab.keycode == 0)
+    return paramErr;
+  std::vector<std::uint16_t> grabbed;
+  for (std::uint16_t variant : lockVariants(grab.locks)) {
+    if (!grabVariant(grab.keycode, registration.modifiers | variant)) {
+      // Half a chord would work with some locks and not others; give back
+      // what was taken.
+      gdk_x11_display_error_trap_push(display_.get());
+      for (std::uint16_t taken : grabbed)
+        XUngrabKey(xlib(xdisplay_), grab.keycode, registration.modifiers | taken, root_);
+      gdk_x11_display_error_trap_pop_ignored(display_.get());
+      XFlush(xlib(xdisplay_));
+      return eventHotKeyExistsErr;
+    }
+    grabbed.push_back(variant);
+  }
+  registration.keycode = grab.keycode;
+  registration.locks = grab.locks;
+  registration.grabbed = std::move(grabbed);
+  registration.down = false;
+  return noErr;
+}
+
+bool X11HotKeys::grabVariant(xcb_keycode_t keycode, unsigned int modifiers) {
+  // Another client's grab of the same chord answers BadAccess, which Xlib's
+  // default handler would turn into the end of the process. The trap syncs,
+  // so the answer belongs to this one request.
+  gdk_x11_display_error_trap_push(display_.get());
+  XGrabKey(xlib(xdisplay_), keycode, modifiers, root_, False, GrabModeAsync, GrabModeAsync);
+  return gdk_x11_display_error_trap_pop(display_.get()) == 0;
+}
+
+void X11HotKeys::ungrab(Registration& registration) {
+  gdk_x11_display_error_trap_push(display_.get());
+  for (std::uint16_t variant : registration.grabbed)
+    XUngrabKey(xlib(xdisplay_), registration.keycode, registration.modifiers | variant, root_);
+  gdk_x11_display_error_trap_pop_ignored(display_.get());
+  registration.grabbed.clear();
+  registration.keycode = 0;
+  registration.locks = 0;
+  registration.down = false;
+}
+
+void X11HotKeys::keysChanged(GdkKeymap* /*keymap*/, gpointer self) {
+  static_cast<X11HotKeys*>(self)->scheduleRegrab();
+}
+
+void X11HotKeys::scheduleRegrab() {
+  // Both the core notice and GDK's own may announce one change; grab once,
+  // after the event that announced it has been handled.
+  if (!regrabSource_)
+    regrabSource_ = g_idle_add(&X11HotKeys::regrabWhenIdle, this);
+}
+
+gboolean X11HotKeys::regrabWhenIdle(gpointer self) {
+  auto* hotKeys = static_cast<X11HotKeys*>(self);
+  hotKeys->regrabSource_ = 0;
+  if (gdk_display_is_closed(hotKeys->display_.get()))
+    return G_SOURCE_REMOVE;
+  for (auto& registration : hotKeys->registrations_) {
+    // GDK announces changes that change nothing here (the first key from a
+    // new device among them); a chord held right now must stay held, and
+    // must not be let go of even for a moment.
+    const Grab grab = hotKeys->grabFor(*registration);
+    if (!registration->grabbed.empty() && grab.keycode == registration->keycode &&
+        grab.locks == registration->locks) {
+      continue;
+    }
+    hotKeys->ungrab(*registration);
+    // A chord whose key is gone, or that another client took meanwhile,
+    // waits for the next change.
+    hotKeys->grab(*registration, grab);
+  }
+  XFlush(xlib(hotKeys->xdisplay_));
+  return G_SOURCE_REMOVE;
+}
+
+// Presses ----------------------------------------------------------------------------
+
+GdkFilterReturn X11HotKeys::filterEvent(GdkXEvent* xevent, GdkEvent* /*event*/, gpointer self) {
+  return static_cast<X11HotKeys*>(self)->handle(xevent);
+}
+
+GdkFilterReturn X11HotKeys::handle(const GdkXEvent* xevent) {
+  const XEvent& event = *static_cast<const XEvent*>(xevent);
+  if (event.xany.display != xlib(xdisplay_))
+    return GDK_FILTER_CONTINUE;
+  if (event.type == MappingNotify) {
+    scheduleRegrab();
+    return GDK_FILTER_CONTINUE;
+  }
+  if (event.type != KeyPress && event.type != KeyRelease)
+    return GDK_FILTER_CONTINUE;
+  const XKeyEvent& key = event.xkey;
+  // Grabbed keys are reported on the root window; keys typed into the host's
+  // own windows are not hot keys.
+  if (key.window != root_)
+    return GDK_FILTER_CONTINUE;
+
+  for (auto& entry : registrations_) {
+    Registration& registration = *entry;
+    if (registration.keycode == 0 || registration.keycode != key.keycode)
+      continue;
+    if (event.type == KeyRelease) {
+      if (!registration.down)
+        continue;
+      registration.down = false;
+      registration.lastRelease = key.time;
+      deliver(registration.id, kEventHotKeyReleased);
+      return GDK_FILTER_REMOVE;
+    }
+    // Repeats of a held key: with detectable autorepeat (GDK asks for it)
+    // presses without releases, otherwise a release and a press with one
+    // timestamp.
+    const bool repeat =
+        (registration.down && key.time - registration.lastPress < kRepeatGapMilliseconds) ||
+        (!detectableAutoRepeat_ && !registration.down && registration.lastRelease != 0 &&
+         key.time == registration.lastRelease);
+    if (repeat) {
+      registration.down = true;
+      registration.lastPress = key.time;
+      return GDK_FILTER_REMOVE;
+    }
+    const auto modifiers =
+        static_cast<std::uint16_t>(key.state & kCoreModifierBits & ~registration.locks);
+    if (modifiers != registration.modifiers)
+      continue;
+    registration.down = true;
+    registration.lastPress = key.time;
+    // The handlers may register or unregister chords: nothing here is
+    // touched after the call.
+    deliver(registration.id, kEventHotKeyPressed);
+    return GDK_FILTER_REMOVE;
+  }
+  return GDK_FILTER_CONTINUE;
+}
+
+void X11HotKeys::deliver(EventHotKeyID id, std::uint32_t kind) {
+  // Handlers installed during this delivery see only later presses.
+  std::vector<Handler> targets;
+  for (const auto& handler : handlers_) {
+    if (handler->wants(kind))
+      targets.push_back(*handler);
+  }
+  HotKeyEvent hotKeyEvent{id, kind};
+  std::uint8_t callRef = 0;
+  for (const auto& target : targets) {
+    target.handler(toRef<EventHandlerCallRef>(&callRef), toRef<EventRef>(&hotKeyEvent),
+                   target.userData);
+  }
+}
+
+}  // namespace lumivane::platform::x11

@@ -1,0 +1,521 @@
+#include "platform/x11/x11_keyboard_events.h"
+
+#include <poll.h>
+#include <xcb/res.h>
+#include <xcb/xtest.h>
+
+#include <algorithm>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/x11/x11_keys.h"
+
+namespace lumivane::platform::x11 {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often the window manager's answer is checked while waiting for a
+// window to become active; it usually comes within 4 to 10 ms.
+constexpr X11KeyboardEvents::Seconds kActivationPoll{0.002};
+
+// How deep the input focus may sit below a top-level window (toolkits give
+// focus to a child of their own).
+constexpr int kMaximumFocusDepth = 32;
+
+// The pager source indication: the window manager honours the request as the
+// user's own instead of weighing it against focus-stealing rules.
+constexpr std::uint32_t kSourceIndicationPager = 2;
+
+Clock::duration toClock(X11KeyboardEvents::Seconds seconds) {
+  return std::chrono::duration_cast<Clock::duration>(seconds);
+}
+
+template <typename T>
+T* asObject(const void* ref) {
+  return static_cast<T*>(const_cast<void*>(ref));
+}
+
+}  // namespace
+
+struct X11KeyboardEvents::Source {
+  CGEventSourceStateID state;
+};
+
+struct X11KeyboardEvents::Event {
+  KeyEvent key;
+};
+
+X11KeyboardEvents::X11KeyboardEvents(std::string displayName,
+                                     std::function<std::uint32_t()> panelWindow)
+    : displayName_(std::move(displayName)), panelWindow_(std::move(panelWindow)) {
+  std::lock_guard lock(connectionMutex_);
+  connectionLocked();
+}
+
+X11KeyboardEvents::~X11KeyboardEvents() {
+  std::lock_guard lock(connectionMutex_);
+  // A key-down whose key-up never came must not leave keys held on the
+  // user's keyboard.
+  releaseOursLocked();
+}
+
+// Objects -----------------------------------------------------------------------
+
+CGEventSourceRef X11KeyboardEvents::CGEventSourceCreate(CGEventSourceStateID state) {
+  auto source = std::make_unique<Source>(Source{state});
+  const void* key = source.get();
+  std::lock_guard lock(objectsMutex_);
+  sources_.emplace(key, std::move(source));
+  return reinterpret_cast<CGEventSourceRef>(asObject<Source>(key));
+}
+
+CGEventRef X11KeyboardEvents::CGEventCreateKeyboardEvent(CGEventSourceRef source,
+                                                         CGKeyCode virtualKey,
+                                                         bool keyDown) {
+  // A private source follows no keyboard: its events start with no modifiers.
+  // Any other source, or none, starts from what the user holds right now.
+  bool privateSource = false;
+  if (source) {
+    std::lock_guard lock(objectsMutex_);
+    auto it = sources_.find(source);
+    privateSource = it != sources_.end() && it->second->state == CGEventSourceStateID::privateState;
+  }
+  CGEventFlags flags = 0;
+  if (!privateSource) {
+    std::lock_guard lock(connectionMutex_);
+    flags = heldFlagsLocked();
+  }
+  auto event = std::make_unique<Event>(Event{KeyEvent{virtualKey, keyDown, flags}});
+  const void* key = event.get();
+  std::lock_guard lock(objectsMutex_);
+  events_.emplace(key, std::move(event));
+  return reinterpret_cast<CGEventRef>(asObject<Event>(key));
+}
+
+void X11KeyboardEvents::CGEventSetFlags(CGEventRef event, CGEventFlags flags) {
+  std::lock_guard lock(objectsMutex_);
+  if (auto it = events_.find(event); it != events_.end())
+    it->second->key.flags = flags;
+}
+
+void X11KeyboardEvents::CFRelease(CGEventSourceRef source) {
+  std::unique_ptr<Source> doomed;
+  std::lock_guard lock(objectsMutex_);
+  if (auto it = sources_.find(source); it != sources_.end()) {
+    doomed = std::move(it->second);
+    sources_.erase(it);
+  }
+}
+
+void X11KeyboardEvents::CFRelease(CGEventRef event) {
+  std::unique_ptr<Event> doomed;
+  std::lock_guard lock(objectsMutex_);
+  if (auto it = events_.find(event); it != events_.end()) {
+    doomed = std::move(it->second);
+    events_.erase(it);
+  }
+}
+
+X11KeyboardEvents::LiveObjects X11KeyboardEvents::liveObjects() const {
+  std::lock_guard lock(objectsMutex_);
+  return LiveObjects{sources_.size(), events_.size()};
+}
+
+std::optional<X11KeyboardEvents::KeyEvent> X11KeyboardEvents::findEvent(CGEventRef event) {
+  std::lock_guard lock(objectsMutex_);
+  auto it = events_.find(event);
+  if (it == events_.end())
+    return std::nullopt;
+  return it->second->key;
+}
+
+// Posting -------------------------------------------------------------------------
+
+void X11KeyboardEvents::CGEventPostToPid(pid_t pid, CGEventRef event) {
+  const auto key = findEvent(event);
+  if (!key)
+    return;
+  std::lock_guard lock(connectionMutex_);
+  if (!connectionLocked())
+    return;
+  discardEventsLocked();
+  if (key->keyDown) {
+    if (aim_ && aim_->pid != pid) {
+      // The previous process's chord was never finished.
+      releaseOursLocked();
+      restoreFocusLocked(*aim_);
+      aim_.reset();
+    }
+    if (!aim_) {
+      aim_ = aimAtLocked(pid);
+      if (!aim_)
+        return;
+    }
+    settleHeldKeysLocked();
+    // The user may have moved the focus meanwhile; the keys are for the
+    // target only.
+    if (!isActiveLocked(aim_->target))
+      return;
+    typeLocked(*key);
+    return;
+  }
+  typeLocked(*key);
+  if (aim_ && aim_->pid == pid && pressedKeys_.empty()) {
+    restoreFocusLocked(*aim_);
+    aim_.reset();
+  }
+}
+
+void X11KeyboardEvents::CGEventPost(CGEventTapLocation /*tap*/, CGEventRef event) {
+  // Every tap reaches whatever has the focus: X has no later tap than the
+  // server's own input.
+  const auto key = findEvent(event);
+  if (!key)
+    return;
+  std::lock_guard lock(connectionMutex_);
+  if (!connectionLocked())
+    return;
+  discardEventsLocked();
+  if (key->keyDown)
+    settleHeldKeysLocked();
+  typeLocked(*key);
+}
+
+std::optional<X11KeyboardEvents::Aim> X11KeyboardEvents::aimAtLocked(pid_t pid) {
+  // Without a window manager nothing can be made active, and the keys would
+  // go to whatever window is under the pointer.
+  if (!hasWindowManagerLocked())
+    return std::nullopt;
+  const xcb_window_t target = windowOfLocked(pid);
+  if (target == XCB_WINDOW_NONE)
+    return std::nullopt;
+  if (panelWindow_) {
+    const xcb_window_t panel = panelWindow_();
+    if (panel != XCB_WINDOW_NONE && panel != target) {
+      waitUntilLocked([&] { return isActiveLocked(panel); }, kPanelActivationWait, kActivationPoll);
+    }
+  }
+  const xcb_window_t previous = activeWindowLocked();
+  if (!isActiveLocked(target) && !activateLocked(target, kTargetActivationWait))
+    return std::nullopt;
+  return Aim{pid, target, previous == target ? xcb_window_t{XCB_WINDOW_NONE} : previous};
+}
+
+void X11KeyboardEvents::restoreFocusLocked(const Aim& aim) {
+  if (aim.previous == XCB_WINDOW_NONE)
+    return;
+  // A window that went away meanwhile cannot take the focus back.
+  XcbReply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
+      connection_->get(), xcb_get_window_attributes(connection_->get(), aim.previous), nullptr));
+  if (!attributes)
+    return;
+  activateLocked(aim.previous, kFocusReturnWait);
+}
+
+// Typing --------------------------------------------------------------------------
+
+void X11KeyboardEvents::settleHeldKeysLocked() {
+  xcb_connection_t* c = connection_->get();
+  auto othersDown = [&] {
+    std::vector<xcb_keycode_t> others;
+    XcbReply<xcb_query_keymap_reply_t> reply(
+        xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr));
+    if (!reply)
+      return others;
+    for (xcb_keycode_t keycode : keysDown(std::span<const std::uint8_t, 32>(reply->keys))) {
+      const bool ours = pressedModifiers_.count(keycode) ||
+                        std::any_of(pressedKeys_.begin(), pressedKeys_.end(),
+                                    [&](const auto& entry) { return entry.second == keycode; });
+      if (!ours)
+        others.push_back(keycode);
+    }
+    return others;
+  };
+  waitUntilLocked([&] { return othersDown().empty(); }, kHeldKeysWait, kHeldKeysPoll);
+  for (xcb_keycode_t keycode : othersDown())
+    fakeKeyLocked(XCB_KEY_RELEASE, keycode);
+}
+
+void X11KeyboardEvents::typeLocked(const KeyEvent& event) {
+  xcb_connection_t* c = connection_->get();
+  const KeyboardMapping keyboard = KeyboardMapping::query(c);
+  const ModifierMapping modifiers = ModifierMapping::query(c);
+  const std::uint16_t mask = modifiersForEventFlags(event.flags);
+  std::vector<xcb_keycode_t> modifierKeys;
+  bool expressible = true;
+  for (std::uint16_t bit = 1; bit != 0 && bit <= 0x80; bit = static_cast<std::uint16_t>(bit << 1)) {
+    if (!(mask & bit))
+      continue;
+    if (auto keycode = modifiers.keycodeFor(bit, keyboard))
+      modifierKeys.push_back(*keycode);
+    else
+      expressible = false;
+  }
+
+  if (event.keyDown) {
+    const auto keysym = keysymForVirtualKey(event.virtualKey);
+    const auto keycode = keysym ? keyboard.keycodeOf(*keysym) : std::nullopt;
+    // A key this keyboard lacks, or a modifier no key sets, is not replaced
+    // by something else.
+    if (!keycode || !expressible || pressedKeys_.count(event.virtualKey))
+      return;
+    for (xcb_keycode_t modifier : modifierKeys) {
+      if (!pressedModifiers_.count(modifier) && fakeKeyLocked(XCB_KEY_PRESS, modifier))
+        pressedModifiers_.insert(modifier);
+    }
+    if (fakeKeyLocked(XCB_KEY_PRESS, *keycode))
+      pressedKeys_.emplace(event.virtualKey, *keycode);
+    return;
+  }
+
+  if (auto it = pressedKeys_.find(event.virtualKey); it != pressedKeys_.end()) {
+    fakeKeyLocked(XCB_KEY_RELEASE, it->second);
+    pressedKeys_.erase(it);
+  }
+  for (auto it = modifierKeys.rbegin(); it != modifierKeys.rend(); ++it) {
+    if (pressedModifiers_.erase(*it))
+      fakeKeyLocked(XCB_KEY_RELEASE, *it);
+  }
+  // A modifier with no key left to modify has done its work, whatever flags
+  // the key-up carried.
+  if (pressedKeys_.empty())
+    releaseOursLocked();
+}
+
+bool X11KeyboardEvents::fakeKeyLocked(std::uint8_t type, xcb_keycode_t keycode) {
+  xcb_connection_t* c = connection_->get();
+  return connection_->succeeded(
+      xcb_test_fake_input_checked(c, type, keycode, XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0));
+}
+
+void X11KeyboardEvents::releaseOursLocked() {
+  if (!connection_ || !connection_->alive()) {
+    pressedKeys_.clear();
+    pressedModifiers_.clear();
+    return;
+  }
+  for (const auto& [virtualKey, keycode] : pressedKeys_)
+    fakeKeyLocked(XCB_KEY_RELEASE, keycode);
+  pressedKeys_.clear();
+  for (xcb_keycode_t keycode : pressedModifiers_)
+    fakeKeyLocked(XCB_KEY_RELEASE, keycode);
+  pressedModifiers_.clear();
+}
+
+CGEventFlags X11KeyboardEvents::heldFlagsLocked() {
+  XcbConnection* connection = connectionLocked();
+  if (!connection)
+    return 0;
+  xcb_connection_t* c = connection->get();
+  XcbReply<xcb_query_keymap_reply_t> keymap(
+      xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr));
+  if (!keymap)
+    return 0;
+  const ModifierMapping modifiers = ModifierMapping::query(c);
+  std::uint16_t mask = 0;
+  for (xcb_keycode_t keycode : keysDown(std::span<const std::uint8_t, 32>(keymap->keys)))
+    mask |= modifiers.modifierOf(keycode);
+  return eventFlagsForModifiers(mask);
+}
+
+// Windows -------------------------------------------------------------------------
+
+XcbConnection* X11KeyboardEvents::connectionLocked() {
+  if (!connection_ || !connection_->alive()) {
+    // Whatever was pressed or aimed at went with the old connection.
+    connection_.reset();
+    timeWindow_ = XCB_WINDOW_NONE;
+    pressedKeys_.clear();
+    pressedModifiers_.clear();
+    aim_.reset();
+    connection_ = XcbConnection::open(displayName_, nullptr);
+    if (!connection_)
+      return nullptr;
+  }
+  // Typing needs XTEST. XCB asks the server once per connection.
+  const xcb_query_extension_reply_t* xtest =
+      xcb_get_extension_data(connection_->get(), &xcb_test_id);
+  return xtest && xtest->present ? connection_.get() : nullptr;
+}
+
+bool X11KeyboardEvents::hasWindowManagerLocked() {
+  const xcb_atom_t check = connection_->atom("_NET_SUPPORTING_WM_CHECK");
+  auto fromRoot = connection_->getProperty(connection_->root(), check, false, XCB_ATOM_WINDOW);
+  if (!fromRoot || fromRoot->values32().empty() || fromRoot->values32()[0] == XCB_WINDOW_NONE)
+    return false;
+  // A window manager that has gone leaves the root's property behind; its
+  // check window goes with it.
+  const xcb_window_t child = fromRoot->values32()[0];
+  auto fromChild = connection_->getProperty(child, check, false, XCB_ATOM_WINDOW);
+  return fromChild && !fromChild->values32().empty() && fromChild->values32()[0] == child;
+}
+
+xcb_window_t X11KeyboardEvents::windowOfLocked(pid_t pid) {
+  xcb_connection_t* c = connection_->get();
+  // Bottom to top, so that the process's topmost window is found first when
+  // read backwards.
+  auto clients = connection_->getProperty(
+      connection_->root(), connection_->atom("_NET_CLIENT_LIST_STACKING"), false, XCB_ATOM_WINDOW);
+  if (!clients || clients->values32().empty()) {
+    clients = connection_->getProperty(connection_->root(), connection_->atom("_NET_CLIENT_LIST"),
+                                       false, XCB_ATOM_WINDOW);
+  }
+  if (!clients)
+    return XCB_WINDOW_NONE;
+  std::vector<xcb_window_t> windows = clients->values32();
+  std::reverse(windows.begin(), windows.end());
+
+  const xcb_atom_t wmPid = connection_->atom("_NET_WM_PID");
+  std::vector<xcb_get_property_cookie_t> cookies;
+  cookies.reserve(windows.size());
+  for (xcb_window_t window : windows)
+    cookies.push_back(xcb_get_property(c, 0, window, wmPid, XCB_ATOM_CARDINAL, 0, 1));
+  std::vector<xcb_window_t> withoutPid;
+  xcb_window_t found = XCB_WINDOW_NONE;
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, cookies[i], nullptr));
+    if (!reply)
+      continue;
+    if (reply->format != 32 || xcb_get_property_value_length(reply.get()) < 4) {
+      withoutPid.push_back(windows[i]);
+      continue;
+    }
+    const auto value = *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+    if (found == XCB_WINDOW_NONE && static_cast<pid_t>(value) == pid)
+      found = windows[i];
+  }
+  if (found != XCB_WINDOW_NONE)
+    return found;
+
+  // Some toolkits set no pid; the server knows the process of a local client.
+  const xcb_query_extension_reply_t* res = xcb_get_extension_data(c, &xcb_res_id);
+  if (!res || !res->present)
+    return XCB_WINDOW_NONE;
+  for (xcb_window_t window : withoutPid) {
+    const xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+    XcbReply<xcb_res_query_client_ids_reply_t> reply(
+        xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &spec), nullptr));
+    if (!reply)
+      continue;
+    for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem;
+         xcb_res_client_id_value_next(&it)) {
+      if (!(it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) || it.data->length < 4)
+        continue;
+      if (static_cast<pid_t>(*xcb_res_client_id_value_value(it.data)) == pid)
+        return window;
+    }
+  }
+  return XCB_WINDOW_NONE;
+}
+
+xcb_window_t X11KeyboardEvents::activeWindowLocked() {
+  auto active = connection_->getProperty(
+      connection_->root(), connection_->atom("_NET_ACTIVE_WINDOW"), false, XCB_ATOM_WINDOW);
+  if (!active || active->values32().empty())
+    return XCB_WINDOW_NONE;
+  return active->values32()[0];
+}
+
+bool X11KeyboardEvents::isActiveLocked(xcb_window_t window) {
+  if (window == XCB_WINDOW_NONE || activeWindowLocked() != window)
+    return false;
+  // The window manager may announce the window before the input focus, which
+  // is what the keys follow, has arrived there.
+  xcb_connection_t* c = connection_->get();
+  XcbReply<xcb_get_input_focus_reply_t> focus(
+      xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+  if (!focus)
+    return false;
+  xcb_window_t current = focus->focus;
+  for (int depth = 0; depth < kMaximumFocusDepth; ++depth) {
+    if (current == window)
+      return true;
+    if (current == XCB_WINDOW_NONE || current == XCB_INPUT_FOCUS_POINTER_ROOT ||
+        current == connection_->root()) {
+      return false;
+    }
+    XcbReply<xcb_query_tree_reply_t> tree(
+        xcb_query_tree_reply(c, xcb_query_tree(c, current), nullptr));
+    if (!tree)
+      return false;
+    current = tree->parent;
+  }
+  return false;
+}
+
+bool X11KeyboardEvents::activateLocked(xcb_window_t window, Seconds bound) {
+  const xcb_timestamp_t time = serverTimeLocked().value_or(XCB_CURRENT_TIME);
+  xcb_client_message_event_t message{};
+  message.response_type = XCB_CLIENT_MESSAGE;
+  message.format = 32;
+  message.window = window;
+  message.type = connection_->atom("_NET_ACTIVE_WINDOW");
+  message.data.data32[0] = kSourceIndicationPager;
+  message.data.data32[1] = time;
+  message.data.data32[2] = activeWindowLocked();
+  xcb_send_event(connection_->get(), 0, connection_->root(),
+                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&message));
+  xcb_flush(connection_->get());
+  return waitUntilLocked([&] { return isActiveLocked(window); }, bound, kActivationPoll);
+}
+
+std::optional<xcb_timestamp_t> X11KeyboardEvents::serverTimeLocked() {
+  xcb_connection_t* c = connection_->get();
+  const xcb_atom_t property = connection_->atom("_LUMIVANE_SERVER_TIME");
+  if (timeWindow_ == XCB_WINDOW_NONE) {
+    const xcb_window_t window = xcb_generate_id(c);
+    const std::uint32_t eventMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    if (!connection_->succeeded(xcb_create_window_checked(
+            c, XCB_COPY_FROM_PARENT, window, connection_->root(), -1, -1, 1, 1, 0,
+            XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &eventMask))) {
+      return std::nullopt;
+    }
+    timeWindow_ = window;
+  }
+  // Appending nothing changes nothing but still reports the change, with the
+  // server's time.
+  xcb_change_property(c, XCB_PROP_MODE_APPEND, timeWindow_, property, XCB_ATOM_STRING, 8, 0,
+                      nullptr);
+  xcb_flush(c);
+  const auto deadline = Clock::now() + toClock(kServerTimeWait);
+  for (;;) {
+    while (XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
+      if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
+        continue;
+      const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event.get());
+      if (notify->window == timeWindow_ && notify->atom == property)
+        return notify->time;
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0 || !connection_->alive())
+      return std::nullopt;
+    pollfd descriptor{xcb_get_file_descriptor(c), POLLIN, 0};
+    ::poll(&descriptor, 1, static_cast<int>(left));
+  }
+}
+
+void X11KeyboardEvents::discardEventsLocked() {
+  // Nothing else is listened to on this connection; mapping changes are read
+  // afresh for every key.
+  while (XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(connection_->get())}) {
+  }
+}
+
+bool X11KeyboardEvents::waitUntilLocked(const std::function<bool()>& condition,
+                                        Seconds bound,
+                                        Seconds poll) {
+  const auto deadline = Clock::now() + toClock(bound);
+  for (;;) {
+    if (condition())
+      return true;
+    if (Clock::now() >= deadline || !connection_->alive())
+      return false;
+    std::this_thread::sleep_for(toClock(poll));
+  }
+}
+
+}  // namespace lumivane::platform::x11

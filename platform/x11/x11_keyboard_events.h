@@ -1,0 +1,150 @@
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "platform/keyboard_events.h"
+#include "platform/x11/x11_connection.h"
+
+namespace lumivane::platform::x11 {
+
+// Synthetic keys on X11, injected with the XTEST extension: GTK 3 and many
+// other toolkits ignore key events sent with SendEvent, so the keys have to
+// look as if they were typed. Any thread: the connection is this object's
+// own, and one post runs at a time.
+//
+// X has no per-process event queue, so posting to a process means typing
+// into its window: CGEventPostToPid makes that window active through the
+// window manager, types the key there and, after the key-up, hands focus back
+// to the window that was active before (the host's panel). Without a window
+// manager no window can be made active and nothing is typed.
+//
+// Every wait is bounded:
+//   - kPanelActivationWait: the host's panel, when visible, becoming active
+//     before the target is activated (a late focus change to the panel would
+//     otherwise take the chord away from the target);
+//   - kTargetActivationWait: the target becoming active; when it does not,
+//     nothing is typed;
+//   - kHeldKeysWait: keys the user still holds being released (checked every
+//     kHeldKeysPoll); keys still down after it are released by injection,
+//     since a held Shift would turn Control+C into Control+Shift+C;
+//   - kFocusReturnWait: the previous window becoming active again;
+//   - kServerTimeWait: the server's answer to the timestamp query the
+//     activation message carries.
+// A key-down posted to a process can thus take at most about
+// kPanelActivationWait + kServerTimeWait + kTargetActivationWait +
+// kHeldKeysWait (4.5 s), its key-up kServerTimeWait + kFocusReturnWait (2 s);
+// CGEventPost only the held-key wait. Called on the main thread, these waits
+// hold the main loop.
+class X11KeyboardEvents final : public KeyboardEvents {
+ public:
+  using Seconds = std::chrono::duration<double>;
+  static constexpr Seconds kPanelActivationWait{1.0};
+  static constexpr Seconds kTargetActivationWait{1.0};
+  static constexpr Seconds kHeldKeysWait{1.5};
+  static constexpr Seconds kHeldKeysPoll{0.01};
+  static constexpr Seconds kFocusReturnWait{1.0};
+  static constexpr Seconds kServerTimeWait{1.0};
+
+  // `displayName`: the display to type into ($DISPLAY when empty).
+  // `panelWindow`: the X window of the host's panel while it is visible, 0
+  // otherwise; called from the posting thread, so it must be thread-safe.
+  // When the display cannot be opened, events are still made and given back
+  // but nothing is typed.
+  X11KeyboardEvents(std::string displayName, std::function<std::uint32_t()> panelWindow);
+  ~X11KeyboardEvents() override;
+  X11KeyboardEvents(const X11KeyboardEvents&) = delete;
+  X11KeyboardEvents& operator=(const X11KeyboardEvents&) = delete;
+
+  // KeyboardEvents.
+  CGEventSourceRef CGEventSourceCreate(CGEventSourceStateID state) override;
+  // The new event carries the modifiers held on the keyboard now, unless its
+  // source is a private one. Reading them may wait for a post in progress on
+  // another thread.
+  CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source,
+                                        CGKeyCode virtualKey,
+                                        bool keyDown) override;
+  void CGEventSetFlags(CGEventRef event, CGEventFlags flags) override;
+  // A key-down presses exactly the modifiers of its flags, then its key; a
+  // key-up releases its key, then those modifiers. Events this object did not
+  // make, or whose key this keyboard cannot type, are dropped.
+  void CGEventPostToPid(pid_t pid, CGEventRef event) override;
+  void CGEventPost(CGEventTapLocation tap, CGEventRef event) override;
+  void CFRelease(CGEventSourceRef source) override;
+  void CFRelease(CGEventRef event) override;
+
+  // The sources and events made and not yet given back.
+  struct LiveObjects {
+    std::size_t sources = 0;
+    std::size_t events = 0;
+  };
+  LiveObjects liveObjects() const;
+
+ private:
+  struct Source;
+  struct Event;
+  struct KeyEvent {
+    CGKeyCode virtualKey = 0;
+    bool keyDown = false;
+    CGEventFlags flags = 0;
+  };
+  // The process a key-down was typed into, kept until its key-up.
+  struct Aim {
+    pid_t pid = 0;
+    xcb_window_t target = XCB_WINDOW_NONE;
+    xcb_window_t previous = XCB_WINDOW_NONE;
+  };
+
+  std::optional<KeyEvent> findEvent(CGEventRef event);
+  // The connection, opened on first use and again after the server dropped
+  // it; null when the display cannot be reached.
+  XcbConnection* connectionLocked();
+  CGEventFlags heldFlagsLocked();
+  // Finds the window of `pid` and makes it active; the aim on success.
+  std::optional<Aim> aimAtLocked(pid_t pid);
+  xcb_window_t windowOfLocked(pid_t pid);
+  bool hasWindowManagerLocked();
+  xcb_window_t activeWindowLocked();
+  // Whether `window` is the active window and holds the input focus.
+  bool isActiveLocked(xcb_window_t window);
+  bool activateLocked(xcb_window_t window, Seconds bound);
+  std::optional<xcb_timestamp_t> serverTimeLocked();
+  bool waitUntilLocked(const std::function<bool()>& condition, Seconds bound, Seconds poll);
+  // Waits for keys the user holds, then releases those still down.
+  void settleHeldKeysLocked();
+  void typeLocked(const KeyEvent& event);
+  bool fakeKeyLocked(std::uint8_t type, xcb_keycode_t keycode);
+  void releaseOursLocked();
+  void restoreFocusLocked(const Aim& aim);
+  void discardEventsLocked();
+
+  const std::string displayName_;
+  const std::function<std::uint32_t()> panelWindow_;
+
+  mutable std::mutex objectsMutex_;
+  std::map<const void*, std::unique_ptr<Source>> sources_;
+  std::map<const void*, std::unique_ptr<Event>> events_;
+
+  // Held for the whole of a post, so that chords from two threads never
+  // interleave.
+  std::mutex connectionMutex_;
+  std::unique_ptr<XcbConnection> connection_;
+  // An unmapped window of ours whose property changes give server time.
+  xcb_window_t timeWindow_ = XCB_WINDOW_NONE;
+  // What this object pressed and has not released yet: event keys by their
+  // virtual key, and the modifier keys their flags asked for.
+  std::map<CGKeyCode, xcb_keycode_t> pressedKeys_;
+  std::set<xcb_keycode_t> pressedModifiers_;
+  std::optional<Aim> aim_;
+};
+
+}  // namespace lumivane::platform::x11

@@ -1,0 +1,154 @@
+#pragma once
+
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/pasteboard.h"
+#include "platform/x11/x11_connection.h"
+
+// What the clipboard's owner, its reader and the clipboard keeper share: the
+// targets a selection is offered in, and one connection with one small
+// invisible window to own selections and receive conversions on.
+namespace lumivane::platform::x11 {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// A descriptor closed when it goes.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other)
+      reset(other.release());
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  int release() { return std::exchange(fd_, -1); }
+  void reset(int fd = -1) {
+    if (fd_ >= 0)
+      ::close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// One target an owner offers: the name a requestor asks for, and the type and
+// format its bytes go out in (format 32 bytes are 32-bit values in this
+// machine's byte order, as XCB hands them over). The bytes are shared by
+// everything that serves or holds them, never copied for a request.
+struct OfferedTarget {
+  xcb_atom_t target = XCB_ATOM_NONE;
+  xcb_atom_t type = XCB_ATOM_NONE;
+  std::uint8_t format = 8;
+  std::shared_ptr<const Bytes> data;
+};
+using OfferedTargets = std::vector<OfferedTarget>;
+
+// The same by name, for where no connection is at hand: items, the keeper's
+// input.
+struct NamedTarget {
+  std::string target;
+  std::string type;
+  std::uint8_t format = 8;
+  std::shared_ptr<const Bytes> data;
+};
+
+// Targets that describe a selection or ask its owner to act rather than carry
+// its contents. An owner answers them itself; a reader never saves them.
+bool isMetaTarget(std::string_view name);
+
+// Whether `size` bytes are whole units of `format` (8, 16 or 32).
+bool fitsFormat(std::size_t size, std::uint8_t format);
+
+// X server times are 32-bit milliseconds that wrap; true when `a` is before `b`.
+inline bool timeBefore(xcb_timestamp_t a, xcb_timestamp_t b) {
+  return static_cast<std::int32_t>(a - b) < 0;
+}
+
+// An event's kind without the bit that marks it as sent by a client.
+inline std::uint8_t eventKind(const xcb_generic_event_t& event) {
+  return event.response_type & 0x7f;
+}
+inline bool sentByClient(const xcb_generic_event_t& event) {
+  return (event.response_type & 0x80) != 0;
+}
+
+// A connection of its own and one unmapped input-only window on it, which
+// owns selections and receives what other clients convert for it.
+//
+// One thread at a time. Events come out of nextEvent() in the order the
+// server sent them, including those set aside while a timestamp was fetched.
+class SelectionWindow {
+ public:
+  // Connects to `displayName` ($DISPLAY when empty); null with `error` set
+  // when no server answers or the window cannot be made.
+  static std::unique_ptr<SelectionWindow> open(const std::string& displayName, std::string* error);
+
+  SelectionWindow(std::unique_ptr<XcbConnection> connection, xcb_window_t window);
+  ~SelectionWindow();
+  SelectionWindow(const SelectionWindow&) = delete;
+  SelectionWindow& operator=(const SelectionWindow&) = delete;
+
+  XcbConnection& connection() { return *connection_; }
+  xcb_connection_t* get() const { return connection_->get(); }
+  xcb_window_t window() const { return window_; }
+  bool alive() const { return connection_->alive(); }
+
+  // Reports every change of `selection`'s owner to this connection (XFixes).
+  // Returns the event code those reports arrive with, absent when the server
+  // cannot report them.
+  std::optional<std::uint8_t> watchOwner(xcb_atom_t selection);
+
+  // The server's time now, from a property change on the window: owners claim
+  // selections, and readers ask for conversions, with a time the server gave.
+  // Absent when the connection is gone.
+  std::optional<xcb_timestamp_t> serverTime();
+
+  // Asks for `selection` at `time`; true when the server names this window as
+  // its owner afterwards. `confirmedAt` gets the sequence number of the
+  // confirming request: notices of losing the selection generated before it
+  // predate this claim.
+  bool claim(xcb_atom_t selection, xcb_timestamp_t time, std::uint32_t* confirmedAt);
+
+  // The window that owns `selection` now; none when nobody does or the
+  // connection is gone.
+  xcb_window_t ownerOf(xcb_atom_t selection);
+
+  // One round trip: when it returns, every event the server sent before it is
+  // waiting in nextEvent(). False when the connection is gone.
+  bool sync();
+
+  // The next event or error that has arrived, without waiting.
+  XcbReply<xcb_generic_event_t> nextEvent();
+
+  // Sends what is buffered, then waits until the server may have sent
+  // something, `wakeFd` (when not negative) is readable, or `deadline`.
+  void wait(std::optional<SteadyClock::time_point> deadline, int wakeFd);
+
+ private:
+  std::unique_ptr<XcbConnection> connection_;
+  xcb_window_t window_;
+  xcb_atom_t timeProperty_ = XCB_ATOM_NONE;
+  std::deque<XcbReply<xcb_generic_event_t>> setAside_;
+};
+
+}  // namespace lumivane::platform::x11

@@ -1,0 +1,215 @@
+#pragma once
+
+// What every backend's synthetic keys and hot keys promise the host, written
+// against the seam alone and run against each backend through a harness.
+//
+// A keyboard-events harness `H` offers:
+//   platform::KeyboardEvents& events();
+//   // Starts an application that records the keys it receives, with a window
+//   // of its own; its process id once it can receive keys.
+//   platform::pid_t launchRecorder(const std::string& name);
+//   void bringToFront(platform::pid_t pid);          // as the user would
+//   std::vector<ReceivedKey> received(platform::pid_t pid);
+//   // The user holds (or lets go of) these modifier keys.
+//   void holdModifiers(platform::CGEventFlags flags);
+//   bool runUntil(const std::function<bool()>& done, double seconds);
+//   void runFor(double seconds);
+//
+// A hot-key harness `H` offers:
+//   platform::HotKeys& hotKeys();
+//   void press(std::uint32_t keyCode, std::uint32_t carbonModifiers);  // the user
+//   void holdElsewhere(std::uint32_t keyCode, std::uint32_t carbonModifiers);
+//   bool runUntil(const std::function<bool()>& done, double seconds);
+//   void runFor(double seconds);
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/hot_keys.h"
+#include "platform/keyboard_events.h"
+
+namespace lumivane::contract {
+
+// A key event as an application received it, in the host's terms.
+struct ReceivedKey {
+  platform::CGKeyCode keyCode = 0;
+  bool down = false;
+  platform::CGEventFlags flags = 0;
+  friend bool operator==(const ReceivedKey&, const ReceivedKey&) = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const ReceivedKey& key) {
+  return out << "key " << key.keyCode << (key.down ? " down" : " up") << " flags 0x" << std::hex
+             << key.flags << std::dec;
+}
+
+template <class H>
+class KeyboardEventsContract : public ::testing::Test {
+ protected:
+  platform::KeyboardEvents& events() { return harness.events(); }
+
+  // Builds a chord's two events with exactly `flags` and posts each through
+  // `post`, releasing everything it made.
+  void postChord(platform::CGKeyCode key,
+                 platform::CGEventFlags flags,
+                 const std::function<void(platform::CGEventRef)>& post) {
+    auto& ev = events();
+    auto source = ev.CGEventSourceCreate(platform::CGEventSourceStateID::hidSystemState);
+    auto down = ev.CGEventCreateKeyboardEvent(source, key, true);
+    auto up = ev.CGEventCreateKeyboardEvent(source, key, false);
+    ASSERT_TRUE(down && up);
+    ev.CGEventSetFlags(down, flags);
+    ev.CGEventSetFlags(up, flags);
+    post(down);
+    post(up);
+    ev.CFRelease(down);
+    ev.CFRelease(up);
+    ev.CFRelease(source);
+  }
+
+  H harness;
+};
+
+TYPED_TEST_SUITE_P(KeyboardEventsContract);
+
+// Sent to one process, a chord reaches that process and no other, with
+// exactly the flags set: a modifier the user still holds must not turn
+// Command+C into another shortcut.
+TYPED_TEST_P(KeyboardEventsContract, AChordReachesTheProcessItWasPostedToWithExactlyItsFlags) {
+  auto& h = this->harness;
+  const auto front = h.launchRecorder("front");
+  const auto target = h.launchRecorder("target");
+  h.bringToFront(front);
+  h.holdModifiers(platform::kCGEventFlagMaskShift);
+  this->postChord(platform::kVK_ANSI_C, platform::kCGEventFlagMaskCommand,
+                  [&](platform::CGEventRef e) { this->events().CGEventPostToPid(target, e); });
+  h.holdModifiers(0);
+  ASSERT_TRUE(h.runUntil([&] { return h.received(target).size() >= 2; }, 20));
+  h.runFor(0.2);
+  EXPECT_EQ(
+      h.received(target),
+      (std::vector<ReceivedKey>{{platform::kVK_ANSI_C, true, platform::kCGEventFlagMaskCommand},
+                                {platform::kVK_ANSI_C, false, platform::kCGEventFlagMaskCommand}}));
+  EXPECT_TRUE(h.received(front).empty());
+}
+
+// Posted at the hardware tap, a chord reaches the application in front.
+TYPED_TEST_P(KeyboardEventsContract, AChordAtTheHardwareTapReachesTheFrontApplication) {
+  auto& h = this->harness;
+  const auto behind = h.launchRecorder("behind");
+  const auto front = h.launchRecorder("front");
+  h.bringToFront(front);
+  this->postChord(platform::kVK_ANSI_V, platform::kCGEventFlagMaskCommand,
+                  [&](platform::CGEventRef e) {
+                    this->events().CGEventPost(platform::CGEventTapLocation::hidEventTap, e);
+                  });
+  ASSERT_TRUE(h.runUntil([&] { return h.received(front).size() >= 2; }, 20));
+  EXPECT_EQ(h.received(front)[0],
+            (ReceivedKey{platform::kVK_ANSI_V, true, platform::kCGEventFlagMaskCommand}));
+  h.runFor(0.2);
+  EXPECT_TRUE(h.received(behind).empty());
+}
+
+// A chord for a process that has no window to receive it goes nowhere.
+TYPED_TEST_P(KeyboardEventsContract, AChordForAProcessWithoutAWindowGoesNowhere) {
+  auto& h = this->harness;
+  const auto front = h.launchRecorder("front");
+  h.bringToFront(front);
+  this->postChord(platform::kVK_ANSI_C, platform::kCGEventFlagMaskCommand,
+                  [&](platform::CGEventRef e) { this->events().CGEventPostToPid(999999, e); });
+  h.runFor(0.3);
+  EXPECT_TRUE(h.received(front).empty());
+}
+
+REGISTER_TYPED_TEST_SUITE_P(KeyboardEventsContract,
+                            AChordReachesTheProcessItWasPostedToWithExactlyItsFlags,
+                            AChordAtTheHardwareTapReachesTheFrontApplication,
+                            AChordForAProcessWithoutAWindowGoesNowhere);
+
+template <class H>
+class HotKeysContract : public ::testing::Test {
+ protected:
+  // Counts the presses delivered to the handler, through its user data.
+  static platform::OSStatus countPress(platform::EventHandlerCallRef,
+                                       platform::EventRef,
+                                       void* userData) {
+    ++*static_cast<std::atomic<int>*>(userData);
+    return platform::noErr;
+  }
+
+  void install() {
+    auto& hk = harness.hotKeys();
+    const platform::EventTypeSpec pressed{platform::kEventClassKeyboard,
+                                          platform::kEventHotKeyPressed};
+    ASSERT_EQ(hk.InstallEventHandler(hk.GetApplicationEventTarget(), &countPress, 1, &pressed,
+                                     &presses, nullptr),
+              platform::noErr);
+  }
+
+  platform::OSStatus registerChord(std::uint32_t keyCode,
+                                   std::uint32_t modifiers,
+                                   platform::EventHotKeyRef* ref) {
+    auto& hk = harness.hotKeys();
+    return hk.RegisterEventHotKey(keyCode, modifiers, {platform::fourCharCode("TEST"), 1},
+                                  hk.GetApplicationEventTarget(), 0, ref);
+  }
+
+  H harness;
+  std::atomic<int> presses{0};
+};
+
+TYPED_TEST_SUITE_P(HotKeysContract);
+
+constexpr std::uint32_t kCommandShift = platform::cmdKey | platform::shiftKey;
+
+// Only registered chords reach the handler, once per press, until they are
+// unregistered.
+TYPED_TEST_P(HotKeysContract, OnlyRegisteredChordsAreDeliveredUntilUnregistered) {
+  auto& h = this->harness;
+  this->install();
+  platform::EventHotKeyRef ref = nullptr;
+  ASSERT_EQ(this->registerChord(platform::kVK_ANSI_T, kCommandShift, &ref), platform::noErr);
+  ASSERT_NE(ref, nullptr);
+
+  h.press(platform::kVK_ANSI_T, kCommandShift);
+  ASSERT_TRUE(h.runUntil([&] { return this->presses.load() == 1; }, 20));
+  h.press(platform::kVK_ANSI_T, platform::cmdKey);
+  h.press(platform::kVK_ANSI_C, kCommandShift);
+  h.runFor(0.3);
+  EXPECT_EQ(this->presses.load(), 1);
+
+  EXPECT_EQ(h.hotKeys().UnregisterEventHotKey(ref), platform::noErr);
+  h.press(platform::kVK_ANSI_T, kCommandShift);
+  h.runFor(0.3);
+  EXPECT_EQ(this->presses.load(), 1);
+}
+
+// A chord another application holds is refused with the platform's "already
+// exists" status and no registration; a free chord still registers.
+TYPED_TEST_P(HotKeysContract, AChordHeldElsewhereIsRefused) {
+  auto& h = this->harness;
+  this->install();
+  h.holdElsewhere(platform::kVK_ANSI_T, platform::cmdKey | platform::optionKey);
+  platform::EventHotKeyRef ref = reinterpret_cast<platform::EventHotKeyRef>(this);
+  EXPECT_EQ(this->registerChord(platform::kVK_ANSI_T, platform::cmdKey | platform::optionKey, &ref),
+            platform::eventHotKeyExistsErr);
+  EXPECT_EQ(ref, nullptr);
+  h.press(platform::kVK_ANSI_T, platform::cmdKey | platform::optionKey);
+  h.runFor(0.3);
+  EXPECT_EQ(this->presses.load(), 0);
+
+  ASSERT_EQ(this->registerChord(platform::kVK_ANSI_T, kCommandShift, &ref), platform::noErr);
+  h.press(platform::kVK_ANSI_T, kCommandShift);
+  ASSERT_TRUE(h.runUntil([&] { return this->presses.load() == 1; }, 20));
+  h.hotKeys().UnregisterEventHotKey(ref);
+}
+
+REGISTER_TYPED_TEST_SUITE_P(HotKeysContract,
+                            OnlyRegisteredChordsAreDeliveredUntilUnregistered,
+                            AChordHeldElsewhereIsRefused);
+
+}  // namespace lumivane::contract

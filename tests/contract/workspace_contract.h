@@ -1,0 +1,154 @@
+#pragma once
+
+// What every backend's workspace and login items promise the host, written
+// against the seam alone and run against each backend through a harness.
+//
+// A workspace harness `H` offers:
+//   platform::Workspace& workspace();
+//   // Starts an application with a window; its process id once it shows.
+//   platform::pid_t launch(const std::string& name);
+//   void bringToFront(platform::pid_t pid);   // as the user would
+//   void quit(platform::pid_t pid);           // it exits
+//   bool runUntil(const std::function<bool()>& done, double seconds);
+//   void runFor(double seconds);
+//
+// A login-items harness `H` offers:
+//   platform::LoginItems& loginItems();
+//   static constexpr bool kCanRefuse;
+//   void refuseChanges();   // only when kCanRefuse: the next changes fail
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/login_items.h"
+#include "platform/workspace.h"
+
+namespace lumivane::contract {
+
+template <class H>
+class WorkspaceContract : public ::testing::Test {
+ protected:
+  std::optional<platform::pid_t> frontPid() {
+    auto front = harness.workspace().frontmostApplication();
+    return front ? std::optional<platform::pid_t>(front->processIdentifier()) : std::nullopt;
+  }
+  H harness;
+};
+
+TYPED_TEST_SUITE_P(WorkspaceContract);
+
+// The front application is the one the user brought forward, and every
+// change of application is announced once, on the main thread, with it.
+TYPED_TEST_P(WorkspaceContract, TheFrontApplicationAndEachActivationAreTold) {
+  auto& h = this->harness;
+  std::vector<platform::pid_t> announced;
+  std::vector<std::optional<std::string>> bundles;
+  h.workspace().notificationCenter().addObserver(
+      platform::NSWorkspaceDidActivateApplicationNotification,
+      [&](const platform::Notification& n) {
+        ASSERT_TRUE(n.userInfo);
+        auto it = n.userInfo->find(platform::NSWorkspaceApplicationKey);
+        ASSERT_NE(it, n.userInfo->end());
+        const auto* app = std::get_if<std::shared_ptr<platform::RunningApplication>>(&it->second);
+        ASSERT_TRUE(app && *app);
+        announced.push_back((*app)->processIdentifier());
+        bundles.push_back((*app)->bundleIdentifier());
+      });
+  const auto first = h.launch("first");
+  const auto second = h.launch("second");
+  h.bringToFront(first);
+  ASSERT_TRUE(h.runUntil([&] { return this->frontPid() == first; }, 20));
+  h.runFor(0.2);
+  announced.clear();
+  bundles.clear();
+
+  h.bringToFront(second);
+  ASSERT_TRUE(h.runUntil([&] { return this->frontPid() == second; }, 20));
+  h.bringToFront(first);
+  ASSERT_TRUE(h.runUntil([&] { return this->frontPid() == first; }, 20));
+  ASSERT_TRUE(h.runUntil([&] { return announced.size() >= 2; }, 20));
+  h.runFor(0.2);
+  EXPECT_EQ(announced, (std::vector<platform::pid_t>{second, first}));
+  for (const auto& bundle : bundles)
+    EXPECT_TRUE(bundle && !bundle->empty());
+}
+
+// Activating an application brings it forward; one that has quit cannot be.
+TYPED_TEST_P(WorkspaceContract, ActivateBringsAnApplicationForwardUnlessItQuit) {
+  auto& h = this->harness;
+  const auto first = h.launch("first");
+  const auto second = h.launch("second");
+  h.bringToFront(second);
+  ASSERT_TRUE(h.runUntil([&] { return this->frontPid() == second; }, 20));
+  h.bringToFront(first);
+  ASSERT_TRUE(h.runUntil([&] { return this->frontPid() == first; }, 20));
+
+  auto handle = h.workspace().frontmostApplication();
+  ASSERT_TRUE(handle);
+  h.bringToFront(second);
+  ASSERT_TRUE(h.runUntil([&] { return this->frontPid() == second; }, 20));
+  EXPECT_TRUE(handle->activateWithOptions(platform::NSApplicationActivateIgnoringOtherApps));
+  EXPECT_TRUE(h.runUntil([&] { return this->frontPid() == first; }, 20));
+
+  h.quit(first);
+  EXPECT_TRUE(h.runUntil(
+      [&] {
+        return !handle->activateWithOptions(platform::NSApplicationActivateIgnoringOtherApps);
+      },
+      20));
+  EXPECT_EQ(handle->processIdentifier(), first) << "a handle keeps its pid after the exit";
+}
+
+REGISTER_TYPED_TEST_SUITE_P(WorkspaceContract,
+                            TheFrontApplicationAndEachActivationAreTold,
+                            ActivateBringsAnApplicationForwardUnlessItQuit);
+
+template <class H>
+class LoginItemsContract : public ::testing::Test {
+ protected:
+  platform::AppService& service() { return harness.loginItems().mainAppService(); }
+  H harness;
+};
+
+TYPED_TEST_SUITE_P(LoginItemsContract);
+
+TYPED_TEST_P(LoginItemsContract, RegisteringEnablesAndUnregisteringDisables) {
+  ASSERT_TRUE(this->harness.loginItems().isSupported());
+  auto& service = this->service();
+  EXPECT_NE(service.status(), platform::SMAppServiceStatus::enabled);
+  std::optional<platform::NSError> error;
+  ASSERT_TRUE(service.registerAndReturnError(error));
+  EXPECT_EQ(service.status(), platform::SMAppServiceStatus::enabled);
+  ASSERT_TRUE(service.registerAndReturnError(error)) << "registering twice is harmless";
+  EXPECT_TRUE(service.unregisterAndReturnError(error));
+  EXPECT_NE(service.status(), platform::SMAppServiceStatus::enabled);
+  // Switching off again may or may not be an error, but never switches on.
+  service.unregisterAndReturnError(error);
+  EXPECT_NE(service.status(), platform::SMAppServiceStatus::enabled);
+}
+
+// A refused change says so with a description a user can read, and changes
+// nothing.
+TYPED_TEST_P(LoginItemsContract, ARefusedChangeSaysWhyAndChangesNothing) {
+  if constexpr (!TypeParam::kCanRefuse) {
+    GTEST_SKIP() << "nothing refuses this backend's login items";
+  } else {
+    auto& service = this->service();
+    this->harness.refuseChanges();
+    std::optional<platform::NSError> error;
+    EXPECT_FALSE(service.registerAndReturnError(error));
+    ASSERT_TRUE(error);
+    EXPECT_FALSE(error->localizedDescription.empty());
+    EXPECT_NE(service.status(), platform::SMAppServiceStatus::enabled);
+  }
+}
+
+REGISTER_TYPED_TEST_SUITE_P(LoginItemsContract,
+                            RegisteringEnablesAndUnregisteringDisables,
+                            ARefusedChangeSaysWhyAndChangesNothing);
+
+}  // namespace lumivane::contract

@@ -1,0 +1,131 @@
+#include "tests/platform/x11/gtk_display_environment.h"
+
+#include <gtk/gtk.h>
+#include <poll.h>
+
+#include <chrono>
+
+namespace lumivane::test_support {
+
+void GtkDisplayEnvironment::SetUp() {
+  session_ = std::make_unique<XSession>(options_);
+  ASSERT_TRUE(session_->ready()) << session_->failure();
+  session_->exportToThisProcess();
+  // The names the host's windows carry.
+  g_set_prgname("lumivane");
+  gdk_set_program_class("Lumivane");
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "GTK could not open " << session_->display();
+}
+
+void GtkDisplayEnvironment::TearDown() {
+  // GDK would end the process if it used its display after the server
+  // went; nothing uses it after the last test.
+  session_.reset();
+}
+
+bool pumpUntil(const std::function<bool()>& condition, double seconds) {
+  return waitUntil(
+      [&] {
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
+        return condition();
+      },
+      seconds);
+}
+
+DesktopProbe::DesktopProbe(const std::string& display) {
+  connection_ = platform::x11::XcbConnection::open(display, nullptr);
+}
+
+xcb_window_t DesktopProbe::activeWindow() {
+  auto active = connection_->getProperty(
+      connection_->root(), connection_->atom("_NET_ACTIVE_WINDOW"), false, XCB_ATOM_WINDOW);
+  if (!active || active->values32().empty())
+    return XCB_WINDOW_NONE;
+  return active->values32().front();
+}
+
+std::optional<std::set<xcb_window_t>> DesktopProbe::managedWindows() {
+  auto list = connection_->getProperty(connection_->root(), connection_->atom("_NET_CLIENT_LIST"),
+                                       false, XCB_ATOM_WINDOW);
+  if (!list)
+    return std::nullopt;
+  const auto windows = list->values32();
+  return std::set<xcb_window_t>(windows.begin(), windows.end());
+}
+
+std::set<xcb_window_t> DesktopProbe::windowsOf(pid_t pid) {
+  std::set<xcb_window_t> found;
+  for (xcb_window_t window : managedWindows().value_or(std::set<xcb_window_t>{})) {
+    auto owner = connection_->getProperty(window, connection_->atom("_NET_WM_PID"), false,
+                                          XCB_ATOM_CARDINAL);
+    if (owner && !owner->values32().empty() &&
+        owner->values32().front() == static_cast<std::uint32_t>(pid)) {
+      found.insert(window);
+    }
+  }
+  return found;
+}
+
+namespace {
+
+void sendToRoot(platform::x11::XcbConnection& x,
+                xcb_window_t window,
+                xcb_atom_t type,
+                std::uint32_t first,
+                std::uint32_t second) {
+  xcb_client_message_event_t message{};
+  message.response_type = XCB_CLIENT_MESSAGE;
+  message.format = 32;
+  message.window = window;
+  message.type = type;
+  message.data.data32[0] = first;
+  message.data.data32[1] = second;
+  xcb_send_event(x.get(), 0, x.root(),
+                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&message));
+  xcb_flush(x.get());
+}
+
+}  // namespace
+
+void DesktopProbe::requestActivation(xcb_window_t window) {
+  // As a taskbar does when the user clicks: on the user's behalf (source 2),
+  // stamped with the time of the click, so that an application asking for
+  // its own window with an older time does not undo it.
+  sendToRoot(*connection_, window, connection_->atom("_NET_ACTIVE_WINDOW"), 2, serverTime());
+}
+
+xcb_timestamp_t DesktopProbe::serverTime() {
+  xcb_connection_t* c = connection_->get();
+  if (clock_ == XCB_WINDOW_NONE) {
+    clock_ = xcb_generate_id(c);
+    const std::uint32_t values[] = {1, XCB_EVENT_MASK_PROPERTY_CHANGE};
+    xcb_create_window(c, 0, clock_, connection_->root(), -1, -1, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT,
+                      XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+  }
+  const xcb_atom_t property = connection_->atom("_TEST_SERVER_TIME");
+  xcb_change_property(c, XCB_PROP_MODE_APPEND, clock_, property, XCB_ATOM_STRING, 8, 0, nullptr);
+  xcb_flush(c);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline && connection_->alive()) {
+    while (platform::x11::XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
+      if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
+        continue;
+      const auto* change = reinterpret_cast<const xcb_property_notify_event_t*>(event.get());
+      if (change->window == clock_ && change->atom == property)
+        return change->time;
+    }
+    pollfd ready{xcb_get_file_descriptor(c), POLLIN, 0};
+    ::poll(&ready, 1, 100);
+  }
+  return XCB_CURRENT_TIME;
+}
+
+void DesktopProbe::requestIconify(xcb_window_t window) {
+  constexpr std::uint32_t kIconicState = 3;
+  sendToRoot(*connection_, window, connection_->atom("WM_CHANGE_STATE"), kIconicState, 0);
+}
+
+}  // namespace lumivane::test_support

@@ -1,0 +1,152 @@
+// A window that reports every key it receives, for tests that type into
+// other applications.
+//
+//   key_recorder [--title TEXT] [--class NAME] [--geometry WxH+X+Y] [--no-pid]
+//
+// Opens one top-level window titled TEXT (default "key recorder") with
+// WM_CLASS NAME and, unless --no-pid, _NET_WM_PID set to its own process id.
+// Writes one line per event to standard output, flushed at once:
+//   ready 0x<window>            once the window is mapped
+//   press <keysym> <state>      a KeyPress
+//   release <keysym> <state>    a KeyRelease
+// <keysym> is the key's unshifted keysym name ("c", "Control_L"), <state> the
+// modifiers held when it came, joined by '+' ("Control+Shift"), or "none".
+// Runs until it is terminated or its display closes.
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+struct Options {
+  std::string title = "key recorder";
+  std::string className = "KeyRecorder";
+  std::string geometry = "400x300+0+0";
+  bool setPid = true;
+};
+
+bool parse(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "--title" && hasValue) {
+      options.title = argv[++i];
+    } else if (arg == "--class" && hasValue) {
+      options.className = argv[++i];
+    } else if (arg == "--geometry" && hasValue) {
+      options.geometry = argv[++i];
+    } else if (arg == "--no-pid") {
+      options.setPid = false;
+    } else {
+      std::fprintf(stderr, "key_recorder: unknown or incomplete option %s\n", arg.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string stateName(unsigned int state) {
+  static constexpr const char* kNames[] = {"Shift", "Lock", "Control", "Mod1",
+                                           "Mod2",  "Mod3", "Mod4",    "Mod5"};
+  std::string names;
+  for (unsigned int bit = 0; bit < 8; ++bit) {
+    if (state & (1u << bit)) {
+      if (!names.empty())
+        names += '+';
+      names += kNames[bit];
+    }
+  }
+  return names.empty() ? "none" : names;
+}
+
+void report(XKeyEvent& event) {
+  const KeySym keysym = XLookupKeysym(&event, 0);
+  const char* name = keysym == NoSymbol ? nullptr : XKeysymToString(keysym);
+  std::printf("%s %s %s\n", event.type == KeyPress ? "press" : "release",
+              name ? name : ("keycode-" + std::to_string(event.keycode)).c_str(),
+              stateName(event.state).c_str());
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!parse(argc, argv, options))
+    return 2;
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) {
+    std::fprintf(stderr, "key_recorder: cannot open the display\n");
+    return 1;
+  }
+  int x = 0;
+  int y = 0;
+  unsigned int width = 400;
+  unsigned int height = 300;
+  XParseGeometry(options.geometry.c_str(), &x, &y, &width, &height);
+
+  const Window window =
+      XCreateSimpleWindow(display, DefaultRootWindow(display), x, y, width, height, 0, 0,
+                          WhitePixel(display, DefaultScreen(display)));
+  XSelectInput(display, window, KeyPressMask | KeyReleaseMask | StructureNotifyMask);
+
+  XStoreName(display, window, options.title.c_str());
+  const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+  XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), utf8, 8,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(options.title.data()),
+                  static_cast<int>(options.title.size()));
+  std::string instance = options.className;
+  XClassHint classHint{instance.data(), options.className.data()};
+  XSetClassHint(display, window, &classHint);
+  // Accepts focus from the window manager like an ordinary text window.
+  XWMHints hints{};
+  hints.flags = InputHint | StateHint;
+  hints.input = True;
+  hints.initial_state = NormalState;
+  XSetWMHints(display, window, &hints);
+  XSizeHints size{};
+  size.flags = USPosition | USSize;
+  size.x = x;
+  size.y = y;
+  size.width = static_cast<int>(width);
+  size.height = static_cast<int>(height);
+  XSetWMNormalHints(display, window, &size);
+  if (options.setPid) {
+    const long pid = static_cast<long>(::getpid());
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    XChangeProperty(display, window, XA_WM_CLIENT_MACHINE, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(host),
+                    static_cast<int>(std::strlen(host)));
+  }
+  XMapWindow(display, window);
+
+  bool announced = false;
+  for (;;) {
+    XEvent event;
+    XNextEvent(display, &event);
+    switch (event.type) {
+      case MapNotify:
+        if (!announced) {
+          announced = true;
+          std::printf("ready 0x%lx\n", window);
+          std::fflush(stdout);
+        }
+        break;
+      case KeyPress:
+      case KeyRelease:
+        report(event.xkey);
+        break;
+      default:
+        break;
+    }
+  }
+}

@@ -1,0 +1,328 @@
+#include "platform/x11/x11_keyboard_events.h"
+
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "capture/key_chords.h"
+#include "tests/platform/x11/x_test_user.h"
+#include "tests/support/x_session.h"
+
+namespace lumivane {
+namespace {
+
+using platform::x11::X11KeyboardEvents;
+using test_support::KeyRecorder;
+using test_support::waitUntil;
+using test_support::XSession;
+using test_support::XTestUser;
+using Lines = std::vector<std::string>;
+
+// What a window sees of Control+C typed into it, and nothing else.
+const Lines kControlC{"press Control_L none", "press c Control", "release c Control",
+                      "release Control_L Control"};
+
+// A desktop with a window manager, the user's keyboard, and a window standing
+// for the host's panel, active as it is when the host captures.
+class X11KeyboardEventsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(session_.ready()) << session_.failure();
+    ASSERT_TRUE(user_.ready());
+    panel_ = std::make_unique<KeyRecorder>(session_, user_,
+                                           std::vector<std::string>{"--title", "panel"});
+    ASSERT_TRUE(panel_->ready());
+    ASSERT_TRUE(user_.activate(panel_->window()));
+  }
+
+  void TearDown() override {
+    // Whatever the test did, no key is left down on the display.
+    EXPECT_TRUE(waitUntil([&] { return user_.keysDown().empty(); }))
+        << "keys were left down on the display";
+  }
+
+  std::unique_ptr<X11KeyboardEvents> keyboard() {
+    return std::make_unique<X11KeyboardEvents>(session_.display(),
+                                               [window = panel_->window()] { return window; });
+  }
+
+  std::unique_ptr<KeyRecorder> recorder(const std::string& title, Lines extra = {}) {
+    Lines arguments{"--title", title};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return std::make_unique<KeyRecorder>(session_, user_, arguments);
+  }
+
+  // The key lines `recorder` received up to now, proven complete by a key
+  // the user types into it afterwards.
+  Lines receivedSoFar(KeyRecorder& recorder) {
+    if (!user_.isActive(recorder.window()) && !user_.activate(recorder.window()))
+      return {"(could not be activated)"};
+    user_.tap(XK_z);
+    auto lines = recorder.linesBefore("press z none");
+    // The sentinel's own release is no part of what comes next.
+    if (!lines || !recorder.linesBefore("release z none"))
+      return {"(the sentinel never came)"};
+    return *lines;
+  }
+
+  XSession session_;
+  XTestUser user_{session_.display()};
+  std::unique_ptr<KeyRecorder> panel_;
+};
+
+// The copy chord as the host posts it: exactly Control+C in the target, nothing
+// anywhere else, and the panel active again afterwards.
+TEST_F(X11KeyboardEventsTest, ChordPostedToAProcessReachesOnlyItAndFocusReturns) {
+  auto target = recorder("target");
+  auto bystander = recorder("bystander");
+  ASSERT_TRUE(target->ready() && bystander->ready());
+  ASSERT_TRUE(user_.activate(panel_->window()));
+  auto events = keyboard();
+
+  ASSERT_TRUE(postCopyChord(*events, target->pid()));
+
+  EXPECT_EQ(target->nextLines(4), kControlC);
+  EXPECT_TRUE(waitUntil([&] { return user_.isActive(panel_->window()); }));
+  EXPECT_EQ(receivedSoFar(*panel_), Lines{});
+  EXPECT_EQ(receivedSoFar(*bystander), Lines{});
+  EXPECT_EQ(receivedSoFar(*target), Lines{});
+  EXPECT_EQ(events->liveObjects().sources, 0u);
+  EXPECT_EQ(events->liveObjects().events, 0u);
+}
+
+// A window that sets no _NET_WM_PID is still found, through the server's
+// record of which process owns which connection.
+TEST_F(X11KeyboardEventsTest, FindsAWindowWithoutAPidProperty) {
+  auto target = recorder("no pid", {"--no-pid"});
+  ASSERT_TRUE(target->ready());
+  ASSERT_TRUE(user_.activate(panel_->window()));
+  auto events = keyboard();
+  ASSERT_TRUE(postCopyChord(*events, target->pid()));
+  EXPECT_EQ(target->nextLines(4), kControlC);
+  EXPECT_TRUE(waitUntil([&] { return user_.isActive(panel_->window()); }));
+}
+
+// The user is still holding Control+Shift from the hot key when the chord is
+// posted, and lets go only after the target has been activated.
+TEST_F(X11KeyboardEventsTest, WaitsForModifiersTheUserIsStillHolding) {
+  auto target = recorder("target");
+  ASSERT_TRUE(target->ready());
+  ASSERT_TRUE(user_.activate(panel_->window()));
+  auto events = keyboard();
+  ASSERT_TRUE(user_.press(XK_Control_L));
+  ASSERT_TRUE(user_.press(XK_Shift_L));
+
+  std::atomic<bool> posted = false;
+  std::thread worker([&] {
+    postCopyChord(*events, target->pid());
+    posted = true;
+  });
+  const bool activated = waitUntil([&] { return posted || user_.isActive(target->window()); });
+  user_.release(XK_Shift_L);
+  user_.release(XK_Control_L);
+  worker.join();
+  ASSERT_TRUE(activated);
+
+  // The user's own releases reach the target too; of the c key it must see
+  // exactly Control+C, never Control+Shift+C.
+  Lines cKey;
+  for (const auto& line : target->nextLines(6))
+    if (line.rfind("press c", 0) == 0 || line.rfind("release c", 0) == 0)
+      cKey.push_back(line);
+  EXPECT_EQ(cKey, (Lines{"press c Control", "release c Control"}));
+}
+
+// The user holds Control+Shift+T (the hot key) for longer than the chord
+// waits: the keys still down are released for the chord.
+TEST_F(X11KeyboardEventsTest, ReleasesKeysHeldLongerThanItWaits) {
+  auto target = recorder("target");
+  ASSERT_TRUE(target->ready());
+  ASSERT_TRUE(user_.activate(panel_->window()));
+  auto events = keyboard();
+  ASSERT_TRUE(user_.press(XK_Control_L));
+  ASSERT_TRUE(user_.press(XK_Shift_L));
+  ASSERT_TRUE(user_.press(XK_t));
+
+  ASSERT_TRUE(postCopyChord(*events, target->pid()));
+
+  Lines cKey;
+  for (const auto& line : receivedSoFar(*target))
+    if (line.rfind("press c", 0) == 0 || line.rfind("release c", 0) == 0)
+      cKey.push_back(line);
+  EXPECT_EQ(cKey, (Lines{"press c Control", "release c Control"}));
+}
+
+// A process without a window, or one that has gone: nothing is typed, the
+// panel keeps the focus.
+TEST_F(X11KeyboardEventsTest, PostsNothingForAProcessWithoutAWindow) {
+  auto& windowless = session_.spawn({"sleep", "600"});
+  auto events = keyboard();
+  ASSERT_TRUE(postCopyChord(*events, windowless.pid()));
+  ASSERT_TRUE(postCopyChord(*events, 999999));
+  EXPECT_TRUE(user_.isActive(panel_->window()));
+  EXPECT_EQ(receivedSoFar(*panel_), Lines{});
+}
+
+// The paste chord goes to whatever has the focus.
+TEST_F(X11KeyboardEventsTest, HardwareTapTypesIntoTheFocusedWindow) {
+  auto target = recorder("target");
+  ASSERT_TRUE(target->ready());
+  ASSERT_TRUE(user_.activate(target->window()));
+  auto events = keyboard();
+  ASSERT_TRUE(postPasteChord(*events));
+  EXPECT_EQ(receivedSoFar(*target), (Lines{"press Control_L none", "press v Control",
+                                           "release v Control", "release Control_L Control"}));
+  EXPECT_EQ(receivedSoFar(*panel_), Lines{});
+}
+
+// Flags are set, not added to: a Shift the user holds does not ride along, and
+// a flag can ask for any modifier role.
+TEST_F(X11KeyboardEventsTest, TypesExactlyTheModifiersOfTheFlags) {
+  auto target = recorder("target");
+  ASSERT_TRUE(target->ready());
+  ASSERT_TRUE(user_.activate(target->window()));
+  auto events = keyboard();
+  ASSERT_TRUE(user_.press(XK_Shift_L));
+  auto* source = events->CGEventSourceCreate(platform::CGEventSourceStateID::hidSystemState);
+  auto* down = events->CGEventCreateKeyboardEvent(source, platform::kVK_ANSI_T, true);
+  auto* up = events->CGEventCreateKeyboardEvent(source, platform::kVK_ANSI_T, false);
+  const auto flags = platform::kCGEventFlagMaskAlternate | platform::kCGEventFlagMaskControl;
+  events->CGEventSetFlags(down, flags);
+  events->CGEventSetFlags(up, flags);
+  events->CGEventPost(platform::CGEventTapLocation::hidEventTap, down);
+  events->CGEventPost(platform::CGEventTapLocation::hidEventTap, up);
+  EXPECT_EQ(receivedSoFar(*target),
+            (Lines{"press Shift_L none", "release Shift_L Shift", "press Alt_L none",
+                   "press Super_L Mod1", "press t Mod1+Mod4", "release t Mod1+Mod4",
+                   "release Super_L Mod1+Mod4", "release Alt_L Mod1"}));
+  for (auto* object : {down, up})
+    events->CFRelease(object);
+  events->CFRelease(source);
+  EXPECT_EQ(events->liveObjects().events, 0u);
+}
+
+// New events start from the modifiers the user holds, except those of a
+// private source; objects this keyboard did not make, or has been given back,
+// are ignored rather than trusted.
+TEST_F(X11KeyboardEventsTest, EventsStartFromTheHeldModifiersUnlessTheirSourceIsPrivate) {
+  auto target = recorder("target");
+  ASSERT_TRUE(target->ready());
+  ASSERT_TRUE(user_.activate(target->window()));
+  auto events = keyboard();
+  auto* sessionSource =
+      events->CGEventSourceCreate(platform::CGEventSourceStateID::combinedSessionState);
+  auto* privateSource = events->CGEventSourceCreate(platform::CGEventSourceStateID::privateState);
+  ASSERT_TRUE(user_.press(XK_Shift_L));
+  std::vector<platform::CGEventRef> made;
+  for (auto* source : {sessionSource, privateSource}) {
+    for (bool down : {true, false})
+      made.push_back(events->CGEventCreateKeyboardEvent(source, platform::kVK_ANSI_T, down));
+  }
+  ASSERT_TRUE(user_.release(XK_Shift_L));
+  for (auto* event : made)
+    events->CGEventPost(platform::CGEventTapLocation::hidEventTap, event);
+  EXPECT_EQ(
+      receivedSoFar(*target),
+      (Lines{"press Shift_L none", "release Shift_L Shift", "press Shift_L none", "press t Shift",
+             "release t Shift", "release Shift_L Shift", "press t none", "release t none"}));
+
+  for (auto* event : made)
+    events->CFRelease(event);
+  events->CFRelease(sessionSource);
+  events->CFRelease(privateSource);
+  EXPECT_EQ(events->liveObjects().sources, 0u);
+  EXPECT_EQ(events->liveObjects().events, 0u);
+  events->CFRelease(made[0]);
+  events->CFRelease(static_cast<platform::CGEventRef>(nullptr));
+  events->CGEventSetFlags(made[0], platform::kCGEventFlagMaskCommand);
+  events->CGEventPost(platform::CGEventTapLocation::hidEventTap, made[0]);
+  events->CGEventPostToPid(target->pid(), made[0]);
+  EXPECT_EQ(receivedSoFar(*target), Lines{});
+}
+
+// A key-down whose key-up never comes does not leave keys held when the
+// keyboard goes.
+TEST_F(X11KeyboardEventsTest, ReleasesItsKeysWhenItGoes) {
+  auto events = keyboard();
+  auto* down = events->CGEventCreateKeyboardEvent(nullptr, platform::kVK_ANSI_C, true);
+  events->CGEventSetFlags(down, platform::kCGEventFlagMaskCommand);
+  events->CGEventPost(platform::CGEventTapLocation::hidEventTap, down);
+  EXPECT_EQ(user_.keysDown().size(), 2u);
+  events->CFRelease(down);
+  events.reset();
+  EXPECT_TRUE(user_.keysDown().empty());
+}
+
+// Real editors copy their selection into the CLIPBOARD on the posted chord:
+// a GTK 3 one and a Qt 5 one, the two toolkits most Linux editors use.
+struct Editor {
+  std::string name;
+  std::vector<std::string> argv;
+  test_support::Environment environment;
+};
+
+class X11KeyboardEventsEditorTest : public X11KeyboardEventsTest,
+                                    public ::testing::WithParamInterface<Editor> {
+ protected:
+  // The CLIPBOARD as another client reads it ("" when nobody owns it).
+  std::string clipboard() {
+    auto& xclip =
+        session_.spawn({"sh", "-c", "xclip -selection clipboard -o; echo"}, {}, false, true);
+    return xclip.readLine(20).value_or("(xclip did not answer)");
+  }
+};
+
+TEST_P(X11KeyboardEventsEditorTest, CopiesTheSelectionOnThePostedChord) {
+  const std::string text = "Lumivane reads this selection 42";
+  auto& editor = session_.spawn(GetParam().argv, GetParam().environment);
+  auto window = user_.waitForWindowOf(editor.pid());
+  ASSERT_TRUE(window) << GetParam().name << " showed no window";
+  ASSERT_TRUE(user_.activate(*window));
+  auto& typing = session_.spawn({"xdotool", "type", "--delay", "15", text});
+  ASSERT_EQ(typing.waitForExit(60), 0);
+  auto& selecting = session_.spawn({"xdotool", "key", "ctrl+a"});
+  ASSERT_EQ(selecting.waitForExit(60), 0);
+  ASSERT_TRUE(user_.activate(panel_->window()));
+  ASSERT_EQ(clipboard(), "");
+
+  auto events = keyboard();
+  ASSERT_TRUE(postCopyChord(*events, editor.pid()));
+
+  EXPECT_TRUE(waitUntil([&] { return clipboard() == text; }))
+      << "the clipboard holds \"" << clipboard() << "\"";
+  EXPECT_TRUE(waitUntil([&] { return user_.isActive(panel_->window()); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Editors,
+    X11KeyboardEventsEditorTest,
+    ::testing::Values(Editor{"l3afpad", {"l3afpad"}, {}},
+                      Editor{"featherpad", {"featherpad"}, {{"QT_QPA_PLATFORM", "xcb"}}}),
+    [](const auto& info) { return info.param.name; });
+
+// Without a window manager no window can be made active; typing anyway would
+// reach whatever is under the pointer.
+TEST(X11KeyboardEventsNoWindowManagerTest, PostsNothingToAProcess) {
+  XSession session(XSession::Options{.windowManager = false, .sessionBus = false});
+  ASSERT_TRUE(session.ready()) << session.failure();
+  XTestUser user(session.display());
+  // Large enough to lie under the pointer, where the keys would go.
+  KeyRecorder target(session, user, {"--geometry", "1280x800+0+0"});
+  ASSERT_TRUE(target.ready());
+  X11KeyboardEvents events(session.display(), [] { return 0u; });
+  ASSERT_TRUE(postCopyChord(events, target.pid()));
+  user.tap(XK_z);
+  EXPECT_EQ(target.linesBefore("press z none"), Lines{});
+}
+
+TEST(X11KeyboardEventsNoDisplayTest, MakesEventsButTypesNothing) {
+  X11KeyboardEvents events("/nonexistent/socket:0", [] { return 0u; });
+  EXPECT_TRUE(postCopyChord(events, 1));
+  EXPECT_TRUE(postPasteChord(events));
+  EXPECT_EQ(events.liveObjects().events, 0u);
+}
+
+}  // namespace
+}  // namespace lumivane
