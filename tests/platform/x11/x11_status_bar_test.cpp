@@ -1,6 +1,7 @@
 #include "platform/x11/x11_status_bar.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <memory>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "shell/app_delegate.h"
 #include "tests/platform/x11/host_on_x11.h"
+#include "tests/platform/x11/recording_delegate.h"
 
 // GtkStatusIcon's accessors are deprecated with it.
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -145,6 +147,52 @@ TEST_F(X11StatusBarTest, ClicksSendTheActionWithTheReleasedButton) {
   desktop.dispatch().runMainLoopFor(0.05);
   EXPECT_EQ(target->events.size(), 3u);
   EXPECT_EQ(target->events.back(), static_cast<int>(EventType::leftMouseUp));
+}
+
+// Ending the host (here by a signal) while its menu is open closes the menu,
+// sends nothing, and lets the loop stop instead of waiting on the menu.
+TEST_F(X11StatusBarTest, EndingTheHostWithItsMenuOpenClosesTheMenu) {
+  auto& bar = desktop.statusBar();
+  auto& application = desktop.application();
+  auto delegate = std::make_shared<test_support::RecordingDelegate>();
+  application.setDelegate(delegate);
+  auto item = bar.statusItemWithLength(platform::NSSquareStatusItemLength);
+  item->button()->setTitle("T");
+  auto& icon = trayIcon(item);
+  ASSERT_TRUE(runUntil([&] { return embedded(icon); }));
+  auto menu = bar.makeMenu();
+  menu->addItem(bar.makeMenuItem("Quit", "terminate:", "q"));
+  item->setMenu(menu);
+
+  bool clickReturned = false;
+  bool signalled = false;
+  bool guardFired = false;
+  platform::x11::GSourcePtr driver;
+  // Fails the test rather than leaving it waiting on a menu nobody closes.
+  auto guard = platform::x11::addMainTimeout(30000, [&] {
+    guardFired = true;
+    icon.closeMenu();
+    return false;
+  });
+  delegate->onLaunch = [&] {
+    driver = platform::x11::addMainTimeout(10, [&] {
+      GtkMenu* open = icon.openMenu();
+      if (!signalled && open && gtk_widget_get_mapped(GTK_WIDGET(open))) {
+        signalled = true;
+        ::raise(SIGTERM);
+      }
+      return true;
+    });
+    item->button()->performClick();  // Returns once the menu has closed.
+    clickReturned = true;
+  };
+  EXPECT_EQ(application.run(), 0);
+  EXPECT_TRUE(signalled);
+  EXPECT_FALSE(guardFired) << "the menu stayed open after the host ended";
+  EXPECT_TRUE(clickReturned);
+  EXPECT_TRUE(application.isTerminating());
+  EXPECT_EQ(icon.openMenu(), nullptr);
+  EXPECT_TRUE(delegate->actions.empty()) << "nothing was chosen";
 }
 
 // The host's menu: a right click opens it at the icon; its Quit item ends the
