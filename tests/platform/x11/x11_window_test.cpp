@@ -68,8 +68,23 @@ Pixel sidebarColour(bool focused) {
 
 class X11WindowTest : public X11DesktopTest {
  protected:
-  // The host's own panel, set up and shown as the host does at launch.
+  void TearDown() override {
+    if (editor)
+      probe.destroyWindow(editor);
+  }
+
+  // The host's own panel, set up and shown as the host does at launch, while
+  // the user works in another application's window.
   X11WindowCore& showHostPanel() {
+    editor = probe.createWindow(40, 40, 300, 200);
+    EXPECT_TRUE(runUntil([&] {
+      probe.requestActivation(editor);
+      return probe.activeWindow() == editor;
+    }));
+    // The user has just typed there: a window manager that prevents focus
+    // stealing keeps the focus there when the panel maps.
+    if (auto now = probe.serverTime(editor))
+      probe.setUserTime(editor, *now);
     hostDelegate = std::make_shared<AppDelegate>(desktop);
     desktop.application().setDelegate(hostDelegate);
     hostDelegate->setupFloatingPanel();
@@ -86,6 +101,7 @@ class X11WindowTest : public X11DesktopTest {
   }
 
   std::shared_ptr<AppDelegate> hostDelegate;
+  xcb_window_t editor = XCB_WINDOW_NONE;
 };
 
 // Everything a user sees of the panel the host shows at launch.

@@ -100,6 +100,34 @@ class XProbe {
     xcb_flush(c);
     return window;
   }
+  // The server's time now, from the stamp of a property change on `window`
+  // (one of this probe's own).
+  std::optional<std::uint32_t> serverTime(xcb_window_t window) {
+    auto* c = connection_->get();
+    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &mask);
+    const xcb_atom_t stamp = connection_->atom("LUMIVANE_TEST_STAMP");
+    xcb_change_property(c, XCB_PROP_MODE_APPEND, window, stamp, XCB_ATOM_STRING, 8, 0, nullptr);
+    xcb_flush(c);
+    for (;;) {
+      platform::x11::XcbReply<xcb_generic_event_t> event(xcb_wait_for_event(c));
+      if (!event)
+        return std::nullopt;
+      if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) {
+        auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(event.get());
+        if (notify->window == window && notify->atom == stamp)
+          return notify->time;
+      }
+    }
+  }
+  // Says the user last worked in `window` at `time`, as a toolkit does on
+  // each input event (what a window manager weighs before letting another
+  // window take the focus).
+  void setUserTime(xcb_window_t window, std::uint32_t time) {
+    xcb_change_property(connection_->get(), XCB_PROP_MODE_REPLACE, window,
+                        connection_->atom("_NET_WM_USER_TIME"), XCB_ATOM_CARDINAL, 32, 1, &time);
+    xcb_flush(connection_->get());
+  }
   void destroyWindow(xcb_window_t window) {
     xcb_destroy_window(connection_->get(), window);
     xcb_flush(connection_->get());
