@@ -1,17 +1,14 @@
 #pragma once
 
-#include <array>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <cstdint>
-#include <deque>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "platform/dispatch.h"
+#include "platform/threads/timed_blocks.h"
+#include "platform/threads/worker_pool.h"
 
 namespace lumivane::platform {
 
@@ -23,10 +20,10 @@ namespace lumivane::platform {
 // on the steady clock. Blocks run only while runMainLoop() or
 // runMainLoopUntilIdle() is running; submitted at other times they wait.
 //
-// Global queues: one per QoS class, all served by the same fixed set of
-// workers, created at construction. When more blocks are due than workers are
-// free, blocks of a higher class start first; within a class they start in
-// (due time, submission order). Several may run at once.
+// Global queues: one per QoS class, all served by one WorkerPool, created at
+// construction. When more blocks are due than workers are free, blocks of a
+// higher class start first; within a class they start in (due time,
+// submission order). Several may run at once.
 //
 // Blocks are not expected to throw. One that throws on the main thread
 // propagates out of the run call, which leaves the loop ready to run again; one
@@ -52,8 +49,8 @@ class ThreadedDispatch final : public Dispatch {
   ThreadedDispatch& operator=(const ThreadedDispatch&) = delete;
 
   // The queues live as long as this object. Submitting an empty block does
-  // nothing. Delays that are negative or NaN count as zero; very long ones are
-  // capped at about thirty years, which in practice means never.
+  // nothing. Delays that are negative or NaN count as zero; one of about
+  // thirty years or more never comes due (dispatchDueTime).
   DispatchQueue& mainQueue() override;
   // A QoS value outside QoSClass's enumerators gets the defaultClass queue.
   DispatchQueue& globalQueue(QoSClass qos) override;
@@ -85,20 +82,12 @@ class ThreadedDispatch final : public Dispatch {
   // worker has not yet submitted do not count: idle is only the main queue.
   bool runMainLoopUntilIdle(double timeoutSeconds);
 
-  std::size_t workerCount() const { return workers_.size(); }
+  std::size_t workerCount() const { return pool_.workerCount(); }
   // max(2, hardware threads): the host's background work is mostly waiting.
-  static std::size_t defaultWorkerCount();
+  static std::size_t defaultWorkerCount() { return WorkerPool::defaultWorkerCount(); }
 
  private:
-  using Clock = std::chrono::steady_clock;
-  static constexpr std::size_t kQoSClassCount = 5;
-
-  struct TimedBlock {
-    Clock::time_point due;
-    std::uint64_t sequence = 0;
-    std::size_t qosIndex = 0;  // Global queues only.
-    DispatchBlock block;
-  };
+  using Clock = DispatchClock;
 
   class MainQueue final : public DispatchQueue {
    public:
@@ -110,55 +99,24 @@ class ThreadedDispatch final : public Dispatch {
     ThreadedDispatch& owner_;
   };
 
-  class GlobalQueue final : public DispatchQueue {
-   public:
-    GlobalQueue(ThreadedDispatch& owner, std::size_t qosIndex)
-        : owner_(owner), qosIndex_(qosIndex) {}
-    void async(DispatchBlock block) override;
-    void asyncAfter(double seconds, DispatchBlock block) override;
-
-   private:
-    ThreadedDispatch& owner_;
-    std::size_t qosIndex_;
-  };
-
   void submitMain(Clock::time_point due, DispatchBlock block);
-  void submitGlobal(std::size_t qosIndex, Clock::time_point due, DispatchBlock block);
   bool runMain(bool untilIdle, Clock::time_point deadline);
-  void promoteDueTimers(Clock::time_point current);  // poolMutex_ held.
-  void workerLoop();
-  void stopWorkers();
-  void discardAllPending();
+  bool discardMainPending();
 
   const Clock::time_point origin_;
   std::atomic<std::thread::id> mainThread_;
 
   std::mutex mainMutex_;
   std::condition_variable mainWake_;
-  std::vector<TimedBlock> mainPending_;  // A min-heap on (due, sequence).
-  std::uint64_t mainSequence_ = 0;
+  TimedBlockHeap mainPending_;
   bool mainRunning_ = false;
   bool mainStopRequested_ = false;
 
-  std::mutex poolMutex_;
-  std::condition_variable poolWake_;
-  std::vector<TimedBlock> poolTimers_;  // Not yet due; a min-heap on (due, sequence).
-  std::array<std::deque<DispatchBlock>, kQoSClassCount> poolReady_;  // Due, by class.
-  std::size_t poolReadyCount_ = 0;
-  std::uint64_t poolSequence_ = 0;
-  bool poolStopping_ = false;
-
   MainQueue mainQueue_{*this};
-  std::array<GlobalQueue, kQoSClassCount> globalQueues_{{
-      GlobalQueue{*this, 0},
-      GlobalQueue{*this, 1},
-      GlobalQueue{*this, 2},
-      GlobalQueue{*this, 3},
-      GlobalQueue{*this, 4},
-  }};
 
-  // Last, so every member a worker touches exists before the first one starts.
-  std::vector<std::thread> workers_;
+  // Last, so every member a block touches exists before the first worker
+  // starts.
+  WorkerPool pool_;
 };
 
 }  // namespace lumivane::platform

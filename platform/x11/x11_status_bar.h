@@ -1,0 +1,222 @@
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/event.h"
+#include "platform/status_bar.h"
+#include "platform/x11/x11_glib.h"
+
+namespace lumivane::platform::x11 {
+
+class X11Application;
+
+// One line of a menu as the desktop shows it.
+struct StatusMenuEntry {
+  std::string title;
+  // The Command-key equivalent ("q"); shown with the Control key, the
+  // desktop's key for such shortcuts. Empty for none.
+  std::string keyEquivalent;
+};
+
+// What a presenter reports to its status item. Main thread.
+class StatusIconEvents {
+ public:
+  virtual ~StatusIconEvents() = default;
+  // The user clicked the icon: leftMouseUp for its primary action,
+  // rightMouseUp for its context menu, with the modifier keys held and the
+  // event's time in seconds.
+  virtual void statusIconClicked(EventType type, std::uint64_t modifierFlags, double timestamp) = 0;
+};
+
+// What puts a status item on the desktop: an icon in the XEmbed tray, or a
+// StatusNotifierItem. Status items hold one each and tell it what to show;
+// nothing of the host changes with the presenter. Main thread only.
+class StatusIconPresenter {
+ public:
+  virtual ~StatusIconPresenter() = default;
+  // What the icon shows: the themed icon `iconName` (its symbolic variant when
+  // `symbolic` and the theme has one), or, when the name is empty, `title`
+  // drawn as the icon. `tooltip` names the item; empty for none. The icon
+  // appears with the first call.
+  virtual void setIcon(const std::string& iconName,
+                       bool symbolic,
+                       const std::string& title,
+                       const std::string& tooltip) = 0;
+  // Shows `entries` as a menu at the icon and returns once it has closed,
+  // turning the main loop meanwhile: the index of the entry chosen, or absent
+  // when the menu was dismissed or could not open.
+  virtual std::optional<std::size_t> popUpMenu(const std::vector<StatusMenuEntry>& entries) = 0;
+  // Closes the menu popUpMenu is showing, as a dismissal.
+  virtual void closeMenu() = 0;
+};
+
+using StatusIconPresenterFactory =
+    std::function<std::unique_ptr<StatusIconPresenter>(StatusIconEvents& events)>;
+
+// A GtkStatusIcon in the XEmbed tray: "activate" (a left click) is the
+// primary action, "popup-menu" (a right click) the context one.
+class X11TrayIconPresenter final : public StatusIconPresenter {
+ public:
+  explicit X11TrayIconPresenter(StatusIconEvents& events);
+  ~X11TrayIconPresenter() override;
+  X11TrayIconPresenter(const X11TrayIconPresenter&) = delete;
+  X11TrayIconPresenter& operator=(const X11TrayIconPresenter&) = delete;
+
+  void setIcon(const std::string& iconName,
+               bool symbolic,
+               const std::string& title,
+               const std::string& tooltip) override;
+  std::optional<std::size_t> popUpMenu(const std::vector<StatusMenuEntry>& entries) override;
+  void closeMenu() override;
+
+  // Whether a tray shows the icon, and the X window it shows it in (0 when
+  // none). The icon exists from the first setIcon.
+  bool isEmbedded() const;
+  std::uint32_t xid() const;
+  GtkStatusIcon* statusIcon() const { return icon_.get(); }
+  // The menu while one is open.
+  GtkMenu* openMenu() const { return menu_ ? GTK_MENU(menu_.get()) : nullptr; }
+
+ private:
+  // The title drawn as an icon `side` pixels square.
+  GObjectPtr<GdkPixbuf> drawTitle(int side) const;
+  void redrawTitle();
+  static void onActivate(GtkStatusIcon*, gpointer self);
+  static void onPopupMenu(GtkStatusIcon*, guint button, guint time, gpointer self);
+  static gboolean onSizeChanged(GtkStatusIcon*, gint size, gpointer self);
+
+  StatusIconEvents& events_;
+  GObjectPtr<GtkStatusIcon> icon_;  // From the first setIcon.
+  std::string title_;
+  bool drawsTitle_ = false;
+  GObjectPtr<GtkWidget> menu_;
+  GMainLoop* menuLoop_ = nullptr;
+};
+
+class X11Image final : public Image {
+ public:
+  X11Image(std::string iconName, std::string description)
+      : iconName_(std::move(iconName)), description_(std::move(description)) {}
+  void setTemplate(bool flag) override { template_ = flag; }
+  bool isTemplate() const { return template_; }
+  const std::string& iconName() const { return iconName_; }
+  const std::string& description() const { return description_; }
+
+ private:
+  std::string iconName_;
+  std::string description_;
+  bool template_ = false;
+};
+
+class X11MenuItem final : public MenuItem {
+ public:
+  X11MenuItem(std::string title, std::string action, std::string keyEquivalent)
+      : title_(std::move(title)),
+        action_(std::move(action)),
+        keyEquivalent_(std::move(keyEquivalent)) {}
+  const std::string& title() const { return title_; }
+  const std::string& action() const { return action_; }
+  const std::string& keyEquivalent() const { return keyEquivalent_; }
+
+ private:
+  std::string title_;
+  std::string action_;
+  std::string keyEquivalent_;
+};
+
+class X11Menu final : public Menu {
+ public:
+  void addItem(const std::shared_ptr<MenuItem>& item) override;
+  // The entries it shows, in order; other platforms' items are left out.
+  const std::vector<std::shared_ptr<X11MenuItem>>& items() const { return items_; }
+
+ private:
+  std::vector<std::shared_ptr<X11MenuItem>> items_;
+};
+
+class X11StatusItem;
+
+class X11StatusBarButton final : public StatusBarButton {
+ public:
+  explicit X11StatusBarButton(std::weak_ptr<X11StatusItem> item) : item_(std::move(item)) {}
+
+  void setImage(const std::shared_ptr<Image>& image) override;
+  void setTitle(const std::string& title) override;
+  void setAction(const std::string& selector) override { action_ = selector; }
+  void setTarget(std::weak_ptr<Responder> target) override { target_ = std::move(target); }
+  // A button sends its action on a left-button release until told otherwise.
+  void sendActionOn(std::uint64_t mask) override { mask_ = mask; }
+  void performClick() override;
+
+ private:
+  friend class X11StatusItem;
+  std::weak_ptr<X11StatusItem> item_;
+  std::shared_ptr<X11Image> image_;
+  std::string title_;
+  std::string action_;
+  std::weak_ptr<Responder> target_;
+  std::uint64_t mask_ = NSEventMaskLeftMouseUp;
+};
+
+// A status item: its button, its menu, and the presenter that shows it.
+class X11StatusItem final : public StatusItem,
+                            public StatusIconEvents,
+                            public std::enable_shared_from_this<X11StatusItem> {
+ public:
+  // Made by X11StatusBar; the application must outlive the item.
+  X11StatusItem(X11Application& application, const StatusIconPresenterFactory& presenter);
+  void attachButton();
+
+  std::shared_ptr<StatusBarButton> button() const override { return button_; }
+  void setMenu(const std::shared_ptr<Menu>& menu) override { menu_ = menu; }
+
+  void statusIconClicked(EventType type, std::uint64_t modifierFlags, double timestamp) override;
+
+  StatusIconPresenter& presenter() const { return *presenter_; }
+
+ private:
+  friend class X11StatusBarButton;
+  void updateIcon();
+  // A click with a menu attached: the menu opens, and once it has closed the
+  // chosen item's action goes down the responder chain.
+  void openMenu();
+  void click();
+
+  X11Application& application_;
+  std::unique_ptr<StatusIconPresenter> presenter_;
+  std::shared_ptr<X11StatusBarButton> button_;
+  std::shared_ptr<Menu> menu_;
+  bool menuOpen_ = false;
+};
+
+// The system status bar on an X11 desktop, and the class side of images,
+// menus and menu items. Main thread only; GTK must be initialized.
+class X11StatusBar final : public StatusBar {
+ public:
+  // Items are shown by presenters from `presenter`; by default, tray icons.
+  explicit X11StatusBar(X11Application& application, StatusIconPresenterFactory presenter = {});
+
+  std::shared_ptr<StatusItem> statusItemWithLength(double length) override;
+  // A themed icon standing for the symbol ("textbox": text editing, our own
+  // "lumivane" icon when the theme has it); absent when the theme has none.
+  std::shared_ptr<Image> imageWithSystemSymbolName(const std::string& name,
+                                                   const std::string& description) override;
+  std::shared_ptr<Menu> makeMenu() override;
+  std::shared_ptr<MenuItem> makeMenuItem(const std::string& title,
+                                         const std::string& action,
+                                         const std::string& keyEquivalent) override;
+
+ private:
+  X11Application& application_;
+  StatusIconPresenterFactory presenter_;
+};
+
+}  // namespace lumivane::platform::x11

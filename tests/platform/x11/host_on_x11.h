@@ -1,0 +1,86 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/desktop.h"
+#include "platform/flutter/flutter_app_delegate.h"
+#include "platform/sim/sim_desktop.h"
+#include "platform/x11/x11_application.h"
+#include "platform/x11/x11_dispatch.h"
+#include "platform/x11/x11_status_bar.h"
+#include "platform/x11/x11_window.h"
+#include "tests/platform/x11/gtk_session.h"
+#include "tests/platform/x11/x_probe.h"
+
+namespace lumivane::test_support {
+
+// The host's windows, views, status item, application and main loop on the
+// test's X display; the services this backend part does not provide
+// (pasteboard, workspace, keys) from a simulated desktop.
+class HostOnX11Desktop final : public platform::Desktop {
+ public:
+  HostOnX11Desktop()
+      : application_({.applicationId = "com.lumivane.Test", .unique = false}),
+        windows_(application_.windows()),
+        statusBar_(application_),
+        embedding_(views_) {}
+
+  platform::x11::X11Application& application() override { return application_; }
+  platform::x11::X11WindowFactory& windows() override { return windows_; }
+  platform::x11::X11ViewFactory& views() override { return views_; }
+  platform::x11::X11StatusBar& statusBar() override { return statusBar_; }
+  platform::Pasteboard& generalPasteboard() override { return sim_.generalPasteboard(); }
+  platform::Workspace& workspace() override { return sim_.workspace(); }
+  platform::Bundle& mainBundle() override { return sim_.mainBundle(); }
+  platform::KeyboardEvents& keyboardEvents() override { return sim_.keyboardEvents(); }
+  platform::HotKeys& hotKeys() override { return sim_.hotKeys(); }
+  platform::Accessibility& accessibility() override { return sim_.accessibility(); }
+  platform::LoginItems& loginItems() override { return sim_.loginItems(); }
+  platform::x11::X11Dispatch& dispatch() override { return dispatch_; }
+  platform::StandardOutput& standardOutput() override { return sim_.standardOutput(); }
+  platform::InProcessFlutterEmbedding& flutter() override { return embedding_; }
+
+ private:
+  platform::sim::SimDesktop sim_;
+  platform::x11::X11Dispatch dispatch_{1};
+  platform::x11::X11Application application_;
+  platform::x11::X11WindowFactory windows_;
+  platform::x11::X11ViewFactory views_;
+  platform::x11::X11StatusBar statusBar_;
+  platform::InProcessFlutterEmbedding embedding_;
+};
+
+// A test on the executable's X session.
+class X11DesktopTest : public ::testing::Test {
+ protected:
+  XSession& session() { return *gtkTestSession(); }
+
+  // Turns the main loop until `condition` holds; generous, so a loaded
+  // machine does not fail the test.
+  bool runUntil(const std::function<bool()>& condition, double seconds = 20) {
+    return desktop.dispatch().runMainLoopUntil(condition, seconds);
+  }
+
+  // Runs xdotool on the session and waits for it, the main loop turning
+  // meanwhile so this process answers the X server.
+  void xdotool(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "xdotool");
+    auto& process = session().spawn(arguments);
+    std::optional<int> status;
+    ASSERT_TRUE(runUntil([&] {
+      status = process.waitForExit(0);
+      return status.has_value();
+    }));
+    ASSERT_EQ(status, 0) << "see " << process.logFile();
+  }
+
+  HostOnX11Desktop desktop;
+  XProbe probe{session().display()};
+};
+
+}  // namespace lumivane::test_support

@@ -1,0 +1,118 @@
+#include "platform/x11/x11_application.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/x11/x11_glib.h"
+#include "tests/platform/x11/host_on_x11.h"
+#include "tests/platform/x11/recording_delegate.h"
+
+namespace lumivane {
+namespace {
+
+using platform::EventType;
+using platform::x11::X11Application;
+using test_support::RecordingDelegate;
+using test_support::X11DesktopTest;
+
+using Log = std::vector<std::string>;
+
+class X11ApplicationTest : public X11DesktopTest {
+ protected:
+  X11Application& application() { return desktop.application(); }
+  std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
+};
+
+// The loop runs until terminate(); the delegate hears of the launch once, on
+// the loop's first turn; termination hooks run inside the loop, before it
+// stops, and a hook whose registration is gone does not run.
+TEST_F(X11ApplicationTest, LaunchesOnceRunsUntilTerminatedAndRunsHooksBeforeTheLoopStops) {
+  Log log;
+  application().setDelegate(delegate);
+  auto hook = application().addTerminationHook([&] {
+    log.push_back(g_main_depth() > 0 ? "hook inside the loop" : "hook outside the loop");
+  });
+  {
+    auto dropped = application().addTerminationHook([&] { log.push_back("dropped hook"); });
+  }
+  platform::x11::GSourcePtr later;
+  delegate->onLaunch = [&] {
+    log.push_back("launched");
+    // The loop goes on after launching, until something ends it.
+    later = platform::x11::addMainTimeout(20, [&] {
+      log.push_back("later");
+      application().terminate();
+      application().terminate();  // A second call changes nothing.
+      return false;
+    });
+  };
+  EXPECT_EQ(application().run(), 0);
+  EXPECT_EQ(log, (Log{"launched", "later", "hook inside the loop"}));
+  EXPECT_EQ(delegate->launches, 1);
+  EXPECT_TRUE(application().isTerminating());
+}
+
+// Logging out (SIGHUP), a kill (SIGTERM) and Control-C (SIGINT) end the host
+// the way Quit does, hooks included.
+TEST_F(X11ApplicationTest, SignalsEndTheLoopThroughTerminate) {
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    X11Application app({.applicationId = "com.lumivane.Test", .unique = false});
+    auto recorder = std::make_shared<RecordingDelegate>();
+    app.setDelegate(recorder);
+    bool hookRan = false;
+    auto hook = app.addTerminationHook([&] { hookRan = true; });
+    recorder->onLaunch = [signal] { ::raise(signal); };
+    EXPECT_EQ(app.run(), 0);
+    EXPECT_TRUE(hookRan);
+    EXPECT_TRUE(app.isTerminating());
+  }
+}
+
+TEST_F(X11ApplicationTest, TerminatedBeforeRunningNeverLaunches) {
+  application().setDelegate(delegate);
+  int hooks = 0;
+  auto hook = application().addTerminationHook([&] { ++hooks; });
+  application().terminate();
+  EXPECT_EQ(hooks, 1);
+  EXPECT_EQ(application().run(), 0);
+  EXPECT_EQ(delegate->launches, 0);
+  EXPECT_EQ(hooks, 1);
+}
+
+// The delegate is held weakly: once its owner lets it go, the application
+// runs without one.
+TEST_F(X11ApplicationTest, AReleasedDelegateIsNotLaunched) {
+  application().setDelegate(delegate);
+  delegate.reset();
+  EXPECT_EQ(application().delegate(), nullptr);
+  auto stop = platform::x11::addMainTimeout(0, [&] {
+    application().terminate();
+    return false;
+  });
+  EXPECT_EQ(application().run(), 0);
+}
+
+// Events the backend synthesizes (the status icon's clicks) are the current
+// event while they are handled, innermost first; outside any, there is none.
+TEST_F(X11ApplicationTest, SynthesizedEventsAreCurrentWhileHandled) {
+  EXPECT_FALSE(application().currentEvent());
+  {
+    X11Application::HandlingEvent outer(application(),
+                                        platform::Event{EventType::rightMouseUp, 0, {}, 0});
+    {
+      X11Application::HandlingEvent inner(application(),
+                                          platform::Event{EventType::leftMouseUp, 0, {}, 0});
+      EXPECT_EQ(application().currentEvent()->type, EventType::leftMouseUp);
+    }
+    EXPECT_EQ(application().currentEvent()->type, EventType::rightMouseUp);
+  }
+  EXPECT_FALSE(application().currentEvent());
+}
+
+}  // namespace
+}  // namespace lumivane

@@ -1,0 +1,284 @@
+#include "platform/x11/x11_status_bar.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shell/app_delegate.h"
+#include "tests/platform/x11/host_on_x11.h"
+#include "tests/platform/x11/recording_delegate.h"
+
+// GtkStatusIcon's accessors are deprecated with it.
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+namespace lumivane {
+namespace {
+
+using platform::EventType;
+using platform::x11::X11StatusItem;
+using platform::x11::X11TrayIconPresenter;
+using test_support::X11DesktopTest;
+
+// A control's target that records each action and the event it came with.
+class RecordingTarget : public platform::Responder {
+ public:
+  explicit RecordingTarget(platform::Application& application) : application_(application) {}
+  bool performAction(const std::string& selector) override {
+    selectors.push_back(selector);
+    auto event = application_.currentEvent();
+    events.push_back(event ? static_cast<int>(event->type) : -1);
+    return true;
+  }
+  std::vector<std::string> selectors;
+  std::vector<int> events;
+
+ private:
+  platform::Application& application_;
+};
+
+class X11StatusBarTest : public X11DesktopTest {
+ protected:
+  // One tray for the executable's display, as a desktop's panel would have.
+  static void SetUpTestSuite() {
+    auto& session = *test_support::gtkTestSession();
+    session.spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
+                   "--height", "24", "--SetDockType", "true", "--transparent", "false"});
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(runUntil([&] { return probe.selectionOwner("_NET_SYSTEM_TRAY_S0") != 0; }))
+        << "no tray";
+  }
+
+  static X11TrayIconPresenter& trayIcon(const std::shared_ptr<platform::StatusItem>& item) {
+    return dynamic_cast<X11TrayIconPresenter&>(
+        std::dynamic_pointer_cast<X11StatusItem>(item)->presenter());
+  }
+
+  bool embedded(X11TrayIconPresenter& icon) {
+    return icon.isEmbedded() && icon.xid() != 0 && probe.viewable(icon.xid());
+  }
+
+  // Clicks the icon until the click reaches it: a tray may still be moving a
+  // newly embedded icon when the first click comes.
+  void clickIcon(X11TrayIconPresenter& icon, const char* button) {
+    int presses = 0;
+    const gulong handler =
+        g_signal_connect(icon.statusIcon(), "button-press-event",
+                         G_CALLBACK(+[](GtkStatusIcon*, GdkEventButton*, gpointer count) {
+                           ++*static_cast<int*>(count);
+                           return FALSE;
+                         }),
+                         &presses);
+    for (int attempt = 0; attempt < 5 && presses == 0; ++attempt) {
+      xdotool({"mousemove", "--window", std::to_string(icon.xid()), "4", "4", "click", button});
+      runUntil([&] { return presses > 0; }, 3);
+    }
+    g_signal_handler_disconnect(icon.statusIcon(), handler);
+    ASSERT_GT(presses, 0) << "the click never reached the icon";
+  }
+};
+
+TEST_F(X11StatusBarTest, TheIconEmbedsInTheTrayAsAThemedImageOrItsTitle) {
+  auto& bar = desktop.statusBar();
+  EXPECT_EQ(bar.imageWithSystemSymbolName("no.such.symbol", "Nothing"), nullptr);
+  auto image = bar.imageWithSystemSymbolName("textbox", "Lumivane");
+  ASSERT_NE(image, nullptr) << "the theme has an icon for text editing";
+  image->setTemplate(true);
+  auto themed = bar.statusItemWithLength(platform::NSSquareStatusItemLength);
+  themed->button()->setImage(image);
+  auto& themedIcon = trayIcon(themed);
+  EXPECT_TRUE(runUntil([&] { return embedded(themedIcon); }));
+  EXPECT_EQ(gtk_status_icon_get_storage_type(themedIcon.statusIcon()), GTK_IMAGE_ICON_NAME);
+  EXPECT_EQ(std::string(gtk_status_icon_get_icon_name(themedIcon.statusIcon())),
+            "accessories-text-editor-symbolic");
+  EXPECT_EQ(std::string(gtk_status_icon_get_tooltip_text(themedIcon.statusIcon())), "Lumivane");
+
+  // Without an image the button's title is drawn as the icon.
+  auto titled = bar.statusItemWithLength(platform::NSSquareStatusItemLength);
+  titled->button()->setTitle("T");
+  auto& titledIcon = trayIcon(titled);
+  EXPECT_TRUE(runUntil([&] { return embedded(titledIcon); }));
+  ASSERT_EQ(gtk_status_icon_get_storage_type(titledIcon.statusIcon()), GTK_IMAGE_PIXBUF);
+  GdkPixbuf* drawn = gtk_status_icon_get_pixbuf(titledIcon.statusIcon());
+  ASSERT_NE(drawn, nullptr);
+  const guchar* pixels = gdk_pixbuf_get_pixels(drawn);
+  int inked = 0;
+  for (int y = 0; y < gdk_pixbuf_get_height(drawn); ++y) {
+    for (int x = 0; x < gdk_pixbuf_get_width(drawn); ++x) {
+      inked += pixels[y * gdk_pixbuf_get_rowstride(drawn) + x * 4 + 3] > 128 ? 1 : 0;
+    }
+  }
+  EXPECT_GT(inked, 5) << "the letter is drawn";
+}
+
+// A click sends the button's action with the button that went up as the
+// current event, and only for the buttons it was told to answer.
+TEST_F(X11StatusBarTest, ClicksSendTheActionWithTheReleasedButton) {
+  auto& bar = desktop.statusBar();
+  auto item = bar.statusItemWithLength(platform::NSSquareStatusItemLength);
+  auto button = item->button();
+  button->setTitle("T");
+  auto target = std::make_shared<RecordingTarget>(desktop.application());
+  button->setAction("statusBarButtonClicked");
+  button->setTarget(target);
+  button->sendActionOn(platform::NSEventMaskLeftMouseUp | platform::NSEventMaskRightMouseUp);
+  auto& icon = trayIcon(item);
+  ASSERT_TRUE(runUntil([&] { return embedded(icon); }));
+
+  clickIcon(icon, "1");
+  ASSERT_TRUE(runUntil([&] { return target->events.size() == 1; }));
+  clickIcon(icon, "3");
+  ASSERT_TRUE(runUntil([&] { return target->events.size() == 2; }));
+  EXPECT_EQ(target->events, (std::vector<int>{static_cast<int>(EventType::leftMouseUp),
+                                              static_cast<int>(EventType::rightMouseUp)}));
+  EXPECT_EQ(target->selectors,
+            (std::vector<std::string>{"statusBarButtonClicked", "statusBarButtonClicked"}));
+
+  // Told to answer the left button only, a right click sends nothing; the
+  // left click after it arrives alone.
+  button->sendActionOn(platform::NSEventMaskLeftMouseUp);
+  clickIcon(icon, "3");
+  clickIcon(icon, "1");
+  ASSERT_TRUE(runUntil([&] { return target->events.size() >= 3; }));
+  desktop.dispatch().runMainLoopFor(0.05);
+  EXPECT_EQ(target->events.size(), 3u);
+  EXPECT_EQ(target->events.back(), static_cast<int>(EventType::leftMouseUp));
+}
+
+// Ending the host (here by a signal) while its menu is open closes the menu,
+// sends nothing, and lets the loop stop instead of waiting on the menu.
+TEST_F(X11StatusBarTest, EndingTheHostWithItsMenuOpenClosesTheMenu) {
+  auto& bar = desktop.statusBar();
+  auto& application = desktop.application();
+  auto delegate = std::make_shared<test_support::RecordingDelegate>();
+  application.setDelegate(delegate);
+  auto item = bar.statusItemWithLength(platform::NSSquareStatusItemLength);
+  item->button()->setTitle("T");
+  auto& icon = trayIcon(item);
+  ASSERT_TRUE(runUntil([&] { return embedded(icon); }));
+  auto menu = bar.makeMenu();
+  menu->addItem(bar.makeMenuItem("Quit", "terminate:", "q"));
+  item->setMenu(menu);
+
+  bool clickReturned = false;
+  bool signalled = false;
+  bool guardFired = false;
+  platform::x11::GSourcePtr driver;
+  // Fails the test rather than leaving it waiting on a menu nobody closes.
+  auto guard = platform::x11::addMainTimeout(30000, [&] {
+    guardFired = true;
+    icon.closeMenu();
+    return false;
+  });
+  delegate->onLaunch = [&] {
+    driver = platform::x11::addMainTimeout(10, [&] {
+      GtkMenu* open = icon.openMenu();
+      if (!signalled && open && gtk_widget_get_mapped(GTK_WIDGET(open))) {
+        signalled = true;
+        ::raise(SIGTERM);
+      }
+      return true;
+    });
+    item->button()->performClick();  // Returns once the menu has closed.
+    clickReturned = true;
+  };
+  EXPECT_EQ(application.run(), 0);
+  EXPECT_TRUE(signalled);
+  EXPECT_FALSE(guardFired) << "the menu stayed open after the host ended";
+  EXPECT_TRUE(clickReturned);
+  EXPECT_TRUE(application.isTerminating());
+  EXPECT_EQ(icon.openMenu(), nullptr);
+  EXPECT_TRUE(delegate->actions.empty()) << "nothing was chosen";
+}
+
+// The host's menu: a right click opens it at the icon; its Quit item ends the
+// application only once the menu has closed, and dismissing it does nothing.
+class X11StatusMenuTest : public X11StatusBarTest {
+ protected:
+  void SetUp() override {
+    X11StatusBarTest::SetUp();
+    host = std::make_shared<AppDelegate>(desktop);
+    desktop.application().setDelegate(host);
+    host->setupStatusItem();
+    ASSERT_TRUE(host->statusItem);
+    ASSERT_TRUE(runUntil([&] { return embedded(trayIcon(host->statusItem)); }));
+  }
+
+  // Clicks the icon with the right button and, once the menu is on screen,
+  // types `keys` into it; returns when the host has gone on.
+  void chooseFromMenu(std::vector<std::string> keys) {
+    auto& icon = trayIcon(host->statusItem);
+    bool typed = false;
+    // The menu runs its own loop inside the click: this drives it from there.
+    auto driver = platform::x11::addMainTimeout(10, [&] {
+      GtkMenu* menu = icon.openMenu();
+      if (!typed && menu && gtk_widget_get_mapped(GTK_WIDGET(menu))) {
+        typed = true;
+        entries = 0;
+        gtk_container_foreach(
+            GTK_CONTAINER(menu),
+            [](GtkWidget* item, gpointer data) {
+              auto* self = static_cast<X11StatusMenuTest*>(data);
+              ++self->entries;
+              GtkWidget* label = gtk_bin_get_child(GTK_BIN(item));
+              self->labels.push_back(gtk_label_get_text(GTK_LABEL(label)));
+              guint key = 0;
+              GdkModifierType mods{};
+              gtk_accel_label_get_accel(GTK_ACCEL_LABEL(label), &key, &mods);
+              self->accelerators.push_back(
+                  platform::x11::GCharPtr(gtk_accelerator_get_label(key, mods)).get());
+            },
+            this);
+        keys.insert(keys.begin(), "key");
+        keys.insert(keys.begin(), "xdotool");
+        session().spawn(keys);
+      }
+      return true;
+    });
+    auto hook = desktop.application().addTerminationHook([&] {
+      menuOpenAtTermination = icon.openMenu() != nullptr;
+      ++terminations;
+    });
+    clickIcon(icon, "3");
+    ASSERT_TRUE(runUntil([&] { return typed && icon.openMenu() == nullptr; }));
+    // Whatever the choice sent has been sent by now.
+    desktop.dispatch().runMainLoopFor(0.05);
+  }
+
+  std::shared_ptr<AppDelegate> host;
+  int entries = 0;
+  std::vector<std::string> labels;
+  std::vector<std::string> accelerators;
+  bool menuOpenAtTermination = true;
+  int terminations = 0;
+};
+
+TEST_F(X11StatusMenuTest, QuitEndsTheApplicationOnlyAfterTheMenuHasClosed) {
+  chooseFromMenu({"Down", "Return"});
+  EXPECT_EQ(labels, std::vector<std::string>{"Quit"});
+  EXPECT_EQ(accelerators, std::vector<std::string>{"Ctrl+Q"});
+  EXPECT_TRUE(desktop.application().isTerminating());
+  EXPECT_EQ(terminations, 1);
+  EXPECT_FALSE(menuOpenAtTermination);
+}
+
+TEST_F(X11StatusMenuTest, DismissingTheMenuSendsNothing) {
+  chooseFromMenu({"Escape"});
+  EXPECT_EQ(entries, 1);
+  EXPECT_FALSE(desktop.application().isTerminating());
+  EXPECT_EQ(terminations, 0);
+  // The host took its menu off again: the next left click is the icon's own.
+  auto target = std::make_shared<RecordingTarget>(desktop.application());
+  auto button = host->statusItem->button();
+  button->setTarget(target);
+  clickIcon(trayIcon(host->statusItem), "1");
+  ASSERT_TRUE(runUntil([&] { return !target->events.empty(); }));
+  EXPECT_EQ(target->events.front(), static_cast<int>(EventType::leftMouseUp));
+}
+
+}  // namespace
+}  // namespace lumivane
