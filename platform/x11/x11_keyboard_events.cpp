@@ -48,8 +48,11 @@ struct X11KeyboardEvents::Event {
 };
 
 X11KeyboardEvents::X11KeyboardEvents(std::string displayName,
-                                     std::function<std::uint32_t()> panelWindow)
-    : displayName_(std::move(displayName)), panelWindow_(std::move(panelWindow)) {
+                                     std::function<std::uint32_t()> panelWindow,
+                                     std::function<bool()> panelSettling)
+    : displayName_(std::move(displayName)),
+      panelWindow_(std::move(panelWindow)),
+      panelSettling_(std::move(panelSettling)) {
   std::lock_guard lock(connectionMutex_);
   connectionLocked();
 }
@@ -194,7 +197,11 @@ std::optional<X11KeyboardEvents::Aim> X11KeyboardEvents::aimAtLocked(pid_t pid) 
   if (panelWindow_) {
     const xcb_window_t panel = panelWindow_();
     if (panel != XCB_WINDOW_NONE && panel != target) {
-      waitUntilLocked([&] { return isActiveLocked(panel); }, kPanelActivationWait, kActivationPoll);
+      // Active, and done asking for the focus: a panel still presenting
+      // itself would take the focus back from the target mid-chord.
+      waitUntilLocked(
+          [&] { return isActiveLocked(panel) && !(panelSettling_ && panelSettling_()); },
+          kPanelActivationWait, kActivationPoll);
     }
   }
   const xcb_window_t previous = activeWindowLocked();

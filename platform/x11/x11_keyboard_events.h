@@ -60,7 +60,11 @@ class X11KeyboardEvents final : public KeyboardEvents {
   // otherwise; called from the posting thread, so it must be thread-safe.
   // When the display cannot be opened, events are still made and given back
   // but nothing is typed.
-  X11KeyboardEvents(std::string displayName, std::function<std::uint32_t()> panelWindow);
+  // `panelSettling`: true while the panel, just shown, may still present
+  // itself to get the keyboard; a target is activated only once it is over.
+  X11KeyboardEvents(std::string displayName,
+                    std::function<std::uint32_t()> panelWindow,
+                    std::function<bool()> panelSettling = {});
   ~X11KeyboardEvents() override;
   X11KeyboardEvents(const X11KeyboardEvents&) = delete;
   X11KeyboardEvents& operator=(const X11KeyboardEvents&) = delete;
@@ -129,6 +133,7 @@ class X11KeyboardEvents final : public KeyboardEvents {
 
   const std::string displayName_;
   const std::function<std::uint32_t()> panelWindow_;
+  const std::function<bool()> panelSettling_;
 
   mutable std::mutex objectsMutex_;
   std::map<const void*, std::unique_ptr<Source>> sources_;

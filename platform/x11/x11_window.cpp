@@ -476,6 +476,7 @@ X11WindowCore::X11WindowCore(std::weak_ptr<X11WindowList> list,
 
 X11WindowCore::~X11WindowCore() {
   focusTimer_.reset();
+  setSettling(false);
   GtkWidget* window = window_.get();
   g_signal_handlers_disconnect_by_data(window, this);
   if (auto list = list_.lock(); list && isPanel_) {
@@ -794,16 +795,55 @@ void X11WindowCore::show(bool focus) {
   gtk_window_present(window);
   focusDeadline_ = Clock::now() + kFocusGiveUpAfter;
   lastPresented_.reset();
+  setSettling(true);
   std::weak_ptr<X11WindowCore> weak = self_;
   focusTimer_ = addMainTimeout(kFocusPollMilliseconds, [weak] {
     auto self = weak.lock();
-    return self && self->focusStep();
+    if (!self)
+      return false;
+    const bool again = self->focusStep();
+    if (!again)
+      self->setSettling(false);
+    return again;
   });
+}
+
+void X11WindowCore::setSettling(bool settling) {
+  if (!isPanel_)
+    return;
+  if (auto list = list_.lock())
+    list->setPanelSettling(settling);
+}
+
+bool X11WindowCore::isActiveOnServer() const {
+  // GTK learns of the focus from its own events, a moment after the window
+  // manager has made the window active; asking the server closes that gap,
+  // during which presenting again could take the focus back from a window
+  // activated since.
+  GdkWindow* own = gtk_widget_get_window(window_.get());
+  if (!own)
+    return false;
+  Display* display = GDK_WINDOW_XDISPLAY(own);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long after = 0;
+  unsigned char* data = nullptr;
+  const bool read =
+      XGetWindowProperty(
+          display, DefaultRootWindow(display),
+          gdk_x11_get_xatom_by_name_for_display(gdk_window_get_display(own), "_NET_ACTIVE_WINDOW"),
+          0, 1, False, XA_WINDOW, &type, &format, &count, &after, &data) == Success;
+  const bool ours = read && data && format == 32 && count == 1 &&
+                    *reinterpret_cast<unsigned long*>(data) == gdk_x11_window_get_xid(own);
+  if (data)
+    XFree(data);
+  return ours;
 }
 
 bool X11WindowCore::focusStep() {
   const auto now = Clock::now();
-  if (!visibleImpl() || hasFocus() || now > focusDeadline_) {
+  if (!visibleImpl() || hasFocus() || now > focusDeadline_ || isActiveOnServer()) {
     return false;
   }
   // Asked before the window is viewable, the window manager may map it
@@ -839,6 +879,7 @@ void X11WindowCore::hide() {
   hiddenByDeactivation_ = false;
   visible_ = false;
   focusTimer_.reset();
+  setSettling(false);
   if (auto list = list_.lock(); list && isPanel_) {
     list->panelHidden(xid());
   }

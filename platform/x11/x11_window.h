@@ -193,6 +193,10 @@ class X11WindowList {
   // The X window of the host's panel from when the host shows it until it
   // takes it off the screen, 0 otherwise. Any thread.
   std::uint32_t visiblePanelWindow() const { return visiblePanel_.load(); }
+  // True while the panel is still being given the keyboard after being shown
+  // (see X11WindowCore::focusStep): until then it may present itself again,
+  // so nothing else should be made active. Any thread.
+  bool panelSettling() const { return panelSettling_.load(); }
 
   // Called when the user has closed a window and none is left on screen.
   std::function<void()> onLastWindowClosed;
@@ -211,11 +215,13 @@ class X11WindowList {
   void madeKey(const std::shared_ptr<X11WindowCore>& window) { key_ = window; }
   void userClosed();
   void panelShown(std::uint32_t xid) { visiblePanel_.store(xid); }
+  void setPanelSettling(bool settling) { panelSettling_.store(settling); }
   void panelHidden(std::uint32_t xid);
 
   std::vector<std::weak_ptr<X11WindowCore>> windows_;
   std::weak_ptr<X11WindowCore> key_;
   std::atomic<std::uint32_t> visiblePanel_{0};
+  std::atomic<bool> panelSettling_{false};
   bool hostActive_ = false;
   GSourcePtr settle_;
 };
@@ -250,6 +256,10 @@ class X11WindowCore {
   bool isMapped() const;
   // Whether the window has the keyboard focus of the desktop.
   bool hasFocus() const;
+  // Whether the window manager has made this window the active one.
+  bool isActiveOnServer() const;
+  // Tells the window list whether the panel is still being focused.
+  void setSettling(bool settling);
   // The window manager's frame around it, as last reported (zero before).
   FrameExtents frameExtents() const { return extents_; }
 
