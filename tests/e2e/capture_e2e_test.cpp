@@ -1,0 +1,172 @@
+// Capturing the selection with the hot key, in real editors.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/x11/x11_keys.h"
+#include "tests/e2e/e2e_test.h"
+
+namespace lumivane::e2e {
+namespace {
+
+constexpr xcb_keysym_t kControl = 0xffe3;  // Control_L
+constexpr xcb_keysym_t kShift = 0xffe1;    // Shift_L
+constexpr xcb_keysym_t kT = 0x74;
+constexpr xcb_keysym_t kNumLock = 0xff7f;
+
+constexpr const char* kText = "The quick brown fox";
+
+class CaptureTest : public E2eTest, public ::testing::WithParamInterface<EditorKind> {
+ protected:
+  // The host, and an editor holding kText, all of it selected.
+  void startWithSelection() {
+    host = desktop().startHost();
+    ASSERT_NE(host, nullptr);
+    editor = desktop().startEditor(GetParam());
+    ASSERT_NE(editor, nullptr);
+    ASSERT_TRUE(editor->typeAndSelectAll(kText));
+  }
+
+  // The modifier bit Num Lock sets on this keyboard.
+  std::uint16_t numLockMask() {
+    auto* c = desktop().user().connection().get();
+    return platform::x11::ModifierMapping::query(c).maskOf(
+        kNumLock, platform::x11::KeyboardMapping::query(c));
+  }
+
+  HostProcess* host = nullptr;
+  Editor* editor = nullptr;
+};
+
+// The selection reaches the interface, and the user's clipboard (text,
+// markup and an image from another application) is back afterwards, every
+// target byte for byte.
+TEST_P(CaptureTest, TheHotKeyDeliversTheSelectionAndPutsTheClipboardBack) {
+  ASSERT_NO_FATAL_FAILURE(startWithSelection());
+  const auto clipboard = richClipboard();
+  ASSERT_NE(desktop().offerClipboard(clipboard), nullptr);
+
+  ASSERT_TRUE(desktop().pressHotKey());
+  const auto selection = host->waitForEvent("updateSelection");
+  ASSERT_TRUE(selection);
+  EXPECT_EQ(selection->value("text", ""), kText);
+
+  std::string why;
+  EXPECT_TRUE(desktop().clipboardHolds(clipboard, &why)) << why;
+  EXPECT_EQ(editor->savedTextOnceItIs(kText), kText);
+}
+
+// The chord is grabbed with every lock modifier, so Num Lock being on does
+// not hide it; and the host leaves the lock as the user set it.
+TEST_P(CaptureTest, TheHotKeyWorksWithNumLockOn) {
+  ASSERT_NO_FATAL_FAILURE(startWithSelection());
+  const std::uint16_t numLock = numLockMask();
+  ASSERT_NE(numLock, 0) << "Num Lock is no modifier on this keyboard";
+  ASSERT_TRUE(desktop().user().tap(kNumLock));
+  ASSERT_NE(desktop().user().modifierState() & numLock, 0);
+
+  ASSERT_TRUE(desktop().user().chord({kControl, kShift}, kT));
+  const auto selection = host->waitForEvent("updateSelection");
+  ASSERT_TRUE(selection);
+  EXPECT_EQ(selection->value("text", ""), kText);
+  EXPECT_NE(desktop().user().modifierState() & numLock, 0) << "Num Lock was switched off";
+  EXPECT_EQ(editor->savedTextOnceItIs(kText), kText);
+}
+
+// The user lets go of T but still holds Control and Shift while the host
+// copies: the editor must get Control+C alone, not Control+Shift+C (which
+// copies nothing) nor a C typed over the selection. Whether the user lets go
+// as soon as the panel is up or holds on until the selection has arrived
+// (the host then lets go of the keys itself), the selection arrives and the
+// editor's text is as it was.
+TEST_P(CaptureTest, ModifiersTheUserStillHoldsDoNotReachTheEditor) {
+  ASSERT_NO_FATAL_FAILURE(startWithSelection());
+  auto& user = desktop().user();
+  for (const bool holdUntilDelivered : {false, true}) {
+    SCOPED_TRACE(holdUntilDelivered ? "held until the selection arrived"
+                                    : "let go once the panel was up");
+    ASSERT_TRUE(editor->activate());
+    ASSERT_TRUE(user.press(kControl));
+    ASSERT_TRUE(user.press(kShift));
+    ASSERT_TRUE(user.press(kT));
+    ASSERT_TRUE(user.release(kT));
+    std::optional<Json> selection;
+    if (holdUntilDelivered) {
+      selection = host->waitForEvent("updateSelection");
+    } else {
+      // The host has the chord once its panel has taken the focus.
+      EXPECT_TRUE(test_support::waitUntil(
+          [&] { return desktop().activeWindowBelongsTo(host->pid()); }, kBound));
+    }
+    ASSERT_TRUE(user.release(kShift));
+    ASSERT_TRUE(user.release(kControl));
+    if (!holdUntilDelivered)
+      selection = host->waitForEvent("updateSelection");
+    // Anything typed over the selection would show in the next capture.
+    ASSERT_TRUE(selection);
+    EXPECT_EQ(selection->value("text", ""), kText);
+  }
+  EXPECT_EQ(editor->savedTextOnceItIs(kText), kText);
+}
+
+INSTANTIATE_TEST_SUITE_P(Editors, CaptureTest, ::testing::ValuesIn(editors()), editorName);
+
+using LargeClipboardTest = E2eTest;
+
+// A clipboard far larger than one request (64 MiB, sent in increments both
+// ways) is saved and put back whole.
+TEST_F(LargeClipboardTest, A64MiBClipboardSurvivesACaptureByteForByte) {
+  HostProcess* host = desktop().startHost();
+  ASSERT_NE(host, nullptr);
+  Editor* editor = desktop().startEditor(l3afpad());
+  ASSERT_NE(editor, nullptr);
+  ASSERT_TRUE(editor->typeAndSelectAll(kText));
+  const std::vector<ClipboardTarget> clipboard = {{"image/png", noise(std::size_t{64} << 20, 64)}};
+  ASSERT_NE(desktop().session().offerClipboard(clipboard[0].target, clipboard[0].bytes), nullptr);
+
+  ASSERT_TRUE(desktop().pressHotKey());
+  const auto selection = host->waitForEvent("updateSelection", 3 * kBound);
+  ASSERT_TRUE(selection);
+  EXPECT_EQ(selection->value("text", ""), kText);
+  std::string why;
+  EXPECT_TRUE(desktop().clipboardHolds(clipboard, &why)) << why;
+}
+
+class NoWindowManagerTest : public E2eTest {
+ protected:
+  XSession::Options sessionOptions() const override { return {.windowManager = false}; }
+};
+
+// With no window manager no application is in front, so there is nothing to
+// copy from: the hot key and the interface's request get nothing, the
+// clipboard the host emptied for the copy is put back, and the host runs on.
+TEST_F(NoWindowManagerTest, CapturesFindNothingAndLeaveTheClipboardAsItWas) {
+  HostProcess* host = desktop().startHost();
+  ASSERT_NE(host, nullptr);
+  Editor* editor = desktop().startEditor(l3afpad());
+  ASSERT_NE(editor, nullptr);
+  ASSERT_TRUE(editor->typeAndSelectAll(kText));
+  const auto clipboard = richClipboard();
+  RawOwner* owner = desktop().offerClipboard(clipboard);
+  ASSERT_NE(owner, nullptr);
+
+  ASSERT_TRUE(desktop().pressHotKey());
+  // The capture has begun once the host has emptied the clipboard.
+  ASSERT_TRUE(desktop().waitUntilClipboardOwnerIsNot(owner->window()));
+  const auto reply = host->call("selection", "getSelection");
+  ASSERT_TRUE(reply);
+  EXPECT_TRUE(reply->contains("result") && reply->at("result").is_null()) << reply->dump();
+  // The interface's request waited for the capture to end; a selection the
+  // capture found would be on the console before this reply.
+  ASSERT_TRUE(host->call("system", "getLaunchAtLogin"));
+  for (const auto& event : host->events())
+    EXPECT_NE(event.value("event", ""), "updateSelection") << event.dump();
+
+  std::string why;
+  EXPECT_TRUE(desktop().clipboardHolds(clipboard, &why)) << why;
+  EXPECT_EQ(host->quit(), 0);
+}
+
+}  // namespace
+}  // namespace lumivane::e2e
