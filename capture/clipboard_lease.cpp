@@ -58,6 +58,17 @@ void ClipboardLease::pasteEnded(platform::Pasteboard& pasteboard) {
   drain();
 }
 
+void ClipboardLease::relinquish(platform::Pasteboard& pasteboard,
+                                const std::function<void()>& pause) {
+  while (workerBusy())
+    pause();
+  if (activePastes_ == 0)
+    return;
+  activePastes_ = 0;
+  pasteText_.reset();
+  restoreClipboard(pasteboard, std::exchange(userContents_, std::nullopt));
+}
+
 void ClipboardLease::drain() {
   while (!waiting_.empty() && !captureActive_) {
     if (waiting_.front().kind == Kind::capture) {

@@ -46,6 +46,12 @@ class ClipboardLease {
   // The last of overlapping pastes puts them back; then waiting work goes on.
   void pasteEnded(platform::Pasteboard& pasteboard);
 
+  // The application is ending, and what it deferred will never run: waits
+  // for a capture's worker to put the pasteboard back, calling `pause`
+  // between looks, then puts back what pending pastes saved, at once. Their
+  // chords no longer go out (pendingPasteText() is empty from then on).
+  void relinquish(platform::Pasteboard& pasteboard, const std::function<void()>& pause);
+
   // Set while a capture's worker uses the pasteboard. Any thread.
   bool workerBusy() const { return workerBusy_.load(std::memory_order_acquire); }
   void setWorkerBusy(bool busy) { workerBusy_.store(busy, std::memory_order_release); }

@@ -41,7 +41,9 @@ void AppDelegate::startPaste(const std::string& text,
   std::weak_ptr<AppDelegate> weak = weak_from_this();
   desktop_.dispatch().mainQueue().asyncAfter(kDelayBeforeChord, [weak] {
     auto self = weak.lock();
-    if (!self)
+    // Once the pasteboard has gone back to the user (the host is ending), the
+    // chord would paste the user's own contents.
+    if (!self || !self->clipboardLease_.pendingPasteText())
       return;
     if (!postPasteChord(self->desktop_.keyboardEvents())) {
       self->clipboardLease_.pasteEnded(self->desktop_.generalPasteboard());

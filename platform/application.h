@@ -26,6 +26,11 @@ class ApplicationDelegate : public Responder {
   virtual bool applicationShouldTerminateAfterLastWindowClosed() = 0;
   virtual bool applicationShouldHandleReopen(bool hasVisibleWindows) = 0;
   virtual bool applicationSupportsSecureRestorableState() = 0;
+  // The application is about to end (terminate:), before the platform lets
+  // go of anything: the last moment to give back what the application has
+  // borrowed, since work it deferred will never run. Called once; nothing by
+  // default.
+  virtual void applicationWillTerminate(const Notification& /*notification*/) {}
 };
 
 // The one application object (NSApp). Main thread only.

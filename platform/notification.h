@@ -23,5 +23,8 @@ struct Notification {
 // The launch notification's name.
 inline constexpr const char* NSApplicationDidFinishLaunchingNotification =
     "NSApplicationDidFinishLaunchingNotification";
+// The name of the notification that the application is about to end.
+inline constexpr const char* NSApplicationWillTerminateNotification =
+    "NSApplicationWillTerminateNotification";
 
 }  // namespace lumivane::platform

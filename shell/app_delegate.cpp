@@ -49,6 +49,15 @@ bool AppDelegate::applicationSupportsSecureRestorableState() {
   return true;
 }
 
+void AppDelegate::applicationWillTerminate(const platform::Notification& /*notification*/) {
+  // A capture's worker ends within its own bounds (about a second, more when
+  // the target is slow to come forward); the main thread waits for it as the
+  // interface's own capture request does.
+  auto& dispatch = desktop_.dispatch();
+  clipboardLease_.relinquish(desktop_.generalPasteboard(),
+                             [&dispatch] { dispatch.sleepForTimeInterval(0.01); });
+}
+
 bool AppDelegate::performAction(const std::string& selector) {
   if (selector == "statusBarButtonClicked") {
     statusBarButtonClicked();

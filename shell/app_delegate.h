@@ -32,6 +32,9 @@ class AppDelegate : public platform::FlutterAppDelegate,
   bool applicationShouldTerminateAfterLastWindowClosed() override;
   bool applicationShouldHandleReopen(bool hasVisibleWindows) override;
   bool applicationSupportsSecureRestorableState() override;
+  // Gives the user's clipboard back before the host goes: the steps of a
+  // capture or paste that would have put it back never run once it has.
+  void applicationWillTerminate(const platform::Notification& notification) override;
   // Target/action entry: "statusBarButtonClicked".
   bool performAction(const std::string& selector) override;
 

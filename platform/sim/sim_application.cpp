@@ -34,7 +34,13 @@ bool SimApplication::isActive() const {
 
 void SimApplication::terminate() {
   misuse_.requireMainThread("NSApplication terminate:");
+  if (terminating_)
+    return;
   terminating_ = true;
+  if (auto delegate = delegate_.lock()) {
+    delegate->applicationWillTerminate(
+        Notification{NSApplicationWillTerminateNotification, std::nullopt});
+  }
 }
 
 int SimApplication::run() {

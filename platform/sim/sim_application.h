@@ -37,6 +37,7 @@ class SimApplication final : public Application {
   std::optional<Event> currentEvent() const override { return currentEvent_; }
   void activateIgnoringOtherApps(bool flag) override;
   bool isActive() const;
+  // Tells the delegate, the first time, that the application will terminate.
   void terminate() override;
   bool isTerminating() const { return terminating_; }
   int run() override;

@@ -202,6 +202,12 @@ void X11Application::activateIgnoringOtherApps(bool /*flag*/) {
 void X11Application::terminate() {
   if (!terminating_) {
     terminating_ = true;
+    // The delegate first: what it gives back (the user's clipboard) is what
+    // the hooks then hand on.
+    if (auto delegate = delegate_.lock()) {
+      delegate->applicationWillTerminate(
+          Notification{NSApplicationWillTerminateNotification, std::nullopt});
+    }
     // Taken first: a hook that removes itself or adds another while the hooks
     // run changes nothing here, and each hook runs once.
     auto hooks = std::exchange(hooks_, {});

@@ -58,7 +58,8 @@ class X11Application final : public Application {
   // Brings the host's window that was last made key (or any visible one)
   // forward and gives it the keyboard. Nothing when no window is visible.
   void activateIgnoringOtherApps(bool flag) override;
-  // Runs the termination hooks, once, then stops the loop after the current
+  // Tells the delegate that the application will terminate, then runs the
+  // termination hooks, once each; then stops the loop after the current
   // event. Called before run(), run() returns at once.
   void terminate() override;
   int run() override;

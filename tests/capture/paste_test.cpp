@@ -194,5 +194,32 @@ TEST_F(PasteTest, DelegateReleasedBeforeTheChordLeavesTheTextAndSendsNothing) {
   EXPECT_EQ(desktop.generalPasteboard().plainText(), "new text");
 }
 
+// Quitting while a paste is pending: the steps that would put the user's
+// clipboard back never run once the host has gone, so it comes back at once;
+// a chord not yet sent stays unsent, or it would paste the user's contents.
+TEST_F(PasteTest, QuittingBeforeTheChordPutsTheClipboardBackAndSendsNothing) {
+  launch();
+  EXPECT_EQ(paste("new text"), EncodableValue(true));
+  desktop.advance(0.1);
+  desktop.application().terminate();
+  EXPECT_TRUE(clipboardIsTheUsers());
+  desktop.advance(2);
+  EXPECT_TRUE(postedChords().empty());
+  EXPECT_TRUE(editor->insertions().empty());
+  EXPECT_TRUE(clipboardIsTheUsers());
+}
+
+TEST_F(PasteTest, QuittingAfterTheChordPutsTheClipboardBackAtOnce) {
+  launch();
+  EXPECT_EQ(paste("new text"), EncodableValue(true));
+  desktop.advance(0.4);
+  ASSERT_EQ(editor->insertions().size(), 1u);
+  desktop.application().terminate();
+  EXPECT_TRUE(clipboardIsTheUsers());
+  desktop.advance(2);
+  EXPECT_EQ(postedChords(), (std::vector<std::string>{"V down -> hid", "V up -> hid"}));
+  EXPECT_TRUE(clipboardIsTheUsers());
+}
+
 }  // namespace
 }  // namespace lumivane

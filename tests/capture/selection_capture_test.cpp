@@ -152,5 +152,16 @@ TEST_F(SelectionCaptureTest, DelegateReleasedDuringACaptureSendsNothing) {
   EXPECT_TRUE(selectionUpdates().empty());
 }
 
+// Quitting while a capture's worker has the clipboard: the host waits for the
+// worker, which puts the user's clipboard back, before it goes.
+TEST_F(SelectionCaptureTest, QuittingDuringACaptureWaitsForTheClipboardToComeBack) {
+  editor->setCopyDelay(0.25);
+  launchAndPressHotKey();
+  desktop.advance(0.15);
+  ASSERT_FALSE(clipboardIsTheUsers());
+  desktop.application().terminate();
+  EXPECT_TRUE(clipboardIsTheUsers());
+}
+
 }  // namespace
 }  // namespace lumivane

@@ -181,6 +181,56 @@ INSTANTIATE_TEST_SUITE_P(Endings,
                                            Ending::logout),
                          endingName);
 
+// What the host is in the middle of when it is told to end.
+enum class Moment { pasting, capturing };
+
+struct Interruption {
+  Moment moment;
+  Ending ending;
+  std::string name;
+};
+
+void PrintTo(const Interruption& interruption, std::ostream* out) {
+  *out << interruption.name;
+}
+
+class InterruptedTest : public SystemTest, public ::testing::WithParamInterface<Interruption> {};
+
+// Told to end in the middle of a paste (its text on the clipboard, the
+// user's contents saved until the paste has gone out) or of a capture (the
+// clipboard emptied for the copy), the host still leaves the user's clipboard
+// behind and exits cleanly.
+TEST_P(InterruptedTest, TheUsersClipboardOutlivesAHostEndedMidway) {
+  ASSERT_NO_FATAL_FAILURE(startWithSelection());
+  const auto clipboard = richClipboard();
+  RawOwner* owner = desktop().offerClipboard(clipboard);
+  ASSERT_NE(owner, nullptr);
+  if (GetParam().moment == Moment::pasting) {
+    const auto reply = host->call("selection", "pasteText", "\"the pasted words\"");
+    ASSERT_TRUE(reply);
+    ASSERT_EQ(reply->value("result", false), true) << reply->dump();
+  } else {
+    ASSERT_TRUE(desktop().pressHotKey());
+    // The capture has begun once the host has emptied the clipboard.
+    ASSERT_TRUE(desktop().waitUntilClipboardOwnerIsNot(owner->window()));
+  }
+  if (GetParam().ending == Ending::consoleQuit)
+    EXPECT_EQ(host->quit(), 0);
+  else
+    EXPECT_EQ(host->terminate(), 0);
+  std::string why;
+  EXPECT_TRUE(desktop().clipboardHolds(clipboard, &why)) << why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings,
+    InterruptedTest,
+    ::testing::Values(Interruption{Moment::pasting, Ending::consoleQuit, "QuitWhilePasting"},
+                      Interruption{Moment::pasting, Ending::logout, "SIGTERMWhilePasting"},
+                      Interruption{Moment::capturing, Ending::consoleQuit, "QuitWhileCapturing"},
+                      Interruption{Moment::capturing, Ending::logout, "SIGTERMWhileCapturing"}),
+    [](const ::testing::TestParamInfo<Interruption>& info) { return info.param.name; });
+
 std::string readFile(const std::filesystem::path& path) {
   std::ifstream in(path);
   std::ostringstream text;

@@ -55,8 +55,13 @@ TEST_F(SimApplicationTest, ActionsTravelTargetThenDelegateThenApplication) {
   EXPECT_TRUE(app.sendAction("fromDelegate:", target));
   EXPECT_FALSE(app.sendAction("unknown:", target));
   EXPECT_FALSE(app.isTerminating());
+  EXPECT_TRUE(delegate->terminations.empty());
   EXPECT_TRUE(app.sendAction("terminate:", nullptr));
   EXPECT_TRUE(app.isTerminating());
+  // Told once, however often the application is asked to end.
+  app.terminate();
+  EXPECT_EQ(delegate->terminations,
+            std::vector<std::string>{NSApplicationWillTerminateNotification});
   std::vector<std::string> handledBy;
   for (const auto& sent : app.sentActions()) {
     handledBy.push_back(sent.handledBy);

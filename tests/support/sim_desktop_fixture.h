@@ -35,12 +35,16 @@ class RecordingDelegate : public platform::ApplicationDelegate {
     return true;
   }
   bool applicationSupportsSecureRestorableState() override { return true; }
+  void applicationWillTerminate(const platform::Notification& notification) override {
+    terminations.push_back(notification.name);
+  }
   bool performAction(const std::string& selector) override {
     actions.push_back(selector);
     return handledActions.count(selector) > 0;
   }
 
   std::vector<std::string> launches;
+  std::vector<std::string> terminations;
   std::vector<bool> reopens;
   std::vector<std::string> actions;
   std::set<std::string> handledActions;

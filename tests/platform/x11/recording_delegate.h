@@ -26,6 +26,11 @@ class RecordingDelegate : public platform::ApplicationDelegate {
     return true;
   }
   bool applicationSupportsSecureRestorableState() override { return true; }
+  void applicationWillTerminate(const platform::Notification& notification) override {
+    terminations.push_back(notification.name);
+    if (onWillTerminate)
+      onWillTerminate();
+  }
   bool performAction(const std::string& selector) override {
     actions.push_back(selector);
     if (onAction)
@@ -35,12 +40,14 @@ class RecordingDelegate : public platform::ApplicationDelegate {
 
   std::function<void()> onLaunch;
   std::function<void(const std::string&)> onAction;
+  std::function<void()> onWillTerminate;
   std::set<std::string> handles;
   bool terminateAfterLastWindow = false;
   int launches = 0;
   int reopens = 0;
   int lastWindowQuestions = 0;
   std::vector<std::string> actions;
+  std::vector<std::string> terminations;
 };
 
 }  // namespace lumivane::test_support

@@ -28,8 +28,9 @@ class X11ApplicationTest : public X11DesktopTest {
 };
 
 // The loop runs until terminate(); the delegate hears of the launch once, on
-// the loop's first turn; termination hooks run inside the loop, before it
-// stops, and a hook whose registration is gone does not run.
+// the loop's first turn; it hears once that the application will terminate,
+// before the termination hooks, which run inside the loop, before it stops;
+// a hook whose registration is gone does not run.
 TEST_F(X11ApplicationTest, LaunchesOnceRunsUntilTerminatedAndRunsHooksBeforeTheLoopStops) {
   Log log;
   application().setDelegate(delegate);
@@ -40,6 +41,7 @@ TEST_F(X11ApplicationTest, LaunchesOnceRunsUntilTerminatedAndRunsHooksBeforeTheL
     auto dropped = application().addTerminationHook([&] { log.push_back("dropped hook"); });
   }
   platform::x11::GSourcePtr later;
+  delegate->onWillTerminate = [&] { log.push_back("will terminate"); };
   delegate->onLaunch = [&] {
     log.push_back("launched");
     // The loop goes on after launching, until something ends it.
@@ -51,8 +53,10 @@ TEST_F(X11ApplicationTest, LaunchesOnceRunsUntilTerminatedAndRunsHooksBeforeTheL
     });
   };
   EXPECT_EQ(application().run(), 0);
-  EXPECT_EQ(log, (Log{"launched", "later", "hook inside the loop"}));
+  EXPECT_EQ(log, (Log{"launched", "later", "will terminate", "hook inside the loop"}));
   EXPECT_EQ(delegate->launches, 1);
+  EXPECT_EQ(delegate->terminations,
+            std::vector<std::string>{platform::NSApplicationWillTerminateNotification});
   EXPECT_TRUE(application().isTerminating());
 }
 
