@@ -50,9 +50,18 @@ class X11Desktop final : public Desktop {
         hotKeys_(gdk_display_get_default()),
         accessibility_(displayName(), gdk_display_get_default()),
         pasteboard_(std::move(pasteboard)),
+        // Work on the global queues (a capture's worker) may still use the
+        // clipboard and keys: it finishes first, while the host's delegate and
+        // every service are there, and nothing starts there after.
+        stopWorkers_(application_.addTerminationHook([this] { dispatch_.stopWorkers(); })),
         // The host lets go of the clipboard it owns before it exits, so the
         // user's contents outlive it.
         handOff_(application_.addTerminationHook([this] { pasteboard_->handOffBeforeExit(); })) {}
+
+  // A desktop that goes without terminating still outlives its workers.
+  ~X11Desktop() override { dispatch_.stopWorkers(); }
+  X11Desktop(const X11Desktop&) = delete;
+  X11Desktop& operator=(const X11Desktop&) = delete;
 
   Application& application() override { return application_; }
   WindowFactory& windows() override { return windows_; }
@@ -84,6 +93,7 @@ class X11Desktop final : public Desktop {
   X11StandardOutput standardOutput_;
   InProcessFlutterEmbedding flutter_{views_};
   std::unique_ptr<X11Pasteboard> pasteboard_;
+  X11Application::TerminationHook stopWorkers_;
   X11Application::TerminationHook handOff_;
 };
 

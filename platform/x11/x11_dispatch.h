@@ -63,6 +63,12 @@ class X11Dispatch final : public Dispatch {
   // Main-queue blocks not yet run, including those that never come due.
   std::size_t pendingMainBlocks() const;
 
+  // Lets the global queues' running blocks finish and joins the workers;
+  // blocks submitted from then on never run. For a desktop that is ending,
+  // before it lets go of what those blocks use. Main thread, outside every
+  // block of this dispatch; calling it again does nothing.
+  void stopWorkers() { pool_.stopWorkers(); }
+
  private:
   using Clock = DispatchClock;
   struct Source;
