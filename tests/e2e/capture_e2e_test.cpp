@@ -112,6 +112,50 @@ TEST_P(CaptureTest, ModifiersTheUserStillHoldsDoNotReachTheEditor) {
 
 INSTANTIATE_TEST_SUITE_P(Editors, CaptureTest, ::testing::ValuesIn(editors()), editorName);
 
+class EditorClipboardTest : public CaptureTest {};
+
+// The user copied in one editor and captures (then pastes) in the other:
+// what the first one offers (GTK's or Qt's own targets, TEXT sent as
+// COMPOUND_TEXT, text in and beyond Latin-1) comes back target for target,
+// byte for byte and type for type, and text beyond Latin-1 goes both ways.
+TEST_P(EditorClipboardTest, TheClipboardAnotherEditorOwnsComesBackWhole) {
+  host = desktop().startHost();
+  ASSERT_NE(host, nullptr);
+  const EditorKind& other = GetParam().name == l3afpad().name ? featherpad() : l3afpad();
+  Editor* source = desktop().startEditor(other);
+  ASSERT_NE(source, nullptr);
+  const std::string copied = "naïve café ✓ copied";
+  ASSERT_TRUE(source->typeAndSelectAll(copied));
+  ASSERT_TRUE(source->key("ctrl+c"));
+  ASSERT_TRUE(test_support::waitUntil(
+      [&] { return desktop().readClipboard("UTF8_STRING") == copied; }, kBound));
+  const auto clipboard = desktop().clipboardContents();
+  const auto types = desktop().clipboardTypes();
+  ASSERT_FALSE(types.empty());
+  editor = desktop().startEditor(GetParam());
+  ASSERT_NE(editor, nullptr);
+  const std::string selected = "ünïcödé ✓ selected";
+  ASSERT_TRUE(editor->typeAndSelectAll(selected));
+
+  ASSERT_TRUE(desktop().pressHotKey());
+  const auto selection = host->waitForEvent("updateSelection");
+  ASSERT_TRUE(selection);
+  EXPECT_EQ(selection->value("text", ""), selected);
+  std::string why;
+  EXPECT_TRUE(desktop().clipboardHolds(clipboard, &why)) << why;
+  EXPECT_EQ(desktop().clipboardTypes(), types);
+
+  const std::string pasted = "ünïcödé ✓ pasted";
+  const auto reply = host->call("selection", "pasteText", Json(pasted).dump());
+  ASSERT_TRUE(reply);
+  ASSERT_EQ(reply->value("result", false), true) << reply->dump();
+  EXPECT_TRUE(desktop().waitUntilClipboardHolds(clipboard, &why)) << why;
+  EXPECT_EQ(desktop().clipboardTypes(), types);
+  EXPECT_EQ(editor->savedTextOnceItIs(pasted), pasted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Editors, EditorClipboardTest, ::testing::ValuesIn(editors()), editorName);
+
 using LargeClipboardTest = E2eTest;
 
 // A clipboard far larger than one request (64 MiB, sent in increments both

@@ -306,6 +306,25 @@ std::optional<std::string> Desktop::readClipboard(const std::string& target, dou
   return std::move(ran.output);
 }
 
+std::vector<ClipboardTarget> Desktop::clipboardContents() {
+  std::vector<ClipboardTarget> contents;
+  for (const auto& target : clipboardTargets().value_or(std::vector<std::string>{})) {
+    if (auto bytes = readClipboard(target))
+      contents.push_back({target, std::move(*bytes)});
+  }
+  return contents;
+}
+
+std::map<std::string, std::string> Desktop::clipboardTypes() {
+  std::map<std::string, std::string> types;
+  test_support::RawClient reader(session_.display());
+  for (const auto& target : clipboardTargets().value_or(std::vector<std::string>{})) {
+    if (auto value = reader.read(target))
+      types[target] = reader.name(value->type);
+  }
+  return types;
+}
+
 bool Desktop::clipboardHolds(const std::vector<ClipboardTarget>& expected, std::string* why) {
   std::vector<std::string> names;
   for (const auto& target : expected)

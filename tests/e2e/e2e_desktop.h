@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -195,6 +196,10 @@ class Desktop {
   // bytes of one target, absent when it is refused or nobody answers.
   std::optional<std::vector<std::string>> clipboardTargets();
   std::optional<std::string> readClipboard(const std::string& target, double seconds = kBound);
+  // Every target the clipboard lists, with its bytes, and the type each is
+  // sent as ("TEXT" as COMPOUND_TEXT, say), by name.
+  std::vector<ClipboardTarget> clipboardContents();
+  std::map<std::string, std::string> clipboardTypes();
   // Whether the clipboard holds exactly `expected`: the same targets, each
   // with the same bytes. `why` says what differs.
   bool clipboardHolds(const std::vector<ClipboardTarget>& expected, std::string* why);
