@@ -122,20 +122,20 @@ TEST_P(EditorClipboardTest, TheClipboardAnotherEditorOwnsComesBackWhole) {
   host = desktop().startHost();
   ASSERT_NE(host, nullptr);
   const EditorKind& other = GetParam().name == l3afpad().name ? featherpad() : l3afpad();
-  Editor* source = desktop().startEditor(other);
-  ASSERT_NE(source, nullptr);
   const std::string copied = "naïve café ✓ copied";
-  ASSERT_TRUE(source->typeAndSelectAll(copied));
+  Editor* source = desktop().startEditor(other, copied);
+  ASSERT_NE(source, nullptr);
+  ASSERT_TRUE(source->key("ctrl+a"));
   ASSERT_TRUE(source->key("ctrl+c"));
   ASSERT_TRUE(test_support::waitUntil(
       [&] { return desktop().readClipboard("UTF8_STRING") == copied; }, kBound));
   const auto clipboard = desktop().clipboardContents();
   const auto types = desktop().clipboardTypes();
   ASSERT_FALSE(types.empty());
-  editor = desktop().startEditor(GetParam());
-  ASSERT_NE(editor, nullptr);
   const std::string selected = "ünïcödé ✓ selected";
-  ASSERT_TRUE(editor->typeAndSelectAll(selected));
+  editor = desktop().startEditor(GetParam(), selected);
+  ASSERT_NE(editor, nullptr);
+  ASSERT_TRUE(editor->key("ctrl+a"));
 
   ASSERT_TRUE(desktop().pressHotKey());
   const auto selection = host->waitForEvent("updateSelection");

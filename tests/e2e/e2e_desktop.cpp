@@ -176,13 +176,13 @@ std::vector<EditorKind> editors() {
   return {l3afpad(), featherpad()};
 }
 
-Editor::Editor(Desktop& desktop, const EditorKind& kind)
+Editor::Editor(Desktop& desktop, const EditorKind& kind, const std::string& text)
     : desktop_(desktop),
       kind_(kind),
       file_(desktop.session().directory() /
             (kind.name + "-" + std::to_string(++desktop.files_) + ".txt")),
       process_([&]() -> ChildProcess& {
-        std::ofstream(file_).flush();
+        std::ofstream(file_, std::ios::binary) << text;
         auto argv = kind.argv;
         argv.push_back(file_.string());
         return desktop.session().spawn(argv, kind.environment);
@@ -276,8 +276,8 @@ HostProcess* Desktop::startHost(Environment extra) {
   return host_.get();
 }
 
-Editor* Desktop::startEditor(const EditorKind& kind) {
-  editors_.push_back(std::make_unique<Editor>(*this, kind));
+Editor* Desktop::startEditor(const EditorKind& kind, const std::string& text) {
+  editors_.push_back(std::make_unique<Editor>(*this, kind, text));
   return editors_.back()->ready() ? editors_.back().get() : nullptr;
 }
 

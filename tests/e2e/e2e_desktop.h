@@ -101,7 +101,9 @@ class Desktop;
 
 class Editor {
  public:
-  Editor(Desktop& desktop, const EditorKind& kind);
+  // Opens a file of its own holding `text`: text typed with xdotool can lose
+  // characters beyond the keyboard's, which it types by remapping a key.
+  Editor(Desktop& desktop, const EditorKind& kind, const std::string& text);
 
   bool ready() const { return window_ != XCB_WINDOW_NONE; }
   const EditorKind& kind() const { return kind_; }
@@ -183,7 +185,7 @@ class Desktop {
   // The built host executable.
   static std::filesystem::path hostExecutable();
 
-  Editor* startEditor(const EditorKind& kind);
+  Editor* startEditor(const EditorKind& kind, const std::string& text = "");
 
   // Runs xdotool with `arguments` and waits for it; true when it succeeded.
   bool xdotool(std::vector<std::string> arguments);
