@@ -77,15 +77,18 @@ TEST_P(CaptureTest, TheHotKeyWorksWithNumLockOn) {
 // The user lets go of T but still holds Control and Shift while the host
 // copies: the editor must get Control+C alone, not Control+Shift+C (which
 // copies nothing) nor a C typed over the selection. Whether the user lets go
-// as soon as the panel is up or holds on until the selection has arrived
-// (the host then lets go of the keys itself), the selection arrives and the
-// editor's text is as it was.
+// once the capture has begun or holds on until the selection has arrived
+// (the host then lets go of the keys itself), the selection arrives, the
+// editor's text is as it was, and so is the user's clipboard.
 TEST_P(CaptureTest, ModifiersTheUserStillHoldsDoNotReachTheEditor) {
   ASSERT_NO_FATAL_FAILURE(startWithSelection());
   auto& user = desktop().user();
+  const auto clipboard = richClipboard();
   for (const bool holdUntilDelivered : {false, true}) {
     SCOPED_TRACE(holdUntilDelivered ? "held until the selection arrived"
-                                    : "let go once the panel was up");
+                                    : "let go once the capture had begun");
+    RawOwner* owner = desktop().offerClipboard(clipboard);
+    ASSERT_NE(owner, nullptr);
     ASSERT_TRUE(editor->activate());
     ASSERT_TRUE(user.press(kControl));
     ASSERT_TRUE(user.press(kShift));
@@ -95,9 +98,8 @@ TEST_P(CaptureTest, ModifiersTheUserStillHoldsDoNotReachTheEditor) {
     if (holdUntilDelivered) {
       selection = host->waitForEvent("updateSelection");
     } else {
-      // The host has the chord once its panel has taken the focus.
-      EXPECT_TRUE(test_support::waitUntil(
-          [&] { return desktop().activeWindowBelongsTo(host->pid()); }, kBound));
+      // The capture empties the clipboard just before its copy chord.
+      EXPECT_TRUE(desktop().waitUntilClipboardOwnerIsNot(owner->window()));
     }
     ASSERT_TRUE(user.release(kShift));
     ASSERT_TRUE(user.release(kControl));
@@ -106,6 +108,8 @@ TEST_P(CaptureTest, ModifiersTheUserStillHoldsDoNotReachTheEditor) {
     // Anything typed over the selection would show in the next capture.
     ASSERT_TRUE(selection);
     EXPECT_EQ(selection->value("text", ""), kText);
+    std::string why;
+    EXPECT_TRUE(desktop().clipboardHolds(clipboard, &why)) << why;
   }
   EXPECT_EQ(editor->savedTextOnceItIs(kText), kText);
 }
