@@ -211,6 +211,8 @@ struct GtkInterface::State : std::enable_shared_from_this<State> {
 
   // --- The panel shown and hidden -----------------------------------------------
 
+  // Both questions asked here may fail; each failure is told after what is
+  // already there.
   void shown() {
     if (statusSeen)
       clearStatus();
@@ -221,14 +223,14 @@ struct GtkInterface::State : std::enable_shared_from_this<State> {
         self.showPermission(*allowed ? Permission::allowed : Permission::denied);
       } else {
         self.showPermission(Permission::unknown);
-        self.sayProblem(sentence("Could not check the permission to copy and paste", reasonOf(r)));
+        self.sayAlso(sentence("Could not check the permission to copy and paste", reasonOf(r)));
       }
     });
     call(system, "getLaunchAtLogin", EncodableValue(), [](State& self, const FlutterReply& r) {
       if (auto enabled = boolAnswer(r)) {
         self.setSwitch(*enabled);
       } else {
-        self.sayProblem(sentence("Could not read whether Lumivane starts at login", reasonOf(r)));
+        self.sayAlso(sentence("Could not read whether Lumivane starts at login", reasonOf(r)));
       }
     });
     gtk_widget_grab_focus(textView.get());
