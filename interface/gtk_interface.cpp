@@ -99,9 +99,19 @@ bool onlyControlHeld(guint state) {
 // object destroyed meanwhile has dropped its handlers already.
 class SignalConnection {
  public:
-  SignalConnection(gpointer instance, const char* signal, GCallback callback, gpointer data)
+  // `after`: after the object's own handler.
+  SignalConnection(gpointer instance,
+                   const char* signal,
+                   GCallback callback,
+                   gpointer data,
+                   bool after = false)
       : instance_(static_cast<GObject*>(g_object_ref(instance))),
-        id_(g_signal_connect(instance, signal, callback, data)) {}
+        id_(g_signal_connect_data(instance,
+                                  signal,
+                                  callback,
+                                  data,
+                                  nullptr,
+                                  after ? G_CONNECT_AFTER : GConnectFlags{})) {}
   ~SignalConnection() {
     if (instance_ && id_ != 0 && g_signal_handler_is_connected(instance_.get(), id_))
       g_signal_handler_disconnect(instance_.get(), id_);
@@ -623,6 +633,23 @@ void GtkInterface::State::listen() {
   connect(root.get(), "map", G_CALLBACK(+[](GtkWidget*, gpointer data) {
             static_cast<State*>(data)->shared_from_this()->shown();
           }));
+  // Selecting in the panel must not take the X primary selection: the
+  // application the text came from would lose its own selection with it (GTK
+  // and other toolkits deselect when another client takes it), and the text
+  // inserted later would land beside the words it was meant to replace. The
+  // text view claims it when realized and lets it go when unrealized.
+  connections.emplace_back(textView.get(), "realize", G_CALLBACK(+[](GtkWidget* view, gpointer) {
+                             gtk_text_buffer_remove_selection_clipboard(
+                                 gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)),
+                                 gtk_widget_get_clipboard(view, GDK_SELECTION_PRIMARY));
+                           }),
+                           this, /*after=*/true);
+  connections.emplace_back(textView.get(), "unrealize", G_CALLBACK(+[](GtkWidget* view, gpointer) {
+                             gtk_text_buffer_add_selection_clipboard(
+                                 gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)),
+                                 gtk_widget_get_clipboard(view, GDK_SELECTION_PRIMARY));
+                           }),
+                           this);
   connect(root.get(), "unmap", G_CALLBACK(+[](GtkWidget*, gpointer data) {
             static_cast<State*>(data)->shared_from_this()->hidden();
           }));
