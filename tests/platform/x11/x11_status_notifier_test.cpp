@@ -13,6 +13,19 @@
 #include "shell/app_delegate.h"
 #include "tests/platform/x11/host_on_x11.h"
 
+// GLib, GIO and fontconfig are not built with the sanitizers. ThreadSanitizer
+// sees neither their futex locks nor their atomics, so every message GDBus's
+// worker thread hands to the main loop, and every font pango's thread loads,
+// looks like a race; and fontconfig keeps what it matched until the process
+// ends. No thread of ours runs in these tests, so nothing of ours is hidden.
+extern "C" const char* __tsan_default_suppressions() {
+  return "race:libglib-2.0.so\nrace:libgio-2.0.so\nrace:libgobject-2.0.so\n"
+         "race:libfontconfig.so\nrace:libpangoft2-1.0.so\nmutex:libgobject-2.0.so\n";
+}
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
+
 namespace lumivane {
 namespace {
 
@@ -214,12 +227,13 @@ TEST_F(StatusNotifierItemTest, RegistersAndPublishesItsIconTooltipAndMenu) {
     ASSERT_NE(at, std::string::npos) << props["IconPixmap"];
     EXPECT_GT(std::stoi(props["IconPixmap"].substr(at + size.size())), 5) << "inked at " << side;
   }
-  // The same icon again tells the panel nothing; a new tooltip does.
+  // The same icon again tells the panel nothing; a new tooltip does, and
+  // reaches it as well-formed text whatever it was given.
   item.setIcon("", false, "T", "Lumivane");
-  item.setIcon("", false, "T", "Writing assistant");
+  item.setIcon("", false, "T", "Writing \xff assistant");
   ASSERT_TRUE(panel.waitFor("signal NewToolTip"));
   EXPECT_FALSE(panel.saw("signal NewIcon"));
-  EXPECT_EQ(panel.properties()["ToolTip"], "|0|Writing assistant|");
+  EXPECT_EQ(panel.properties()["ToolTip"], "|0|Writing \xEF\xBF\xBD assistant|");
 }
 
 // Activate and SecondaryActivate are the left click, ContextMenu the right
