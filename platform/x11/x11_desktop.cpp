@@ -18,6 +18,7 @@
 #include "platform/x11/x11_own_clipboard.h"
 #include "platform/x11/x11_pasteboard.h"
 #include "platform/x11/x11_status_bar.h"
+#include "platform/x11/x11_status_notifier.h"
 #include "platform/x11/x11_window.h"
 #include "platform/x11/x11_workspace.h"
 
@@ -76,7 +77,9 @@ class X11Desktop final : public Desktop {
   X11Application application_;
   X11WindowFactory windows_{application_.windows()};
   X11ViewFactory views_;
-  X11StatusBar statusBar_{application_};
+  // A StatusNotifierItem while the session's panel takes those, an XEmbed
+  // tray icon otherwise.
+  X11StatusBar statusBar_{application_, statusNotifierOrTrayIcons()};
   X11Workspace workspace_;
   X11Bundle bundle_;
   X11Pasteboard& clipboard_;
