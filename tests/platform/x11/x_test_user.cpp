@@ -148,7 +148,7 @@ bool isKeyLine(const std::string& line) {
 
 KeyRecorder::KeyRecorder(XSession& session, XTestUser& user, std::vector<std::string> arguments)
     : process_([&]() -> ChildProcess& {
-        std::vector<std::string> argv{(executableDirectory() / "key_recorder").string()};
+        std::vector<std::string> argv{LUMIVANE_KEY_RECORDER};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         return session.spawn(std::move(argv), {}, /*pipeInput=*/false, /*pipeOutput=*/true);
       }()) {
