@@ -136,6 +136,7 @@ class X11PasteboardHarness {
       ASSERT_TRUE(session_.offerClipboard(targetOf(item.front().first),
                                           std::string(bytes.begin(), bytes.end())));
       owner_.reset();
+      theirs_ = session_.clipboardOwner();
       return;
     }
     std::vector<RawTarget> targets;
@@ -166,7 +167,7 @@ class X11PasteboardHarness {
   // is nothing to switch back; the host's own clearContents ends it.
   void refuseWrites(bool refuse) {
     if (refuse) {
-      EXPECT_NE(session_.clipboardOwner(), 0u) << "no other client owns the clipboard";
+      EXPECT_EQ(session_.clipboardOwner(), theirs_) << "the other application lost the clipboard";
     }
   }
 
@@ -182,11 +183,14 @@ class X11PasteboardHarness {
     auto owner = std::make_unique<RawOwner>(session_.display(), std::move(targets), behaviour);
     EXPECT_TRUE(owner->owns()) << "another client could not take the clipboard";
     owner_ = std::move(owner);
+    theirs_ = owner_->window();
   }
 
   XSession session_{kBareDisplay};
   std::unique_ptr<platform::x11::X11Pasteboard> pasteboard_;
   std::unique_ptr<RawOwner> owner_;
+  // The window of the other application that last took the clipboard.
+  unsigned long theirs_ = 0;
 };
 
 // --- Keyboard events --------------------------------------------------------------
