@@ -19,11 +19,13 @@ XSession* startGtkOnPrivateDesktop(const XSession::Options& options) {
       failure = session->failure();
     } else {
       session->exportToThisProcess();
-      // The names the host's windows carry.
-      g_set_prgname("lumivane");
-      gdk_set_program_class("Lumivane");
       gdk_set_allowed_backends("x11");
-      if (!gtk_init_check(nullptr, nullptr))
+      // The names the host's windows carry. Starting GTK sets the program
+      // class from the program's name, over (and losing) one set before.
+      g_set_prgname("lumivane");
+      if (gtk_init_check(nullptr, nullptr))
+        gdk_set_program_class("Lumivane");
+      else
         failure = "GTK could not open " + session->display();
     }
   }
