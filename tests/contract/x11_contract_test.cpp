@@ -29,11 +29,13 @@
 #include <stdexcept>
 
 #include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_dispatch.h"
 #include "platform/x11/x11_hot_keys.h"
 #include "platform/x11/x11_keyboard_events.h"
 #include "platform/x11/x11_login_items.h"
 #include "platform/x11/x11_pasteboard.h"
 #include "platform/x11/x11_workspace.h"
+#include "tests/contract/dispatch_contract.h"
 #include "tests/contract/keyboard_contract.h"
 #include "tests/contract/pasteboard_contract.h"
 #include "tests/contract/workspace_contract.h"
@@ -499,15 +501,26 @@ class X11LoginItemsHarness {
   bool dropped_ = false;
 };
 
+// The main queue on GLib's main loop, run by this thread.
+class X11DispatchHarness {
+ public:
+  platform::Dispatch& dispatch() { return dispatch_; }
+  void runFor(double seconds) { dispatch_.runMainLoopFor(seconds); }
+  bool runUntil(const std::function<bool()>& done, double seconds) {
+    return dispatch_.runMainLoopUntil(done, seconds);
+  }
+
+ private:
+  platform::x11::X11Dispatch dispatch_;
+};
+
 }  // namespace
 
 INSTANTIATE_TYPED_TEST_SUITE_P(X11, PasteboardContract, X11PasteboardHarness);
+INSTANTIATE_TYPED_TEST_SUITE_P(X11, DispatchContract, X11DispatchHarness);
 INSTANTIATE_TYPED_TEST_SUITE_P(X11, KeyboardEventsContract, X11KeyboardHarness);
 INSTANTIATE_TYPED_TEST_SUITE_P(X11, HotKeysContract, X11HotKeysHarness);
 INSTANTIATE_TYPED_TEST_SUITE_P(X11, WorkspaceContract, X11WorkspaceHarness);
 INSTANTIATE_TYPED_TEST_SUITE_P(X11, LoginItemsContract, X11LoginItemsHarness);
-// The dispatch suite joins these once the X11 main queue runs on the GLib main
-// loop: its harness makes the dispatch on this thread and runs GLib's main
-// loop for runFor and runUntil, as the hot keys' does.
 
 }  // namespace lumivane::contract
