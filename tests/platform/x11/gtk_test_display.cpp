@@ -1,27 +1,11 @@
 #include "tests/platform/x11/gtk_test_display.h"
 
+#include "platform/x11/x11_application.h"
+
 #include <gtk/gtk.h>
 #include <poll.h>
 
 #include <chrono>
-
-// GTK draws text through pango and fontconfig, and fontconfig keeps what it
-// matched for the life of the process without freeing it at exit: a leak
-// checker would blame every test that shows a label. Nothing of ours is
-// hidden by this.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n";
-}
-
-// ThreadSanitizer does not see GLib's locks, which GLib builds on futexes:
-// fontconfig's results, handed over from pango's font thread under one, look
-// like a race. It also reports lock orders inside GObject's type system and
-// cairo, the libraries' own, which involve no lock of ours.
-extern "C" const char* __tsan_default_suppressions() {
-  return "race:libfontconfig.so\n"
-         "deadlock:g_type_add_interface_static\n"
-         "deadlock:libcairo.so\n";
-}
 
 namespace lumivane::test_support {
 
@@ -37,14 +21,10 @@ XSession* startGtkOnPrivateDesktop(const XSession::Options& options) {
       failure = session->failure();
     } else {
       session->exportToThisProcess();
-      gdk_set_allowed_backends("x11");
-      // The names the host's windows carry. Starting GTK sets the program
-      // class from the program's name, over (and losing) one set before.
-      g_set_prgname("lumivane");
-      if (gtk_init_check(nullptr, nullptr))
-        gdk_set_program_class("Lumivane");
-      else
-        failure = "GTK could not open " + session->display();
+      // As the host starts it, with the names its windows carry.
+      std::string error;
+      if (!platform::x11::initializeGtk(&error))
+        failure = "GTK could not open " + session->display() + ": " + error;
     }
   }
   if (failure.empty() &&

@@ -22,9 +22,6 @@ extern "C" const char* __tsan_default_suppressions() {
   return "race:libglib-2.0.so\nrace:libgio-2.0.so\nrace:libgobject-2.0.so\n"
          "race:libfontconfig.so\nrace:libpangoft2-1.0.so\nmutex:libgobject-2.0.so\n";
 }
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n";
-}
 
 namespace lumivane {
 namespace {
