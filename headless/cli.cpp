@@ -12,7 +12,6 @@
 #include <ostream>
 #include <sstream>
 
-#include "headless/console_interface.h"
 #include "headless/event_log.h"
 #include "headless/readable_text.h"
 #include "headless/scenario.h"
@@ -82,7 +81,8 @@ OptionMatch matchOption(const std::vector<std::string>& args,
 }  // namespace
 
 std::variant<Options, std::string> parseOptions(const std::vector<std::string>& args,
-                                                std::span<const platform::Backend> backends) {
+                                                std::span<const platform::Backend> backends,
+                                                std::span<const PanelInterface> interfaces) {
   Options options;
   bool sawDesktop = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -111,10 +111,11 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
       if (options.interface)
         return "--interface given twice";
       if (!interface.value)
-        return "--interface needs a value: console or none";
-      if (*interface.value != "console" && *interface.value != "none")
+        return "--interface needs a value: " + interfaceNames(interfaces);
+      if (*interface.value != kNoInterface && !findInterface(interfaces, *interface.value)) {
         return "unknown interface " + quoteText(*interface.value) +
-               " (this build has: console, none)";
+               " (this build has: " + interfaceNames(interfaces) + ")";
+      }
       options.interface = *interface.value;
     } else if (auto scenario = matchOption(args, i, "--scenario"); scenario.matched) {
       if (options.scenario)
@@ -146,6 +147,8 @@ namespace {
 // used.
 struct Opened {
   std::unique_ptr<platform::Desktop> desktop;
+  // The backend it was opened with.
+  const platform::Backend* backend = nullptr;
   // Set when the asked-for backend could not open: the run stops.
   bool failed = false;
 };
@@ -159,6 +162,7 @@ Opened openRealDesktop(const Options& options,
     std::string reason = backend->unavailableReason();
     if (reason.empty()) {
       opened.desktop = backend->open(&reason);
+      opened.backend = backend;
       if (!opened.desktop && reason.empty())
         reason = "it did not start";
     }
@@ -174,8 +178,10 @@ Opened openRealDesktop(const Options& options,
       continue;
     std::string reason = backend.unavailableReason();
     if (reason.empty()) {
-      if ((opened.desktop = backend.open(&reason)))
+      if ((opened.desktop = backend.open(&reason))) {
+        opened.backend = &backend;
         return opened;
+      }
     }
     why += std::string(why.empty() ? "" : "; ") + backend.name + ": " + reason;
   }
@@ -186,23 +192,47 @@ Opened openRealDesktop(const Options& options,
   return opened;
 }
 
+// The interface the options ask for on the desktop of `backend`: the one
+// named, or the desktop's default; null for none. Set when the interface
+// named cannot draw on that desktop.
+struct ChosenInterface {
+  const PanelInterface* interface = nullptr;
+  std::string problem;
+};
+
+ChosenInterface chooseInterface(const Options& options,
+                                const platform::Backend& backend,
+                                std::span<const PanelInterface> interfaces) {
+  if (!options.interface)
+    return {defaultInterface(interfaces, backend.name), {}};
+  if (*options.interface == kNoInterface)
+    return {};
+  const PanelInterface* named = findInterface(interfaces, *options.interface);
+  if (named->desktop && std::string_view(named->desktop) != backend.name) {
+    return {nullptr, std::string("the ") + named->name + " interface runs only on the " +
+                         named->desktop + " desktop, not on the " + backend.name + " desktop"};
+  }
+  return {named, {}};
+}
+
 }  // namespace
 
 int runCommandLine(int argc,
                    char** argv,
                    CommandLineStreams streams,
-                   std::span<const platform::Backend> backends) {
+                   std::span<const platform::Backend> backends,
+                   std::span<const PanelInterface> interfaces) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i)
     args.emplace_back(argv[i]);
-  auto parsed = parseOptions(args, backends);
+  auto parsed = parseOptions(args, backends, interfaces);
   if (const auto* problem = std::get_if<std::string>(&parsed)) {
-    streams.err << "lumivane: " << *problem << "\n" << usageText(backends);
+    streams.err << "lumivane: " << *problem << "\n" << usageText(backends, interfaces);
     return kExitUsage;
   }
   const Options options = std::get<Options>(parsed);
   if (options.help) {
-    streams.out << helpText(backends);
+    streams.out << helpText(backends, interfaces);
     return 0;
   }
   if (!options.simulated) {
@@ -211,13 +241,13 @@ int runCommandLine(int argc,
       return kExitNoDesktop;
     if (opened.desktop) {
       platform::Desktop& desktop = *opened.desktop;
-      if (options.interface == "console") {
-        desktop.flutter().setInterfaceRunner(
-            [&desktop, &streams](platform::FlutterViewController& vc) {
-              return std::make_unique<ConsoleInterface>(desktop, vc.engine().interfaceMessenger(),
-                                                        STDIN_FILENO, streams.out);
-            });
+      const ChosenInterface chosen = chooseInterface(options, *opened.backend, interfaces);
+      if (!chosen.problem.empty()) {
+        streams.err << "lumivane: " << chosen.problem << "\n";
+        return kExitUsage;
       }
+      if (chosen.interface)
+        desktop.flutter().setInterfaceRunner(chosen.interface->runner(desktop, streams.out));
       return NSApplicationMain(desktop, argc, argv);
     }
   }
@@ -250,50 +280,75 @@ int runCommandLine(int argc,
   return status;
 }
 
-std::string usageText(std::span<const platform::Backend> backends) {
-  return "usage: lumivane [--desktop " + platform::backendNames(backends) +
-         "] [--interface console|none]\n" +
+std::string usageText(std::span<const platform::Backend> backends,
+                      std::span<const PanelInterface> interfaces) {
+  std::string names = interfaceNames(interfaces);
+  for (std::size_t at = 0; (at = names.find(", ", at)) != std::string::npos;)
+    names.replace(at, 2, "|");
+  return "usage: lumivane [--desktop " + platform::backendNames(backends) + "] [--interface " +
+         names + "]\n" +
          "       lumivane --desktop sim [--scenario FILE | --scenario -] [--json]\n" +
          "       lumivane --help\n";
 }
 
-std::string helpText(std::span<const platform::Backend> backends) {
-  // "  NAME" then the description, wrapped at 80 columns in a column of its own.
-  std::string desktops;
-  for (const auto& backend : backends) {
-    std::string line = std::string("  ") + backend.name;
-    line.resize(std::max<std::size_t>(line.size() + 1, 20), ' ');
-    std::istringstream words(backend.description);
-    bool first = true;
-    for (std::string word; words >> word; first = false) {
-      if (!first && line.size() + 1 + word.size() > 80) {
-        desktops += line + "\n";
-        line = std::string(20, ' ');
-        first = true;
-      }
-      line += (first ? "" : " ") + word;
+namespace {
+
+// "  NAME" then the description, wrapped at 80 columns in a column of its own.
+std::string describedRow(const std::string& name, const std::string& description) {
+  std::string rows;
+  std::string line = "  " + name;
+  line.resize(std::max<std::size_t>(line.size() + 1, 20), ' ');
+  std::istringstream words(description);
+  bool first = true;
+  for (std::string word; words >> word; first = false) {
+    if (!first && line.size() + 1 + word.size() > 80) {
+      rows += line + "\n";
+      line = std::string(20, ' ');
+      first = true;
     }
-    desktops += line + "\n";
+    line += (first ? "" : " ") + word;
   }
-  return usageText(backends) + R"(
+  return rows + line + "\n";
+}
+
+}  // namespace
+
+std::string helpText(std::span<const platform::Backend> backends,
+                     std::span<const PanelInterface> interfaces) {
+  std::string desktops;
+  for (const auto& backend : backends)
+    desktops += describedRow(backend.name, backend.description);
+  std::string panels;
+  for (const auto& interface : interfaces) {
+    std::string description = interface.description;
+    if (interface.byDefault) {
+      description += interface.desktop
+                         ? std::string(" (the default on the ") + interface.desktop + " desktop)"
+                         : std::string(" (the default)");
+    }
+    panels += describedRow(interface.name, description);
+  }
+  panels += describedRow(std::string(kNoInterface),
+                         "nothing runs in the panel: the host's calls go unanswered (the default "
+                         "on a desktop that no interface above is the default on)");
+  return usageText(backends, interfaces) + R"(
 With no options, Lumivane runs on the first desktop of this machine that this
-build has a backend for and that is available; when there is none, it says why
-and runs its demo instead, one whole session on the simulated desktop, told
-line by line.
+build has a backend for and that is available, with that desktop's interface
+in its panel; when there is none, it says why and runs its demo instead, one
+whole session on the simulated desktop, told line by line.
 
 Desktops in this build
 )" + desktops +
          R"(
+Interfaces in this build (what runs in the panel of a real desktop)
+)" + panels +
+         R"(
 Options
   --desktop NAME    run on that desktop, and only there: when it cannot open,
                     say why and exit with status 1
-  --interface console
-                    on a real desktop, attach the interface's side of the
-                    channels to standard input and output: statements call,
-                    wait (real seconds), show pasteboard and quit in, one
-                    JSON event a line out (launched, step, reply,
-                    updateSelection, call, pasteboard, error)
-  --interface none  nothing runs in the panel (the default for now)
+  --interface NAME  on a real desktop, run that interface in the panel (see
+                    above); one that cannot draw on the desktop opened ends
+                    the run with status 2
   --scenario FILE   run the statements in FILE instead of the demo (- reads
                     standard input); implies --desktop sim
   --json            print one JSON object a line instead of readable lines;

@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "headless/interfaces.h"
 #include "platform/backends.h"
 #include "platform/desktop.h"
 
@@ -37,32 +38,41 @@ struct Options {
   // A file, or "-" for standard input; absent: the demo.
   std::optional<std::string> scenario;
   bool json = false;
-  // What runs in the panel on a real desktop: "console" (the interface's side
-  // of the channels on standard input and output) or "none"; absent: none.
+  // What runs in the panel on a real desktop: the name of a built-in
+  // interface, or "none"; absent: the desktop's default interface, if it has
+  // one.
   std::optional<std::string> interface;
 };
 
-// Parses the arguments after the program name, knowing the backends built
-// in. A message saying what is wrong when they make no sense.
+// Parses the arguments after the program name, knowing the backends and
+// interfaces built in. A message saying what is wrong when they make no
+// sense.
 std::variant<Options, std::string> parseOptions(const std::vector<std::string>& args,
-                                                std::span<const platform::Backend> backends);
+                                                std::span<const platform::Backend> backends,
+                                                std::span<const PanelInterface> interfaces);
 
 // The lumivane executable's work. With no arguments: the host on the first
-// real backend of `backends` that is available; when none is, one line on
+// real backend of `backends` that is available, with that desktop's default
+// interface of `interfaces` in its panel; when none is available, one line on
 // standard error says why and the demo runs on the simulated desktop. With
 // --desktop NAME: that backend or, when it cannot open, exit status
-// kExitNoDesktop and the reason. Returns the process's exit status: the
-// application's, kExitNoDesktop, or kExitUsage when nothing ran.
+// kExitNoDesktop and the reason. An interface asked for with --interface
+// that cannot draw on the desktop opened ends the run with kExitUsage and
+// the reason. Returns the process's exit status: the application's,
+// kExitNoDesktop, or kExitUsage when the host did not run.
 int runCommandLine(int argc,
                    char** argv,
                    CommandLineStreams streams,
-                   std::span<const platform::Backend> backends);
+                   std::span<const platform::Backend> backends,
+                   std::span<const PanelInterface> interfaces);
 
 // The built-in demo: the text of headless/scenarios/demo.scenario, compiled in.
 std::string_view demoScenario();
 
-std::string usageText(std::span<const platform::Backend> backends);
-// Every option, backend and statement, with examples.
-std::string helpText(std::span<const platform::Backend> backends);
+std::string usageText(std::span<const platform::Backend> backends,
+                      std::span<const PanelInterface> interfaces);
+// Every option, backend, interface and statement, with examples.
+std::string helpText(std::span<const platform::Backend> backends,
+                     std::span<const PanelInterface> interfaces);
 
 }  // namespace lumivane::headless

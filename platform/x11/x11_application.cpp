@@ -98,11 +98,12 @@ std::optional<Event> eventFromGdk(GdkEvent* gdkEvent) {
 }  // namespace
 
 bool initializeGtk(std::string* error) {
-  // Before the display opens: windows take their class from these.
+  // Windows take their WM_CLASS from these. The program name goes first; the
+  // class after GTK has started, which sets one of its own from the name
+  // (dropping, not freeing, one set before).
   if (!g_get_prgname() || std::string_view(g_get_prgname()) != kProgramName) {
     g_set_prgname(kProgramName);
   }
-  gdk_set_program_class(kProgramClass);
   // X11 only: the backend speaks to the X server directly.
   gdk_set_allowed_backends("x11");
   if (!gtk_init_check(nullptr, nullptr)) {
@@ -111,6 +112,7 @@ bool initializeGtk(std::string* error) {
     }
     return false;
   }
+  gdk_set_program_class(kProgramClass);
   return true;
 }
 

@@ -15,8 +15,10 @@
 #include "platform/x11/x11_hot_keys.h"
 #include "platform/x11/x11_keyboard_events.h"
 #include "platform/x11/x11_login_items.h"
+#include "platform/x11/x11_own_clipboard.h"
 #include "platform/x11/x11_pasteboard.h"
 #include "platform/x11/x11_status_bar.h"
+#include "platform/x11/x11_status_notifier.h"
 #include "platform/x11/x11_window.h"
 #include "platform/x11/x11_workspace.h"
 
@@ -43,20 +45,21 @@ std::string displayName() {
 class X11Desktop final : public Desktop {
  public:
   explicit X11Desktop(std::unique_ptr<X11Pasteboard> pasteboard)
-      : keyboardEvents_(
+      : clipboard_(*pasteboard),
+        pasteboard_(std::move(pasteboard), [this] { return dispatch_.isMainThread(); }),
+        keyboardEvents_(
             displayName(),
             [windows = application_.windows()] { return windows->visiblePanelWindow(); },
             [windows = application_.windows()] { return windows->panelSettling(); }),
         hotKeys_(gdk_display_get_default()),
         accessibility_(displayName(), gdk_display_get_default()),
-        pasteboard_(std::move(pasteboard)),
         // Work on the global queues (a capture's worker) may still use the
         // clipboard and keys: it finishes first, while the host's delegate and
         // every service are there, and nothing starts there after.
         stopWorkers_(application_.addTerminationHook([this] { dispatch_.stopWorkers(); })),
         // The host lets go of the clipboard it owns before it exits, so the
         // user's contents outlive it.
-        handOff_(application_.addTerminationHook([this] { pasteboard_->handOffBeforeExit(); })) {}
+        handOff_(application_.addTerminationHook([this] { clipboard_.handOffBeforeExit(); })) {}
 
   // A desktop that goes without terminating still outlives its workers.
   ~X11Desktop() override { dispatch_.stopWorkers(); }
@@ -67,7 +70,7 @@ class X11Desktop final : public Desktop {
   WindowFactory& windows() override { return windows_; }
   ViewFactory& views() override { return views_; }
   StatusBar& statusBar() override { return statusBar_; }
-  Pasteboard& generalPasteboard() override { return *pasteboard_; }
+  Pasteboard& generalPasteboard() override { return pasteboard_; }
   Workspace& workspace() override { return workspace_; }
   Bundle& mainBundle() override { return bundle_; }
   KeyboardEvents& keyboardEvents() override { return keyboardEvents_; }
@@ -83,16 +86,19 @@ class X11Desktop final : public Desktop {
   X11Application application_;
   X11WindowFactory windows_{application_.windows()};
   X11ViewFactory views_;
-  X11StatusBar statusBar_{application_};
+  // A StatusNotifierItem while the session's panel takes those, an XEmbed
+  // tray icon otherwise.
+  X11StatusBar statusBar_{application_, statusNotifierOrTrayIcons()};
   X11Workspace workspace_;
   X11Bundle bundle_;
+  X11Pasteboard& clipboard_;
+  X11OwnClipboardAwarePasteboard pasteboard_;
   X11KeyboardEvents keyboardEvents_;
   X11HotKeys hotKeys_;
   X11Accessibility accessibility_;
   X11LoginItems loginItems_;
   X11StandardOutput standardOutput_;
   InProcessFlutterEmbedding flutter_{views_};
-  std::unique_ptr<X11Pasteboard> pasteboard_;
   X11Application::TerminationHook stopWorkers_;
   X11Application::TerminationHook handOff_;
 };

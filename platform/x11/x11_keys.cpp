@@ -171,6 +171,14 @@ std::optional<xcb_keysym_t> keysymForVirtualKey(CGKeyCode virtualKey) {
   return std::nullopt;
 }
 
+std::optional<CGKeyCode> virtualKeyForKeysym(xcb_keysym_t keysym) {
+  for (const auto& [code, sym] : kVirtualKeys) {
+    if (sym == keysym)
+      return code;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::uint16_t> modifiersForCarbonMask(std::uint32_t carbonModifiers) {
   std::uint16_t mask = 0;
   for (const auto& role : kModifierRoles) {
@@ -181,6 +189,15 @@ std::optional<std::uint16_t> modifiersForCarbonMask(std::uint32_t carbonModifier
   }
   if (carbonModifiers != 0)
     return std::nullopt;
+  return mask;
+}
+
+std::uint32_t carbonMaskForModifiers(std::uint16_t modifiers) {
+  std::uint32_t mask = 0;
+  for (const auto& role : kModifierRoles) {
+    if (modifiers & role.x)
+      mask |= role.carbon;
+  }
   return mask;
 }
 

@@ -23,10 +23,20 @@ namespace lumivane::platform::x11 {
 // (Function, the JIS and ISO extra keys) and for codes that name no key.
 std::optional<xcb_keysym_t> keysymForVirtualKey(CGKeyCode virtualKey);
 
+// The virtual key whose key produces `keysym` unshifted on a US keyboard, the
+// inverse of keysymForVirtualKey. Absent for every other keysym, shifted
+// symbols and capital letters included: what a key produces with Shift is for
+// the caller to take back to the key.
+std::optional<CGKeyCode> virtualKeyForKeysym(xcb_keysym_t keysym);
+
 // The X modifier mask of a Carbon hot-key mask; absent when the mask holds a
 // bit with no X counterpart (Caps Lock, the right-hand modifier bits, ...), so
 // that such a chord is refused rather than grabbed as a different one.
 std::optional<std::uint16_t> modifiersForCarbonMask(std::uint32_t carbonModifiers);
+
+// The Carbon hot-key mask of an X modifier mask, the inverse of the above.
+// Modifiers with no role (Lock, Mod2, Mod3, Mod5) are left out.
+std::uint32_t carbonMaskForModifiers(std::uint16_t modifiers);
 
 // The X modifier mask of Core Graphics event flags. Flags that only describe
 // an event (Caps Lock state, numeric pad, non-coalesced) have no key to press

@@ -31,20 +31,7 @@ std::uint64_t modifierFlagsOfCurrentEvent() {
   if (!gtk_get_current_event_state(&state)) {
     return 0;
   }
-  std::uint64_t flags = 0;
-  if (state & GDK_SHIFT_MASK) {
-    flags |= NSEventModifierFlagShift;
-  }
-  if (state & GDK_CONTROL_MASK) {
-    flags |= NSEventModifierFlagCommand;
-  }
-  if (state & GDK_MOD1_MASK) {
-    flags |= NSEventModifierFlagOption;
-  }
-  if (state & (GDK_SUPER_MASK | GDK_MOD4_MASK)) {
-    flags |= NSEventModifierFlagControl;
-  }
-  return flags;
+  return statusModifierFlags(state);
 }
 
 struct CairoDestroy {
@@ -64,6 +51,134 @@ struct MenuRun {
 constexpr const char* kEntryIndexKey = "lumivane-entry-index";
 
 }  // namespace
+
+// --- Shared by the presenters -------------------------------------------------------
+
+std::uint64_t statusModifierFlags(GdkModifierType state) {
+  std::uint64_t flags = 0;
+  if (state & GDK_SHIFT_MASK) {
+    flags |= NSEventModifierFlagShift;
+  }
+  if (state & GDK_CONTROL_MASK) {
+    flags |= NSEventModifierFlagCommand;
+  }
+  if (state & GDK_MOD1_MASK) {
+    flags |= NSEventModifierFlagOption;
+  }
+  if (state & (GDK_SUPER_MASK | GDK_MOD4_MASK)) {
+    flags |= NSEventModifierFlagControl;
+  }
+  return flags;
+}
+
+GObjectPtr<GdkPixbuf> drawStatusTitle(const std::string& title, int side) {
+  if (side <= 0) {
+    return nullptr;
+  }
+  std::unique_ptr<cairo_surface_t, CairoDestroy> surface(
+      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, side, side));
+  std::unique_ptr<cairo_t, CairoDestroy> cr(cairo_create(surface.get()));
+  GObjectPtr<PangoLayout> layout(pango_cairo_create_layout(cr.get()));
+  std::unique_ptr<PangoFontDescription, FontDescriptionFree> font(
+      pango_font_description_from_string("Sans Bold"));
+  pango_font_description_set_absolute_size(font.get(), side * 0.7 * PANGO_SCALE);
+  pango_layout_set_font_description(layout.get(), font.get());
+  // Pango takes only well-formed UTF-8.
+  pango_layout_set_text(layout.get(), repairUtf8(title).c_str(), -1);
+  PangoRectangle ink{};
+  pango_layout_get_pixel_extents(layout.get(), &ink, nullptr);
+  // In the theme's text colour, as the label of a button would be.
+  GObjectPtr<GtkWidget> label = retainObject(gtk_label_new(nullptr));
+  GdkRGBA colour{};
+  gtk_style_context_get_color(gtk_widget_get_style_context(label.get()), GTK_STATE_FLAG_NORMAL,
+                              &colour);
+  cairo_set_source_rgba(cr.get(), colour.red, colour.green, colour.blue, colour.alpha);
+  cairo_move_to(cr.get(), (side - ink.width) / 2.0 - ink.x, (side - ink.height) / 2.0 - ink.y);
+  pango_cairo_show_layout(cr.get(), layout.get());
+  cairo_surface_flush(surface.get());
+  return GObjectPtr<GdkPixbuf>(gdk_pixbuf_get_from_surface(surface.get(), 0, 0, side, side));
+}
+
+std::optional<std::size_t> X11PopUpMenu::run(const std::vector<StatusMenuEntry>& entries,
+                                             GtkMenuPositionFunc position,
+                                             gpointer positionData) {
+  if (menu_ || entries.empty()) {
+    return std::nullopt;
+  }
+  MenuRun run;
+  GObjectPtr<GtkWidget> menu = retainObject(gtk_menu_new());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    GtkWidget* item = gtk_menu_item_new_with_label(repairUtf8(entries[i].title).c_str());
+    const std::string& key = entries[i].keyEquivalent;
+    if (!key.empty() && g_utf8_validate(key.c_str(), static_cast<gssize>(key.size()), nullptr)) {
+      // An upper-case equivalent means Shift too, as on the Mac.
+      const gunichar c = g_utf8_get_char(key.c_str());
+      const bool shifted = g_unichar_isupper(c);
+      const guint keyval = gdk_unicode_to_keyval(shifted ? g_unichar_tolower(c) : c);
+      auto modifiers =
+          static_cast<GdkModifierType>(GDK_CONTROL_MASK | (shifted ? GDK_SHIFT_MASK : 0));
+      gtk_accel_label_set_accel(GTK_ACCEL_LABEL(gtk_bin_get_child(GTK_BIN(item))), keyval,
+                                modifiers);
+    }
+    g_object_set_data(G_OBJECT(item), kEntryIndexKey, GSIZE_TO_POINTER(i));
+    g_signal_connect(item, "activate", G_CALLBACK(+[](GtkMenuItem* item, gpointer data) {
+                       static_cast<MenuRun*>(data)->chosen =
+                           GPOINTER_TO_SIZE(g_object_get_data(G_OBJECT(item), kEntryIndexKey));
+                     }),
+                     &run);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu.get()), item);
+  }
+  gtk_widget_show_all(menu.get());
+  // The menu closes before its item activates, in the same turn of the loop;
+  // the loop ends after that turn, with the choice made.
+  g_signal_connect(menu.get(), "deactivate", G_CALLBACK(+[](GtkMenuShell*, gpointer data) {
+                     if (auto* loop = static_cast<MenuRun*>(data)->loop) {
+                       g_main_loop_quit(loop);
+                     }
+                   }),
+                   &run);
+
+  guint button = 0;
+  if (GdkEvent* current = gtk_get_current_event()) {
+    gdk_event_get_button(current, &button);
+    gdk_event_free(current);
+  }
+  // gtk_menu_popup is deprecated, but the tray icon's placement needs it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  gtk_menu_popup(GTK_MENU(menu.get()), nullptr, nullptr, position, positionData, button,
+                 gtk_get_current_event_time());
+#pragma GCC diagnostic pop
+
+  if (gtk_widget_get_visible(menu.get())) {
+    std::unique_ptr<GMainLoop, decltype(&g_main_loop_unref)> loop(g_main_loop_new(nullptr, FALSE),
+                                                                  &g_main_loop_unref);
+    run.loop = loop.get();
+    menu_ = retainObject(menu.get());
+    loop_ = loop.get();
+    g_main_loop_run(loop.get());
+    loop_ = nullptr;
+    menu_.reset();
+    run.loop = nullptr;
+  }
+  // No handler may reach `run` once this returns.
+  g_signal_handlers_disconnect_by_data(menu.get(), &run);
+  gtk_container_foreach(
+      GTK_CONTAINER(menu.get()),
+      [](GtkWidget* item, gpointer data) { g_signal_handlers_disconnect_by_data(item, data); },
+      &run);
+  gtk_widget_destroy(menu.get());
+  return run.chosen;
+}
+
+void X11PopUpMenu::close() {
+  if (menu_) {
+    gtk_menu_shell_deactivate(GTK_MENU_SHELL(menu_.get()));
+  }
+  if (loop_) {
+    g_main_loop_quit(loop_);
+  }
+}
 
 // --- The tray icon ----------------------------------------------------------------
 // GtkStatusIcon is deprecated in GTK 3 but is the toolkit's XEmbed tray icon.
@@ -106,7 +221,7 @@ void X11TrayIconPresenter::setIcon(const std::string& iconName,
     // bookkeeping out of step. Its window class is the program's anyway.
     GObjectPtr<GdkPixbuf> drawn;
     if (drawsTitle_) {
-      drawn = drawTitle(kDefaultIconSide);
+      drawn = drawStatusTitle(title_, kDefaultIconSide);
     }
     icon_ =
         GObjectPtr<GtkStatusIcon>(drawsTitle_ ? gtk_status_icon_new_from_pixbuf(drawn.get())
@@ -127,110 +242,18 @@ void X11TrayIconPresenter::setIcon(const std::string& iconName,
 
 void X11TrayIconPresenter::redrawTitle() {
   const int side = gtk_status_icon_get_size(icon_.get());
-  if (auto drawn = drawTitle(side > 0 ? side : kDefaultIconSide)) {
+  if (auto drawn = drawStatusTitle(title_, side > 0 ? side : kDefaultIconSide)) {
     gtk_status_icon_set_from_pixbuf(icon_.get(), drawn.get());
   }
 }
 
-GObjectPtr<GdkPixbuf> X11TrayIconPresenter::drawTitle(int side) const {
-  std::unique_ptr<cairo_surface_t, CairoDestroy> surface(
-      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, side, side));
-  std::unique_ptr<cairo_t, CairoDestroy> cr(cairo_create(surface.get()));
-  GObjectPtr<PangoLayout> layout(pango_cairo_create_layout(cr.get()));
-  std::unique_ptr<PangoFontDescription, FontDescriptionFree> font(
-      pango_font_description_from_string("Sans Bold"));
-  pango_font_description_set_absolute_size(font.get(), side * 0.7 * PANGO_SCALE);
-  pango_layout_set_font_description(layout.get(), font.get());
-  pango_layout_set_text(layout.get(), title_.c_str(), -1);
-  PangoRectangle ink{};
-  pango_layout_get_pixel_extents(layout.get(), &ink, nullptr);
-  // In the theme's text colour, as the label of a button would be.
-  GObjectPtr<GtkWidget> label = retainObject(gtk_label_new(nullptr));
-  GdkRGBA colour{};
-  gtk_style_context_get_color(gtk_widget_get_style_context(label.get()), GTK_STATE_FLAG_NORMAL,
-                              &colour);
-  cairo_set_source_rgba(cr.get(), colour.red, colour.green, colour.blue, colour.alpha);
-  cairo_move_to(cr.get(), (side - ink.width) / 2.0 - ink.x, (side - ink.height) / 2.0 - ink.y);
-  pango_cairo_show_layout(cr.get(), layout.get());
-  cairo_surface_flush(surface.get());
-  return GObjectPtr<GdkPixbuf>(gdk_pixbuf_get_from_surface(surface.get(), 0, 0, side, side));
-}
-
 std::optional<std::size_t> X11TrayIconPresenter::popUpMenu(
     const std::vector<StatusMenuEntry>& entries) {
-  if (menu_ || entries.empty()) {
-    return std::nullopt;
-  }
-  MenuRun run;
-  GObjectPtr<GtkWidget> menu = retainObject(gtk_menu_new());
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    GtkWidget* item = gtk_menu_item_new_with_label(repairUtf8(entries[i].title).c_str());
-    const std::string& key = entries[i].keyEquivalent;
-    if (!key.empty() && g_utf8_validate(key.c_str(), static_cast<gssize>(key.size()), nullptr)) {
-      // An upper-case equivalent means Shift too, as on the Mac.
-      const gunichar c = g_utf8_get_char(key.c_str());
-      const bool shifted = g_unichar_isupper(c);
-      const guint keyval = gdk_unicode_to_keyval(shifted ? g_unichar_tolower(c) : c);
-      auto modifiers =
-          static_cast<GdkModifierType>(GDK_CONTROL_MASK | (shifted ? GDK_SHIFT_MASK : 0));
-      gtk_accel_label_set_accel(GTK_ACCEL_LABEL(gtk_bin_get_child(GTK_BIN(item))), keyval,
-                                modifiers);
-    }
-    g_object_set_data(G_OBJECT(item), kEntryIndexKey, GSIZE_TO_POINTER(i));
-    g_signal_connect(item, "activate", G_CALLBACK(+[](GtkMenuItem* item, gpointer data) {
-                       static_cast<MenuRun*>(data)->chosen =
-                           GPOINTER_TO_SIZE(g_object_get_data(G_OBJECT(item), kEntryIndexKey));
-                     }),
-                     &run);
-    gtk_menu_shell_append(GTK_MENU_SHELL(menu.get()), item);
-  }
-  gtk_widget_show_all(menu.get());
-  // The menu closes before its item activates, in the same turn of the loop;
-  // the loop ends after that turn, with the choice made.
-  g_signal_connect(menu.get(), "deactivate", G_CALLBACK(+[](GtkMenuShell*, gpointer data) {
-                     if (auto* loop = static_cast<MenuRun*>(data)->loop) {
-                       g_main_loop_quit(loop);
-                     }
-                   }),
-                   &run);
-
-  guint button = 0;
-  if (GdkEvent* current = gtk_get_current_event()) {
-    gdk_event_get_button(current, &button);
-    gdk_event_free(current);
-  }
-  gtk_menu_popup(GTK_MENU(menu.get()), nullptr, nullptr,
-                 icon_ ? gtk_status_icon_position_menu : nullptr, icon_.get(), button,
-                 gtk_get_current_event_time());
-
-  if (gtk_widget_get_visible(menu.get())) {
-    std::unique_ptr<GMainLoop, decltype(&g_main_loop_unref)> loop(g_main_loop_new(nullptr, FALSE),
-                                                                  &g_main_loop_unref);
-    run.loop = loop.get();
-    menu_ = retainObject(menu.get());
-    menuLoop_ = loop.get();
-    g_main_loop_run(loop.get());
-    menuLoop_ = nullptr;
-    menu_.reset();
-    run.loop = nullptr;
-  }
-  // No handler may reach `run` once this returns.
-  g_signal_handlers_disconnect_by_data(menu.get(), &run);
-  gtk_container_foreach(
-      GTK_CONTAINER(menu.get()),
-      [](GtkWidget* item, gpointer data) { g_signal_handlers_disconnect_by_data(item, data); },
-      &run);
-  gtk_widget_destroy(menu.get());
-  return run.chosen;
+  return menu_.run(entries, icon_ ? gtk_status_icon_position_menu : nullptr, icon_.get());
 }
 
 void X11TrayIconPresenter::closeMenu() {
-  if (menu_) {
-    gtk_menu_shell_deactivate(GTK_MENU_SHELL(menu_.get()));
-  }
-  if (menuLoop_) {
-    g_main_loop_quit(menuLoop_);
-  }
+  menu_.close();
 }
 
 void X11TrayIconPresenter::onActivate(GtkStatusIcon*, gpointer self) {

@@ -24,6 +24,8 @@ struct StatusMenuEntry {
   // The Command-key equivalent ("q"); shown with the Control key, the
   // desktop's key for such shortcuts. Empty for none.
   std::string keyEquivalent;
+
+  bool operator==(const StatusMenuEntry&) const = default;
 };
 
 // What a presenter reports to its status item. Main thread.
@@ -61,6 +63,40 @@ class StatusIconPresenter {
 using StatusIconPresenterFactory =
     std::function<std::unique_ptr<StatusIconPresenter>(StatusIconEvents& events)>;
 
+// The modifier keys of a GDK state by role, as a status icon reports them.
+std::uint64_t statusModifierFlags(GdkModifierType state);
+
+// `title` drawn as an icon `side` pixels square, in the theme's text colour on
+// a transparent ground; for items that have no themed icon. Null when it
+// cannot be drawn.
+GObjectPtr<GdkPixbuf> drawStatusTitle(const std::string& title, int side);
+
+// The host's status menu as a GtkMenu that the user answers before anything
+// else goes on: presenters that show the menu themselves share it.
+class X11PopUpMenu {
+ public:
+  X11PopUpMenu() = default;
+  ~X11PopUpMenu() { close(); }
+  X11PopUpMenu(const X11PopUpMenu&) = delete;
+  X11PopUpMenu& operator=(const X11PopUpMenu&) = delete;
+
+  // Shows `entries`, each key equivalent as a Control shortcut, placed by
+  // `position` (at the pointer when null), and returns once the menu has
+  // closed, turning the main loop meanwhile: the index of the entry chosen,
+  // or absent when it was dismissed, could not open, or one is open already.
+  std::optional<std::size_t> run(const std::vector<StatusMenuEntry>& entries,
+                                 GtkMenuPositionFunc position,
+                                 gpointer positionData);
+  // Closes the open menu, as a dismissal.
+  void close();
+  // The menu while one is open.
+  GtkMenu* openMenu() const { return menu_ ? GTK_MENU(menu_.get()) : nullptr; }
+
+ private:
+  GObjectPtr<GtkWidget> menu_;
+  GMainLoop* loop_ = nullptr;
+};
+
 // A GtkStatusIcon in the XEmbed tray: "activate" (a left click) is the
 // primary action, "popup-menu" (a right click) the context one.
 class X11TrayIconPresenter final : public StatusIconPresenter {
@@ -83,11 +119,9 @@ class X11TrayIconPresenter final : public StatusIconPresenter {
   std::uint32_t xid() const;
   GtkStatusIcon* statusIcon() const { return icon_.get(); }
   // The menu while one is open.
-  GtkMenu* openMenu() const { return menu_ ? GTK_MENU(menu_.get()) : nullptr; }
+  GtkMenu* openMenu() const { return menu_.openMenu(); }
 
  private:
-  // The title drawn as an icon `side` pixels square.
-  GObjectPtr<GdkPixbuf> drawTitle(int side) const;
   void redrawTitle();
   static void onActivate(GtkStatusIcon*, gpointer self);
   static void onPopupMenu(GtkStatusIcon*, guint button, guint time, gpointer self);
@@ -97,8 +131,7 @@ class X11TrayIconPresenter final : public StatusIconPresenter {
   GObjectPtr<GtkStatusIcon> icon_;  // From the first setIcon.
   std::string title_;
   bool drawsTitle_ = false;
-  GObjectPtr<GtkWidget> menu_;
-  GMainLoop* menuLoop_ = nullptr;
+  X11PopUpMenu menu_;
 };
 
 class X11Image final : public Image {

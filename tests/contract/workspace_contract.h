@@ -11,6 +11,8 @@
 //   void quit(platform::pid_t pid);           // it exits
 //   bool runUntil(const std::function<bool()>& done, double seconds);
 //   void runFor(double seconds);
+// Destroying the harness announces nothing more before anything else it does
+// (the cases' observers hold references to what their bodies held).
 //
 // A login-items harness `H` offers:
 //   platform::LoginItems& loginItems();

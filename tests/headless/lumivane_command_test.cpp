@@ -224,8 +224,11 @@ TEST_F(LumivaneCommandTest, ReadableOutputEscapesNamesFromTheScenario) {
 }
 
 TEST_F(LumivaneCommandTest, OptionsItCannotUseGetTheUsage) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"--verbose"}, {"--desktop", "x11"}, {"--scenario"}, {"--json", "--json"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--verbose"},
+                                                                {"--desktop", "wayland"},
+                                                                {"--interface", "qt"},
+                                                                {"--scenario"},
+                                                                {"--json", "--json"}}) {
     const Outcome result = run(args);
     EXPECT_EQ(result.status, 2) << args[0];
     EXPECT_EQ(result.out, "");
@@ -256,7 +259,8 @@ struct InProcessRun {
 };
 
 InProcessRun runInProcess(std::vector<std::string> args,
-                          std::span<const platform::Backend> backends) {
+                          std::span<const platform::Backend> backends,
+                          std::span<const PanelInterface> interfaces = {}) {
   args.insert(args.begin(), "lumivane");
   std::vector<char*> argv;
   for (auto& arg : args)
@@ -265,7 +269,8 @@ InProcessRun runInProcess(std::vector<std::string> args,
   std::ostringstream out;
   std::ostringstream err;
   InProcessRun run;
-  run.status = runCommandLine(static_cast<int>(argv.size()), argv.data(), {in, out, err}, backends);
+  run.status = runCommandLine(static_cast<int>(argv.size()), argv.data(), {in, out, err}, backends,
+                              interfaces);
   run.out = out.str();
   run.err = err.str();
   return run;
@@ -379,6 +384,92 @@ TEST(LumivaneCommandLineTest, HelpListsTheBackendsOfThisBuildAndUnknownOnesAreRe
             "lumivane: unknown desktop \"wayland\" (this build has: fake, sim)");
   const InProcessRun mixed = runInProcess({"--desktop", "fake", "--json"}, fake.table);
   EXPECT_EQ(mixed.status, kExitUsage);
+}
+
+// Interfaces of a build: "fake-ui" draws on the fake desktop and is its
+// default; "elsewhere" is the default of a desktop this build does not open.
+struct FakeInterfaces {
+  // Which interfaces were started in an engine, in order.
+  std::vector<std::string> started;
+  std::vector<PanelInterface> table;
+
+  struct Running : platform::RunningInterface {};
+
+  PanelInterface make(const char* name, const char* desktop) {
+    return PanelInterface{name, "an interface that only says it started", desktop,
+                          /*byDefault=*/true, [this, name](platform::Desktop&, std::ostream&) {
+                            return [this, name](platform::FlutterViewController&) {
+                              started.push_back(name);
+                              return std::make_unique<Running>();
+                            };
+                          }};
+  }
+
+  FakeInterfaces() {
+    table.push_back(make("elsewhere", "other"));
+    table.push_back(make("fake-ui", "fake"));
+  }
+};
+
+// On a real desktop the panel gets that desktop's own interface unless the
+// command names another, or none.
+TEST(LumivaneCommandLineTest, TheDesktopsDefaultInterfaceRunsUnlessAnotherOrNoneIsNamed) {
+  FakeBackends fake;
+  FakeInterfaces interfaces;
+  const InProcessRun bare = runInProcess({}, fake.table, interfaces.table);
+  EXPECT_EQ(bare.status, 0) << bare.err;
+  EXPECT_EQ(interfaces.started, std::vector<std::string>{"fake-ui"});
+
+  interfaces.started.clear();
+  const InProcessRun none = runInProcess({"--interface", "none"}, fake.table, interfaces.table);
+  EXPECT_EQ(none.status, 0) << none.err;
+  EXPECT_TRUE(interfaces.started.empty());
+
+  const InProcessRun named =
+      runInProcess({"--interface=fake-ui", "--desktop", "fake"}, fake.table, interfaces.table);
+  EXPECT_EQ(named.status, 0) << named.err;
+  EXPECT_EQ(interfaces.started, std::vector<std::string>{"fake-ui"});
+
+  // A build whose interfaces all draw on other desktops runs none by default.
+  interfaces.started.clear();
+  const std::vector<PanelInterface> otherOnly(interfaces.table.begin(),
+                                              interfaces.table.begin() + 1);
+  const InProcessRun bareOther = runInProcess({}, fake.table, otherOnly);
+  EXPECT_EQ(bareOther.status, 0) << bareOther.err;
+  EXPECT_TRUE(interfaces.started.empty());
+}
+
+// An interface that cannot draw on the desktop opened, or that this build
+// does not have, ends the run before the host starts, saying why.
+TEST(LumivaneCommandLineTest, InterfacesThatCannotRunAreRefusedWithTheReason) {
+  FakeBackends fake;
+  FakeInterfaces interfaces;
+  const InProcessRun elsewhere =
+      runInProcess({"--interface", "elsewhere"}, fake.table, interfaces.table);
+  EXPECT_EQ(elsewhere.status, kExitUsage);
+  EXPECT_EQ(elsewhere.err,
+            "lumivane: the elsewhere interface runs only on the other desktop, not on the fake "
+            "desktop\n");
+  EXPECT_TRUE(interfaces.started.empty());
+
+  const InProcessRun unknown = runInProcess({"--interface", "qt"}, fake.table, interfaces.table);
+  EXPECT_EQ(unknown.status, kExitUsage);
+  EXPECT_EQ(unknown.err.substr(0, unknown.err.find('\n')),
+            "lumivane: unknown interface \"qt\" (this build has: elsewhere, fake-ui, none)");
+  EXPECT_NE(unknown.err.find("[--interface elsewhere|fake-ui|none]"), std::string::npos)
+      << unknown.err;
+  const int opened = fake.opened;
+  const InProcessRun onSim =
+      runInProcess({"--desktop", "sim", "--interface", "fake-ui"}, fake.table, interfaces.table);
+  EXPECT_EQ(onSim.status, kExitUsage);
+  EXPECT_EQ(fake.opened, opened);
+
+  const InProcessRun help = runInProcess({"--help"}, fake.table, interfaces.table);
+  EXPECT_NE(help.out.find("  fake-ui           an interface that only says it started (the "
+                          "default on the\n                    fake desktop)\n"),
+            std::string::npos)
+      << help.out;
+  EXPECT_NE(help.out.find("  none              nothing runs in the panel"), std::string::npos);
 }
 
 }  // namespace

@@ -21,13 +21,14 @@ namespace lumivane::test_support {
 
 // The host's windows, views, status item, application and main loop on the
 // test's X display; the services this backend part does not provide
-// (pasteboard, workspace, keys) from a simulated desktop.
+// (pasteboard, workspace, keys) from a simulated desktop. Status items are
+// shown by `presenter` (tray icons by default).
 class HostOnX11Desktop final : public platform::Desktop {
  public:
-  HostOnX11Desktop()
+  explicit HostOnX11Desktop(platform::x11::StatusIconPresenterFactory presenter = {})
       : application_({.applicationId = "com.lumivane.Test", .unique = false}),
         windows_(application_.windows()),
-        statusBar_(application_),
+        statusBar_(application_, std::move(presenter)),
         embedding_(views_) {}
 
   platform::x11::X11Application& application() override { return application_; }

@@ -9,9 +9,13 @@
 //   ready 0x<window>            once the window is mapped
 //   press <keysym> <state>      a KeyPress
 //   release <keysym> <state>    a KeyRelease
+//   mark <n>                    a _LUMIVANE_TEST_MARK client message carrying n
 // <keysym> is the key's unshifted keysym name ("c", "Control_L"), <state> the
 // modifiers held when it came, joined by '+' ("Control+Shift"), or "none".
-// Runs until it is terminated or its display closes.
+// Runs until it is terminated or its display closes. The server delivers a
+// client's events in order, so a mark sent to the window comes back after
+// every key the server delivered to it before: a test knows it has seen them
+// all.
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -127,6 +131,7 @@ int main(int argc, char** argv) {
                     reinterpret_cast<const unsigned char*>(host),
                     static_cast<int>(std::strlen(host)));
   }
+  const Atom mark = XInternAtom(display, "_LUMIVANE_TEST_MARK", False);
   XMapWindow(display, window);
 
   bool announced = false;
@@ -144,6 +149,12 @@ int main(int argc, char** argv) {
       case KeyPress:
       case KeyRelease:
         report(event.xkey);
+        break;
+      case ClientMessage:
+        if (event.xclient.message_type == mark && event.xclient.format == 32) {
+          std::printf("mark %ld\n", event.xclient.data.l[0]);
+          std::fflush(stdout);
+        }
         break;
       default:
         break;

@@ -228,7 +228,7 @@ void RawOwner::answer(const xcb_selection_request_event_t& request) {
     return;
   auto offered = std::find_if(targets_.begin(), targets_.end(),
                               [&](const RawTarget& t) { return t.target == target; });
-  if (offered == targets_.end()) {
+  if (offered == targets_.end() || offered->refused) {
     auto refused = request;
     refused.time = behaviour_.refusalTime.value_or(request.time);
     notify(c, refused, XCB_ATOM_NONE);

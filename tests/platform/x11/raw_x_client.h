@@ -75,6 +75,8 @@ struct RawTarget {
   std::string type;
   std::uint8_t format = 8;
   std::string bytes;
+  // Listed among the targets, but refused when asked for.
+  bool refused = false;
 };
 
 // Another application owning the CLIPBOARD from a thread of its own.

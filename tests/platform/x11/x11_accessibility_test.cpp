@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/platform/x11/gdk_test_display.h"
+#include "tests/platform/x11/gtk_test_display.h"
 #include "tests/support/x_session.h"
 
 namespace lumivane {
@@ -24,7 +24,7 @@ const AXTrustedCheckOptions kNoPrompt{{kAXTrustedCheckOptionPrompt, false}};
 
 // The message dialogs GTK shows on `display`.
 std::vector<GtkWidget*> dialogsOn(GdkDisplay* display) {
-  GdkTestDisplay::pump();
+  test_support::pump();
   std::vector<GtkWidget*> dialogs;
   GList* toplevels = gtk_window_list_toplevels();
   for (GList* item = toplevels; item; item = item->next) {
@@ -40,7 +40,7 @@ std::vector<GtkWidget*> dialogsOn(GdkDisplay* display) {
 
 class X11AccessibilityTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(test_support::startGtkOnPrivateDisplay()); }
+  void SetUp() override { ASSERT_TRUE(test_support::startGtkOnPrivateDesktop()); }
 };
 
 TEST_F(X11AccessibilityTest, TrustedWhereTheDisplayOffersXTest) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/x11/x11_keys.h"
-#include "tests/platform/x11/gdk_test_display.h"
+#include "tests/platform/x11/gtk_test_display.h"
 #include "tests/platform/x11/x_test_user.h"
 #include "tests/support/x_session.h"
 
@@ -75,7 +75,7 @@ class PressCounter {
 class X11HotKeysTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(test_support::startGtkOnPrivateDisplay());
+    ASSERT_TRUE(test_support::startGtkOnPrivateDesktop());
     ASSERT_TRUE(session_.ready()) << session_.failure();
     ASSERT_TRUE(user_.ready());
     display_ = std::make_unique<GdkTestDisplay>(session_.display());
@@ -112,7 +112,7 @@ class X11HotKeysTest : public ::testing::Test {
 
   bool waitForPresses(int count) {
     return waitUntil([&] {
-      GdkTestDisplay::pump();
+      test_support::pump();
       return deliveries_.pressed >= count;
     });
   }
@@ -151,7 +151,7 @@ TEST_F(X11HotKeysTest, DeliversTheRegisteredChordToItsHandlersWithTheirUserData)
   pressChord(XK_t);
   ASSERT_TRUE(waitForPresses(1));
   EXPECT_TRUE(waitUntil([&] {
-    GdkTestDisplay::pump();
+    test_support::pump();
     return deliveries_.released == 1;
   }));
   EXPECT_EQ(deliveries_.pressed, 1);
@@ -235,7 +235,7 @@ TEST_F(X11HotKeysTest, AHeldChordIsDeliveredOnce) {
   ASSERT_TRUE(user_.press(XK_Shift_L));
   ASSERT_TRUE(user_.press(XK_t));
   const bool repeated = waitUntil([&] {
-    GdkTestDisplay::pump();
+    test_support::pump();
     return counter_->presses() >= 5;
   });
   ASSERT_TRUE(user_.release(XK_t));
@@ -248,7 +248,7 @@ TEST_F(X11HotKeysTest, AHeldChordIsDeliveredOnce) {
   ASSERT_TRUE(waitForPresses(2));
   EXPECT_EQ(deliveries_.pressed, 2);
   EXPECT_TRUE(waitUntil([&] {
-    GdkTestDisplay::pump();
+    test_support::pump();
     return deliveries_.released == 2;
   }));
 }
@@ -318,7 +318,7 @@ TEST_F(X11HotKeysTest, FollowsTheKeyAfterAKeyboardMappingChange) {
 
   // Grabbed anew on the new key, and the old key let go.
   EXPECT_TRUE(waitUntil([&] {
-    GdkTestDisplay::pump();
+    test_support::pump();
     return !grabbable(newKeycode, kControlShift);
   }));
   EXPECT_TRUE(grabbable(oldKeycode, kControlShift));
@@ -356,7 +356,7 @@ TEST_F(X11HotKeysTest, FollowsTheLocksAfterAModifierMappingChange) {
 
   const auto t = *user_.keycodeOf(XK_t);
   EXPECT_TRUE(waitUntil([&] {
-    GdkTestDisplay::pump();
+    test_support::pump();
     return !grabbable(t, kControlShift | XCB_MOD_MASK_3);
   }));
   ASSERT_TRUE(user_.tap(XK_Num_Lock));

@@ -59,6 +59,20 @@ TEST(VirtualKeyTest, EveryLetterAndDigitHasExactlyOneCode) {
   EXPECT_EQ(digits, 10);
 }
 
+// Every key of the table reads back to its own code; what a key types only
+// with Shift, or a key the codes do not name, has none.
+TEST(VirtualKeyTest, KeysymsReadBackToTheirKeysUnshiftedOnly) {
+  for (int code = 0; code < 0x80; ++code) {
+    if (auto keysym = keysymForVirtualKey(static_cast<CGKeyCode>(code))) {
+      EXPECT_EQ(virtualKeyForKeysym(*keysym), code) << "keysym 0x" << std::hex << *keysym;
+    }
+  }
+  EXPECT_EQ(virtualKeyForKeysym(XK_T), std::nullopt);
+  EXPECT_EQ(virtualKeyForKeysym(XK_exclam), std::nullopt);
+  EXPECT_EQ(virtualKeyForKeysym(XK_Print), std::nullopt);
+  EXPECT_EQ(virtualKeyForKeysym(XCB_NO_SYMBOL), std::nullopt);
+}
+
 TEST(ModifierRoleTest, CarbonMasksMapByRoleAndRefuseWhatXCannotExpress) {
   EXPECT_EQ(modifiersForCarbonMask(0), 0);
   EXPECT_EQ(modifiersForCarbonMask(cmdKey), kControl);
@@ -74,6 +88,17 @@ TEST(ModifierRoleTest, CarbonMasksMapByRoleAndRefuseWhatXCannotExpress) {
   EXPECT_EQ(modifiersForCarbonMask(cmdKey | 0x2000), std::nullopt);
   EXPECT_EQ(modifiersForCarbonMask(cmdKey | 0x8000), std::nullopt);
   EXPECT_EQ(modifiersForCarbonMask(0x0001), std::nullopt);
+}
+
+TEST(ModifierRoleTest, XModifiersReadBackToCarbonMasksByRole) {
+  EXPECT_EQ(carbonMaskForModifiers(kControl), cmdKey);
+  EXPECT_EQ(carbonMaskForModifiers(kShift), shiftKey);
+  EXPECT_EQ(carbonMaskForModifiers(kMod1), optionKey);
+  EXPECT_EQ(carbonMaskForModifiers(kMod4), controlKey);
+  // Locks and modifiers with no role are no part of a chord.
+  EXPECT_EQ(carbonMaskForModifiers(kControl | kShift | kLock | kMod2 | kMod3), cmdKey | shiftKey);
+  for (std::uint32_t mask : {cmdKey | shiftKey, optionKey | controlKey, cmdKey | optionKey})
+    EXPECT_EQ(carbonMaskForModifiers(*modifiersForCarbonMask(mask)), mask);
 }
 
 TEST(ModifierRoleTest, EventFlagsMapByRoleBothWays) {

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "platform/x11/x11_workspace.h"
-#include "tests/platform/x11/gtk_display_environment.h"
+#include "tests/platform/x11/gtk_test_display.h"
 
 namespace lumivane {
 namespace {

@@ -147,8 +147,8 @@ bool isKeyLine(const std::string& line) {
 }  // namespace
 
 KeyRecorder::KeyRecorder(XSession& session, XTestUser& user, std::vector<std::string> arguments)
-    : process_([&]() -> ChildProcess& {
-        std::vector<std::string> argv{(executableDirectory() / "key_recorder").string()};
+    : user_(user), process_([&]() -> ChildProcess& {
+        std::vector<std::string> argv{LUMIVANE_KEY_RECORDER};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         return session.spawn(std::move(argv), {}, /*pipeInput=*/false, /*pipeOutput=*/true);
       }()) {
@@ -206,6 +206,21 @@ std::vector<std::string> KeyRecorder::nextLines(std::size_t count, double second
       lines.push_back(*line);
   }
   return lines;
+}
+
+std::optional<std::vector<std::string>> KeyRecorder::linesUpToNow(double seconds) {
+  auto& x = user_.connection();
+  xcb_client_message_event_t message{};
+  message.response_type = XCB_CLIENT_MESSAGE;
+  message.format = 32;
+  message.window = window_;
+  message.type = x.atom("_LUMIVANE_TEST_MARK");
+  message.data.data32[0] = static_cast<std::uint32_t>(++marks_);
+  // No event mask: the event goes to the client that made the window.
+  xcb_send_event(x.get(), 0, window_, XCB_EVENT_MASK_NO_EVENT,
+                 reinterpret_cast<const char*>(&message));
+  xcb_flush(x.get());
+  return linesBefore("mark " + std::to_string(marks_), seconds);
 }
 
 }  // namespace lumivane::test_support

@@ -70,9 +70,17 @@ class KeyRecorder {
   // The next `count` key lines, waiting for them; fewer when they did not
   // come in time.
   std::vector<std::string> nextLines(std::size_t count, double seconds = 20);
+  // Every key line not taken yet, up to the keys the server has delivered by
+  // now: a mark sent to the window comes back after them. Absent when the
+  // mark did not come back in time.
+  std::optional<std::vector<std::string>> linesUpToNow(double seconds = 20);
+
+  ChildProcess& process() { return process_; }
 
  private:
+  XTestUser& user_;
   ChildProcess& process_;
+  long marks_ = 0;
   xcb_window_t window_ = XCB_WINDOW_NONE;
 };
 

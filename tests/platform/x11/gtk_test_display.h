@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gdk/gdk.h>
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
@@ -12,26 +13,52 @@
 #include "platform/x11/x11_connection.h"
 #include "tests/support/x_session.h"
 
+// GTK in a test process. GTK, and libwnck with it, binds one default display
+// per process and cannot move it, and GDK ends the process when the server of
+// a display it uses goes away. So a test executable starts GTK once, on a
+// private desktop that lasts as long as the process; tests that want a server
+// of their own open another GDK display on it with GdkTestDisplay.
 namespace lumivane::test_support {
 
-// One private desktop for a whole test executable, with GTK open on it in
-// this process: GTK and libwnck bind one default display per process, so the
-// tests that run them in process share it. GTK runs as the host does, with
-// the program class "Lumivane". Register it with
-// ::testing::AddGlobalTestEnvironment.
+// Starts GTK in this process on a private desktop made with `options` (a bare
+// display unless told otherwise), on the first call; later calls get the same
+// desktop, or null when they ask for a different window manager or bus (one
+// process cannot have both). GTK runs as the host does, with the program
+// class "Lumivane". Null, with a test failure saying why, when GTK could not
+// start.
+XSession* startGtkOnPrivateDesktop(const XSession::Options& options = {.windowManager = false,
+                                                                       .sessionBus = false});
+
+// The same for executables all of whose tests run on GTK's desktop: register
+// it with ::testing::AddGlobalTestEnvironment.
 class GtkDisplayEnvironment : public ::testing::Environment {
  public:
-  explicit GtkDisplayEnvironment(XSession::Options options) : options_(options) {}
-
+  explicit GtkDisplayEnvironment(XSession::Options options) : options_(std::move(options)) {}
   void SetUp() override;
-  void TearDown() override;
-
   XSession& session() { return *session_; }
 
  private:
   XSession::Options options_;
-  std::unique_ptr<XSession> session_;
+  XSession* session_ = nullptr;
 };
+
+// A GDK connection to one test's display, closed when it goes (before the
+// test's server is ended). GTK must have been started.
+class GdkTestDisplay {
+ public:
+  explicit GdkTestDisplay(const std::string& name);
+  ~GdkTestDisplay();
+  GdkTestDisplay(const GdkTestDisplay&) = delete;
+  GdkTestDisplay& operator=(const GdkTestDisplay&) = delete;
+
+  GdkDisplay* get() const { return display_; }
+
+ private:
+  GdkDisplay* display_ = nullptr;
+};
+
+// Runs what the main loop has ready, GDK's events among it.
+void pump();
 
 // Runs the main loop's pending work until `condition` holds, for at most
 // `seconds`: what GTK and libwnck learn from the server arrives through it.

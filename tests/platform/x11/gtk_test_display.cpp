@@ -1,4 +1,6 @@
-#include "tests/platform/x11/gtk_display_environment.h"
+#include "tests/platform/x11/gtk_test_display.h"
+
+#include "platform/x11/x11_application.h"
 
 #include <gtk/gtk.h>
 #include <poll.h>
@@ -7,27 +9,60 @@
 
 namespace lumivane::test_support {
 
-void GtkDisplayEnvironment::SetUp() {
-  session_ = std::make_unique<XSession>(options_);
-  ASSERT_TRUE(session_->ready()) << session_->failure();
-  session_->exportToThisProcess();
-  // The names the host's windows carry.
-  g_set_prgname("lumivane");
-  gdk_set_program_class("Lumivane");
-  ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "GTK could not open " << session_->display();
+XSession* startGtkOnPrivateDesktop(const XSession::Options& options) {
+  // Ended at exit, after the last test; nothing reads GDK's connection then.
+  static std::unique_ptr<XSession> session;
+  static XSession::Options chosen;
+  static std::string failure;
+  if (!session) {
+    chosen = options;
+    session = std::make_unique<XSession>(options);
+    if (!session->ready()) {
+      failure = session->failure();
+    } else {
+      session->exportToThisProcess();
+      // As the host starts it, with the names its windows carry.
+      std::string error;
+      if (!platform::x11::initializeGtk(&error))
+        failure = "GTK could not open " + session->display() + ": " + error;
+    }
+  }
+  if (failure.empty() &&
+      (chosen.windowManager != options.windowManager || chosen.sessionBus != options.sessionBus)) {
+    ADD_FAILURE() << "GTK already runs on a desktop set up otherwise in this process";
+    return nullptr;
+  }
+  if (!failure.empty()) {
+    ADD_FAILURE() << failure;
+    return nullptr;
+  }
+  return session.get();
 }
 
-void GtkDisplayEnvironment::TearDown() {
-  // GDK would end the process if it used its display after the server
-  // went; nothing uses it after the last test.
-  session_.reset();
+void GtkDisplayEnvironment::SetUp() {
+  session_ = startGtkOnPrivateDesktop(options_);
+  ASSERT_TRUE(session_);
+}
+
+GdkTestDisplay::GdkTestDisplay(const std::string& name)
+    : display_(gdk_display_open(name.c_str())) {}
+
+GdkTestDisplay::~GdkTestDisplay() {
+  if (!display_)
+    return;
+  pump();
+  gdk_display_close(display_);
+}
+
+void pump() {
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
 }
 
 bool pumpUntil(const std::function<bool()>& condition, double seconds) {
   return waitUntil(
       [&] {
-        while (g_main_context_iteration(nullptr, FALSE)) {
-        }
+        pump();
         return condition();
       },
       seconds);

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <memory>
+
+#include "platform/flutter/binary_messenger.h"
+#include "platform/flutter/flutter_app_delegate.h"
+#include "platform/flutter/flutter_engine.h"
+#include "platform/x11/x11_window.h"
+
+namespace lumivane::interface {
+
+// Lumivane's interface written in GTK 3, in the host's panel on the X11
+// desktop, for as long as the Flutter interface cannot run there. Like that
+// interface it talks to the host only through the channels
+// "com.lumivane.app/selection" and "com.lumivane.app/system", in the standard
+// method codec, over the interface's side of the engine's messenger.
+//
+// It shows the selection the host hands it ("updateSelection") in a text area
+// with spell checking, and sends the edited text back to be pasted
+// ("pasteText", from Insert or Control+Enter); Escape closes the panel as its
+// close button does. Its header, which moves the panel when dragged, tells
+// whether the host may copy and paste in other applications, asked each time
+// the panel is shown; a settings section switches launch at login and records
+// the global shortcut. Every failed call is told in words in its status line.
+// Each call is answered through a callback, so nothing here waits for the
+// host. Main thread only.
+class GtkInterface final : public platform::RunningInterface {
+ public:
+  // Puts the interface in `view`, in front of its backdrop.
+  GtkInterface(platform::x11::X11View& view,
+               std::shared_ptr<platform::BinaryMessenger> interfaceMessenger);
+  // Stops answering the host and hides the widgets; answers to calls still
+  // on their way find nothing.
+  ~GtkInterface() override;
+  GtkInterface(const GtkInterface&) = delete;
+  GtkInterface& operator=(const GtkInterface&) = delete;
+
+  // The interface's outermost widget, in the view.
+  GtkWidget* widget() const;
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
+};
+
+// Runs a GtkInterface in each engine whose controller draws into an X11 view;
+// nothing in any other.
+platform::InterfaceRunner gtkInterfaceRunner();
+
+}  // namespace lumivane::interface

@@ -1,0 +1,526 @@
+// The contract suites run against the X11 backend, each case on private
+// displays of its own (the workspace's cases share GTK's desktop, which GTK
+// cannot move), with other X clients standing for the user and the other
+// applications.
+//
+// The harnesses' runFor does not sleep: the X11 services do their work within
+// the calls that ask for it (a posted key is typed before the post returns)
+// or through the main loop, so "for a while" becomes "until everything the
+// server has sent by now has been handled": a round trip, then the main loop
+// until it is idle, or a mark that comes back to a key recorder after every
+// key delivered to it before.
+
+// Before Xlib, whose macros (None, Bool) gtest's headers would otherwise meet.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+#include <gdk/gdkx.h>
+#include <sys/fsuid.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_dispatch.h"
+#include "platform/x11/x11_hot_keys.h"
+#include "platform/x11/x11_keyboard_events.h"
+#include "platform/x11/x11_login_items.h"
+#include "platform/x11/x11_pasteboard.h"
+#include "platform/x11/x11_workspace.h"
+#include "tests/contract/dispatch_contract.h"
+#include "tests/contract/keyboard_contract.h"
+#include "tests/contract/pasteboard_contract.h"
+#include "tests/contract/workspace_contract.h"
+#include "tests/platform/x11/gtk_test_display.h"
+#include "tests/platform/x11/raw_x_client.h"
+#include "tests/platform/x11/x_test_user.h"
+#include "tests/support/x_session.h"
+
+namespace lumivane::contract {
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::KeyRecorder;
+using test_support::RawOwner;
+using test_support::RawTarget;
+using test_support::XSession;
+using test_support::XTestUser;
+
+// A harness that cannot set its desktop up fails its case here: GoogleTest
+// reports an exception from the fixture's constructor and skips the body.
+[[noreturn]] void cannotSetUp(const std::string& why) {
+  throw std::runtime_error("the X11 harness could not set up: " + why);
+}
+
+const XSession::Options kBareDisplay{.windowManager = false, .sessionBus = false};
+// GTK's desktop, for the hot keys (which open displays of their own besides)
+// and the workspace (which needs a window manager).
+const XSession::Options kGtkDesktop{};
+
+// The keys the suites press, as the user's US keyboard has them.
+struct Key {
+  platform::CGKeyCode virtualKey;
+  xcb_keysym_t keysym;
+  const char* name;  // as a key recorder prints it
+};
+constexpr Key kKeys[] = {{platform::kVK_ANSI_C, XK_c, "c"},
+                         {platform::kVK_ANSI_V, XK_v, "v"},
+                         {platform::kVK_ANSI_T, XK_t, "t"}};
+
+// The host's modifiers by role: Command is the Control key on Linux, and the
+// host's Control is Super.
+struct Modifier {
+  std::uint32_t carbon;
+  platform::CGEventFlags flag;
+  xcb_keysym_t keysym;
+  std::uint16_t mask;
+  const char* name;  // as a key recorder prints it
+};
+constexpr Modifier kModifiers[] = {
+    {platform::cmdKey, platform::kCGEventFlagMaskCommand, XK_Control_L, XCB_MOD_MASK_CONTROL,
+     "Control"},
+    {platform::shiftKey, platform::kCGEventFlagMaskShift, XK_Shift_L, XCB_MOD_MASK_SHIFT, "Shift"},
+    {platform::optionKey, platform::kCGEventFlagMaskAlternate, XK_Alt_L, XCB_MOD_MASK_1, "Mod1"},
+    {platform::controlKey, platform::kCGEventFlagMaskControl, XK_Super_L, XCB_MOD_MASK_4, "Mod4"},
+};
+
+xcb_keysym_t keysymOf(std::uint32_t virtualKey) {
+  for (const auto& key : kKeys) {
+    if (key.virtualKey == virtualKey)
+      return key.keysym;
+  }
+  ADD_FAILURE() << "the harness has no key for virtual key " << virtualKey;
+  return XK_VoidSymbol;
+}
+
+// --- Pasteboard -----------------------------------------------------------------
+
+// Other applications read and write the CLIPBOARD of a bare display: xclip
+// for one type, a raw owner for several or for a type it will not hand over.
+class X11PasteboardHarness {
+ public:
+  static constexpr bool kHoldsSeveralItems = false;
+  // An owner that never answers for its targets.
+  static constexpr bool kCanLoseItemList = true;
+  // X refuses the host's write over another client's clipboard that the host
+  // has not cleared since it was taken: the user's clipboard is never
+  // replaced by accident.
+  static constexpr bool kCanRefuseWrites = true;
+
+  X11PasteboardHarness() {
+    if (!session_.ready())
+      cannotSetUp(session_.failure());
+    platform::x11::X11Pasteboard::Options options;
+    options.displayName = session_.display();
+    // Nothing is to outlive a case: no keeper to start, no manager to ask.
+    options.handOffWhenDestroyed = false;
+    std::string error;
+    pasteboard_ = platform::x11::X11Pasteboard::open(std::move(options), &error);
+    if (!pasteboard_)
+      cannotSetUp(error);
+  }
+
+  platform::Pasteboard& pasteboard() { return *pasteboard_; }
+
+  void writeFromAnotherProcess(const std::vector<ContractItem>& items) {
+    ASSERT_EQ(items.size(), 1u) << "X's clipboard holds one item";
+    const auto& item = items.front();
+    if (item.size() == 1 && item.front().second) {
+      const auto& bytes = *item.front().second;
+      ASSERT_TRUE(session_.offerClipboard(targetOf(item.front().first),
+                                          std::string(bytes.begin(), bytes.end())));
+      owner_.reset();
+      theirs_ = session_.clipboardOwner();
+      return;
+    }
+    std::vector<RawTarget> targets;
+    for (const auto& [type, data] : item) {
+      targets.push_back({.target = targetOf(type),
+                         .type = targetOf(type),
+                         .bytes = data ? std::string(data->begin(), data->end()) : std::string(),
+                         .refused = !data});
+    }
+    stage(std::move(targets), {});
+  }
+
+  std::optional<platform::Bytes> readFromAnotherProcess(const std::string& type) {
+    auto bytes = session_.readClipboard(targetOf(type));
+    if (!bytes)
+      return std::nullopt;
+    return platform::Bytes(bytes->begin(), bytes->end());
+  }
+
+  void loseItemList() {
+    RawOwner::Behaviour silent;
+    silent.answersTargets = false;
+    stage({{.target = "UTF8_STRING", .type = "UTF8_STRING", .bytes = "unlisted"}}, silent);
+  }
+
+  // The suite has another process write just before: the clipboard is
+  // theirs and the host has not cleared it, which is what X refuses. There
+  // is nothing to switch back; the host's own clearContents ends it.
+  void refuseWrites(bool refuse) {
+    if (refuse) {
+      EXPECT_EQ(session_.clipboardOwner(), theirs_) << "the other application lost the clipboard";
+    }
+  }
+
+ private:
+  // The text type of the host is UTF8_STRING to other X clients.
+  static std::string targetOf(const std::string& type) {
+    return type == platform::NSPasteboardTypeString ? "UTF8_STRING" : type;
+  }
+
+  // A raw owner takes the clipboard; the one before goes only afterwards, so
+  // that the clipboard is never without an owner in between.
+  void stage(std::vector<RawTarget> targets, RawOwner::Behaviour behaviour) {
+    auto owner = std::make_unique<RawOwner>(session_.display(), std::move(targets), behaviour);
+    EXPECT_TRUE(owner->owns()) << "another client could not take the clipboard";
+    owner_ = std::move(owner);
+    theirs_ = owner_->window();
+  }
+
+  XSession session_{kBareDisplay};
+  std::unique_ptr<platform::x11::X11Pasteboard> pasteboard_;
+  std::unique_ptr<RawOwner> owner_;
+  // The window of the other application that last took the clipboard.
+  unsigned long theirs_ = 0;
+};
+
+// --- Keyboard events --------------------------------------------------------------
+
+// Key recorders on a desktop with openbox, and the user's keyboard over
+// XTest on a connection of its own.
+class X11KeyboardHarness {
+ public:
+  X11KeyboardHarness() {
+    if (!session_.ready())
+      cannotSetUp(session_.failure());
+    user_.emplace(session_.display());
+    if (!user_->ready())
+      cannotSetUp("no connection for the user's keyboard");
+    events_.emplace(session_.display(), [] { return 0u; });
+  }
+  ~X11KeyboardHarness() { holdModifiers(0); }
+
+  platform::KeyboardEvents& events() { return *events_; }
+
+  platform::pid_t launchRecorder(const std::string& name) {
+    auto recorder =
+        std::make_unique<KeyRecorder>(session_, *user_, std::vector<std::string>{"--title", name});
+    EXPECT_TRUE(recorder->ready()) << "the key recorder " << name << " did not show";
+    const platform::pid_t pid = recorder->pid();
+    recorders_[pid] = {std::move(recorder), {}};
+    return pid;
+  }
+
+  void bringToFront(platform::pid_t pid) {
+    EXPECT_TRUE(user_->activate(recorders_.at(pid).recorder->window()));
+  }
+
+  // What `pid` received up to now, modifier keys left out: what the host
+  // cares about is the state each key came with.
+  std::vector<ReceivedKey> received(platform::pid_t pid) {
+    auto& [recorder, keys] = recorders_.at(pid);
+    auto lines = recorder->linesUpToNow();
+    if (!lines) {
+      ADD_FAILURE() << "the key recorder " << pid << " stopped answering";
+      return keys;
+    }
+    for (const auto& line : *lines) {
+      if (auto key = parse(line))
+        keys.push_back(*key);
+    }
+    return keys;
+  }
+
+  void holdModifiers(platform::CGEventFlags flags) {
+    for (const auto& modifier : kModifiers) {
+      const bool want = (flags & modifier.flag) != 0;
+      if (want == held_.contains(modifier.keysym))
+        continue;
+      EXPECT_TRUE(want ? user_->press(modifier.keysym) : user_->release(modifier.keysym));
+      if (want)
+        held_.insert(modifier.keysym);
+      else
+        held_.erase(modifier.keysym);
+    }
+  }
+
+  bool runUntil(const std::function<bool()>& done, double seconds) {
+    return test_support::waitUntil(done, seconds);
+  }
+
+  void runFor(double) {
+    for (const auto& [pid, recorded] : recorders_)
+      received(pid);
+  }
+
+ private:
+  // A recorder's line in the host's terms; absent for a modifier key.
+  static std::optional<ReceivedKey> parse(const std::string& line) {
+    static const std::set<std::string> kModifierKeys = {
+        "Shift_L", "Shift_R", "Control_L", "Control_R", "Alt_L",    "Alt_R",           "Meta_L",
+        "Meta_R",  "Super_L", "Super_R",   "Caps_Lock", "Num_Lock", "ISO_Level3_Shift"};
+    std::istringstream words(line);
+    std::string kind, name, state;
+    words >> kind >> name >> state;
+    if (kModifierKeys.contains(name))
+      return std::nullopt;
+    ReceivedKey key;
+    key.down = kind == "press";
+    // A key the host never names.
+    key.keyCode = 0xffff;
+    for (const auto& known : kKeys) {
+      if (name == known.name)
+        key.keyCode = known.virtualKey;
+    }
+    std::istringstream names(state);
+    for (std::string modifier; std::getline(names, modifier, '+');) {
+      if (modifier == "none")
+        continue;
+      const auto* role = std::find_if(std::begin(kModifiers), std::end(kModifiers),
+                                      [&](const Modifier& m) { return modifier == m.name; });
+      // A lock or a modifier the host has no flag for: a bit no chord has.
+      key.flags |= role != std::end(kModifiers) ? role->flag : 1u;
+    }
+    return key;
+  }
+
+  struct Recorded {
+    std::unique_ptr<KeyRecorder> recorder;
+    std::vector<ReceivedKey> keys;
+  };
+
+  XSession session_;
+  std::optional<XTestUser> user_;
+  std::optional<platform::x11::X11KeyboardEvents> events_;
+  std::map<platform::pid_t, Recorded> recorders_;
+  std::set<xcb_keysym_t> held_;
+};
+
+// --- GTK in the test process --------------------------------------------------------
+
+// Runs the main loop until it has handled everything `display`'s server sent
+// before now.
+void settle(GdkDisplay* display) {
+  XSync(gdk_x11_display_get_xdisplay(display), False);
+  test_support::pump();
+}
+
+// --- Hot keys ---------------------------------------------------------------------
+
+// The hot keys on a GDK display of their own (a fresh server for every
+// case), with GTK's main loop run by the harness; the user types over XTest,
+// and another client grabs chords on a connection of its own.
+class X11HotKeysHarness {
+ public:
+  X11HotKeysHarness() {
+    if (!test_support::startGtkOnPrivateDesktop(kGtkDesktop))
+      cannotSetUp("GTK did not start");
+    if (!session_.ready())
+      cannotSetUp(session_.failure());
+    display_.emplace(session_.display());
+    user_.emplace(session_.display());
+    if (!display_->get() || !user_->ready())
+      cannotSetUp("no connection to " + session_.display());
+    hotKeys_ = std::make_unique<platform::x11::X11HotKeys>(display_->get());
+  }
+
+  platform::HotKeys& hotKeys() { return *hotKeys_; }
+
+  void press(std::uint32_t keyCode, std::uint32_t carbonModifiers) {
+    std::vector<xcb_keysym_t> modifiers;
+    for (const auto& modifier : kModifiers) {
+      if (carbonModifiers & modifier.carbon)
+        modifiers.push_back(modifier.keysym);
+    }
+    EXPECT_TRUE(user_->chord(modifiers, keysymOf(keyCode)));
+  }
+
+  void holdElsewhere(std::uint32_t keyCode, std::uint32_t carbonModifiers) {
+    if (!other_)
+      other_ = platform::x11::XcbConnection::open(session_.display(), nullptr);
+    ASSERT_TRUE(other_);
+    std::uint16_t mask = 0;
+    for (const auto& modifier : kModifiers) {
+      if (carbonModifiers & modifier.carbon)
+        mask |= modifier.mask;
+    }
+    const auto keycode = user_->keycodeOf(keysymOf(keyCode));
+    ASSERT_TRUE(keycode);
+    EXPECT_TRUE(
+        other_->succeeded(xcb_grab_key_checked(other_->get(), 1, other_->root(), mask, *keycode,
+                                               XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
+  }
+
+  bool runUntil(const std::function<bool()>& done, double seconds) {
+    return test_support::pumpUntil(done, seconds);
+  }
+  void runFor(double) { settle(display_->get()); }
+
+ private:
+  XSession session_{kBareDisplay};
+  std::optional<test_support::GdkTestDisplay> display_;
+  std::optional<XTestUser> user_;
+  std::unique_ptr<platform::x11::X11HotKeys> hotKeys_;
+  std::unique_ptr<platform::x11::XcbConnection> other_;
+};
+
+// --- Workspace --------------------------------------------------------------------
+
+// The workspace on GTK's desktop, with openbox. Applications are key
+// recorders, each with a class of its own (its bundle identifier) and its
+// process id on its window; the user activates them as a taskbar would.
+class X11WorkspaceHarness {
+ public:
+  X11WorkspaceHarness() : session_(test_support::startGtkOnPrivateDesktop(kGtkDesktop)) {
+    if (!session_)
+      cannotSetUp("GTK did not start");
+    user_ = std::make_unique<XTestUser>(session_->display());
+    if (!user_->ready())
+      cannotSetUp("no connection to " + session_->display());
+    workspace_ = std::make_unique<platform::x11::X11Workspace>();
+  }
+
+  // The desktop outlives the case: its applications go with it. The
+  // workspace goes first: its observers may hold what the case's body held,
+  // and nothing is to be announced to them any more.
+  ~X11WorkspaceHarness() {
+    workspace_.reset();
+    for (auto& [pid, app] : apps_)
+      quit(pid);
+  }
+
+  platform::Workspace& workspace() { return *workspace_; }
+
+  platform::pid_t launch(const std::string& name) {
+    auto app = std::make_unique<KeyRecorder>(
+        *session_, *user_,
+        std::vector<std::string>{"--title", name, "--class", "Contract-" + name});
+    EXPECT_TRUE(app->ready()) << "the application " << name << " did not show";
+    const platform::pid_t pid = app->pid();
+    apps_[pid] = std::move(app);
+    return pid;
+  }
+
+  void bringToFront(platform::pid_t pid) { EXPECT_TRUE(user_->activate(apps_.at(pid)->window())); }
+
+  // It exits, and the window manager has let go of its window.
+  void quit(platform::pid_t pid) {
+    auto& app = *apps_.at(pid);
+    app.process().terminate();
+    EXPECT_TRUE(test_support::pumpUntil([&] { return !isManaged(app.window()); }));
+  }
+
+  bool runUntil(const std::function<bool()>& done, double seconds) {
+    return test_support::pumpUntil(done, seconds);
+  }
+  void runFor(double) { settle(gdk_display_get_default()); }
+
+ private:
+  bool isManaged(xcb_window_t window) {
+    auto& x = user_->connection();
+    auto clients = x.getProperty(x.root(), x.atom("_NET_CLIENT_LIST"), false, XCB_ATOM_WINDOW);
+    const auto windows = clients ? clients->values32() : std::vector<std::uint32_t>{};
+    return std::find(windows.begin(), windows.end(), window) != windows.end();
+  }
+
+  XSession* session_;
+  std::unique_ptr<XTestUser> user_;
+  std::unique_ptr<platform::x11::X11Workspace> workspace_;
+  std::map<platform::pid_t, std::unique_ptr<KeyRecorder>> apps_;
+};
+
+// --- Login items ------------------------------------------------------------------
+
+// Autostart folders in a temporary folder; the program the entry starts is
+// this test executable.
+class X11LoginItemsHarness {
+ public:
+  // The user may not write to the autostart folder.
+  static constexpr bool kCanRefuse = true;
+
+  X11LoginItemsHarness() {
+    std::string pattern = (fs::temp_directory_path() / "lumivane-contract-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+      cannotSetUp("no temporary folder");
+    root_ = pattern;
+    // Open to every user, for the refusal below.
+    fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+    platform::x11::X11LoginItems::Options options;
+    options.executable = fs::read_symlink("/proc/self/exe");
+    options.folders = platform::x11::AutostartFolders{root_ / "config" / "autostart",
+                                                      {root_ / "xdg" / "autostart"}};
+    loginItems_ = std::make_unique<platform::x11::X11LoginItems>(std::move(options));
+  }
+
+  ~X11LoginItemsHarness() {
+    if (dropped_)
+      ::setfsuid(0);
+    std::error_code ignored;
+    fs::permissions(root_ / "config" / "autostart", fs::perms::owner_all, fs::perm_options::add,
+                    ignored);
+    fs::remove_all(root_, ignored);
+  }
+
+  platform::LoginItems& loginItems() { return *loginItems_; }
+
+  // The folder becomes read-only. Root may write there all the same, so when
+  // the tests run as root this thread takes the file-system identity of
+  // `nobody` until the harness goes; the kernel checks only this thread's
+  // file access against it.
+  void refuseChanges() {
+    const fs::path folder = root_ / "config" / "autostart";
+    fs::create_directories(folder);
+    const auto readOnly = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                          fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(root_ / "config", readOnly | fs::perms::owner_write);
+    fs::permissions(folder, readOnly);
+    if (::geteuid() == 0) {
+      constexpr uid_t kNobody = 65534;
+      ::setfsuid(kNobody);
+      dropped_ = true;
+      // setfsuid answers with the identity it had, whether or not it changed.
+      ASSERT_EQ(static_cast<uid_t>(::setfsuid(kNobody)), kNobody);
+    }
+  }
+
+ private:
+  fs::path root_;
+  std::unique_ptr<platform::x11::X11LoginItems> loginItems_;
+  bool dropped_ = false;
+};
+
+// The main queue on GLib's main loop, run by this thread.
+class X11DispatchHarness {
+ public:
+  platform::Dispatch& dispatch() { return dispatch_; }
+  void runFor(double seconds) { dispatch_.runMainLoopFor(seconds); }
+  bool runUntil(const std::function<bool()>& done, double seconds) {
+    return dispatch_.runMainLoopUntil(done, seconds);
+  }
+
+ private:
+  platform::x11::X11Dispatch dispatch_;
+};
+
+}  // namespace
+
+INSTANTIATE_TYPED_TEST_SUITE_P(X11, PasteboardContract, X11PasteboardHarness);
+INSTANTIATE_TYPED_TEST_SUITE_P(X11, DispatchContract, X11DispatchHarness);
+INSTANTIATE_TYPED_TEST_SUITE_P(X11, KeyboardEventsContract, X11KeyboardHarness);
+INSTANTIATE_TYPED_TEST_SUITE_P(X11, HotKeysContract, X11HotKeysHarness);
+INSTANTIATE_TYPED_TEST_SUITE_P(X11, WorkspaceContract, X11WorkspaceHarness);
+INSTANTIATE_TYPED_TEST_SUITE_P(X11, LoginItemsContract, X11LoginItemsHarness);
+
+}  // namespace lumivane::contract
