@@ -585,9 +585,10 @@ void GtkInterface::State::build() {
   gtk_style_context_add_provider(gtk_widget_get_style_context(statusLabel.get()),
                                  GTK_STYLE_PROVIDER(css.get()),
                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-  insertButton = made(gtk_button_new_with_label("Insert"), "insert");
-  gtk_widget_set_tooltip_text(insertButton.get(),
-                              "Paste the text into the application you came from (Control+Enter)");
+  insertButton = made(gtk_button_new_with_mnemonic("_Insert"), "insert");
+  gtk_widget_set_tooltip_text(
+      insertButton.get(),
+      "Paste the text into the application you came from (Alt+I or Control+Enter)");
   gtk_style_context_add_class(gtk_widget_get_style_context(insertButton.get()), "suggested-action");
   gtk_widget_set_valign(insertButton.get(), GTK_ALIGN_START);
   gtk_box_pack_start(GTK_BOX(actions), statusLabel.get(), TRUE, TRUE, 0);

@@ -70,8 +70,10 @@ std::vector<std::string> lines(const std::string& text) {
 
 HostProcess::HostProcess(XSession& session,
                          const std::filesystem::path& executable,
-                         Environment extra)
-    : process_(session.spawn({executable.string(), "--desktop", "x11", "--interface", "console"},
+                         Environment extra,
+                         Interface interface)
+    : process_(session.spawn({executable.string(), "--desktop", "x11", "--interface",
+                              interface == Interface::console ? "console" : "gtk"},
                              std::move(extra),
                              /*pipeInput=*/true,
                              /*pipeOutput=*/true)) {}
@@ -264,7 +266,7 @@ std::filesystem::path Desktop::hostExecutable() {
   return LUMIVANE_EXECUTABLE;
 }
 
-HostProcess* Desktop::startHost(Environment extra) {
+HostProcess* Desktop::startHost(Environment extra, Interface interface) {
   // In a ThreadSanitizer build, a data race the host's threads run into ends
   // it at once, with its report on standard error, rather than only when it
   // exits. GLib, GTK and Xlib are not built with the sanitizer: the calls
@@ -274,8 +276,17 @@ HostProcess* Desktop::startHost(Environment extra) {
   extra.emplace("TSAN_OPTIONS", std::string(sanitizer ? sanitizer : "") +
                                     " halt_on_error=1 exitcode=66 second_deadlock_stack=1"
                                     " ignore_noninstrumented_modules=1");
-  host_ = std::make_unique<HostProcess>(session_, hostExecutable(), std::move(extra));
-  if (!host_->waitForEvent("launched"))
+  host_ = std::make_unique<HostProcess>(session_, hostExecutable(), std::move(extra), interface);
+  // The host shows its panel once it has launched.
+  const bool launched = interface == Interface::console
+                            ? host_->waitForEvent("launched").has_value()
+                            : waitUntil(
+                                  [&] {
+                                    const xcb_window_t panel = hostPanel();
+                                    return panel != XCB_WINDOW_NONE && viewable(panel);
+                                  },
+                                  kBound);
+  if (!launched)
     return nullptr;
   return host_.get();
 }
@@ -484,6 +495,13 @@ bool Desktop::viewable(xcb_window_t window) {
   XcbReply<xcb_get_window_attributes_reply_t> attributes(
       xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
   return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+}
+
+bool Desktop::screenshot(xcb_window_t window, const std::filesystem::path& file) {
+  std::error_code ignored;
+  std::filesystem::create_directories(file.parent_path(), ignored);
+  return run(session_, {"import", "-window", std::to_string(window), "png:" + file.string()}, kBound)
+             .status == 0;
 }
 
 bool Desktop::activeWindowBelongsTo(pid_t pid) {

@@ -37,10 +37,18 @@ using test_support::XTestUser;
 // slower than an idle one, and a bound that is hit fails the test.
 inline constexpr double kBound = 60;
 
+// The interface the host runs: the console the tests speak through, or
+// Lumivane's own in the panel, as a user sees it (its console then says
+// nothing).
+enum class Interface { console, panel };
+
 // The host's process and the interface's side of its console.
 class HostProcess {
  public:
-  HostProcess(XSession& session, const std::filesystem::path& executable, Environment extra);
+  HostProcess(XSession& session,
+              const std::filesystem::path& executable,
+              Environment extra,
+              Interface interface = Interface::console);
 
   pid_t pid() const { return process_.pid(); }
   ChildProcess& process() { return process_; }
@@ -178,8 +186,9 @@ class Desktop {
   const std::string& display() const { return session_.display(); }
 
   // The host, started as a user starts it; null when it does not say it has
-  // launched. `extra` adds to the session's environment.
-  HostProcess* startHost(Environment extra = {});
+  // launched (with its own interface: when its panel does not show). `extra`
+  // adds to the session's environment.
+  HostProcess* startHost(Environment extra = {}, Interface interface = Interface::console);
   HostProcess* host() { return host_.get(); }
   // The built host executable.
   static std::filesystem::path hostExecutable();
@@ -220,6 +229,8 @@ class Desktop {
   xcb_window_t hostPanel();
   xcb_window_t trayIcon();
   bool viewable(xcb_window_t window);
+  // Saves what `window` shows as a PNG image at `file`.
+  bool screenshot(xcb_window_t window, const std::filesystem::path& file);
   // Whether the window the window manager calls active belongs to `pid`.
   bool activeWindowBelongsTo(pid_t pid);
   // A tray on the top edge, as a desktop's panel has; true once it runs.
