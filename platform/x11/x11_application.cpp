@@ -13,37 +13,6 @@
 namespace lumivane::platform::x11 {
 namespace {
 
-// Whether a session bus can be reached without starting one: GLib would
-// otherwise launch a bus of its own for the display.
-bool sessionBusAvailable() {
-  const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
-  if (address && *address) {
-    return true;
-  }
-  const char* runtime = g_getenv("XDG_RUNTIME_DIR");
-  std::error_code error;
-  return runtime && *runtime &&
-         std::filesystem::exists(std::filesystem::path(runtime) / "bus", error);
-}
-
-// The modifier keys by role: Control is the key of the host's chords.
-std::uint64_t modifierFlagsOf(guint state) {
-  std::uint64_t flags = 0;
-  if (state & GDK_SHIFT_MASK) {
-    flags |= NSEventModifierFlagShift;
-  }
-  if (state & GDK_CONTROL_MASK) {
-    flags |= NSEventModifierFlagCommand;
-  }
-  if (state & GDK_MOD1_MASK) {
-    flags |= NSEventModifierFlagOption;
-  }
-  if (state & (GDK_SUPER_MASK | GDK_MOD4_MASK)) {
-    flags |= NSEventModifierFlagControl;
-  }
-  return flags;
-}
-
 // The seam's view of a GDK event: mouse buttons 1 and 3, motion and keys.
 std::optional<Event> eventFromGdk(GdkEvent* gdkEvent) {
   Event event;
@@ -78,7 +47,7 @@ std::optional<Event> eventFromGdk(GdkEvent* gdkEvent) {
     default:
       return std::nullopt;
   }
-  event.modifierFlags = modifierFlagsOf(state);
+  event.modifierFlags = modifierFlagsOfGdkState(state);
   event.timestamp = gdk_event_get_time(gdkEvent) / 1000.0;
   // In the window's own points, from its lower-left corner.
   double rootX = 0;
@@ -96,6 +65,34 @@ std::optional<Event> eventFromGdk(GdkEvent* gdkEvent) {
 }
 
 }  // namespace
+
+bool sessionBusAvailable() {
+  const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+  if (address && *address) {
+    return true;
+  }
+  const char* runtime = g_getenv("XDG_RUNTIME_DIR");
+  std::error_code error;
+  return runtime && *runtime &&
+         std::filesystem::exists(std::filesystem::path(runtime) / "bus", error);
+}
+
+std::uint64_t modifierFlagsOfGdkState(guint state) {
+  std::uint64_t flags = 0;
+  if (state & GDK_SHIFT_MASK) {
+    flags |= NSEventModifierFlagShift;
+  }
+  if (state & GDK_CONTROL_MASK) {
+    flags |= NSEventModifierFlagCommand;
+  }
+  if (state & GDK_MOD1_MASK) {
+    flags |= NSEventModifierFlagOption;
+  }
+  if (state & (GDK_SUPER_MASK | GDK_MOD4_MASK)) {
+    flags |= NSEventModifierFlagControl;
+  }
+  return flags;
+}
 
 bool initializeGtk(std::string* error) {
   // Windows take their WM_CLASS from these. The program name goes first; the

@@ -27,6 +27,14 @@ inline constexpr const char* kProgramClass = "Lumivane";
 // False with `error` set when no display can be opened.
 bool initializeGtk(std::string* error);
 
+// Whether a session bus can be reached without starting one: GLib would
+// otherwise launch a bus of its own for the display.
+bool sessionBusAvailable();
+
+// The modifier keys of a GDK event's state (GdkModifierType bits) by role:
+// Control is the key of the host's chords.
+std::uint64_t modifierFlagsOfGdkState(guint state);
+
 struct X11ApplicationOptions {
   // The name the running host is known by on the session bus.
   std::string applicationId = "com.lumivane.Lumivane";

@@ -203,6 +203,8 @@ class PasteboardCore {
   bool anotherOwns();
   std::string nameOf(xcb_atom_t atom);
   std::vector<NamedTarget> named(const OfferedTargets& offered);
+  // Asks the server for the names of those `atoms` not known yet.
+  void learnNames(const std::vector<xcb_atom_t>& atoms);
   std::optional<OfferedTargets> resolve(const std::vector<NamedTarget>& targets);
   bool claimWith(std::vector<OfferedTargets> items);
   void publish() { published_.store(changeCount_, std::memory_order_release); }
@@ -413,19 +415,27 @@ std::string PasteboardCore::nameOf(xcb_atom_t atom) {
   return name;
 }
 
-std::vector<NamedTarget> PasteboardCore::named(const OfferedTargets& offered) {
+void PasteboardCore::learnNames(const std::vector<xcb_atom_t>& atoms) {
   std::vector<xcb_atom_t> unknown;
-  for (const auto& target : offered) {
-    for (xcb_atom_t atom : {target.target, target.type}) {
-      if (!names_.count(atom))
-        unknown.push_back(atom);
-    }
+  for (xcb_atom_t atom : atoms) {
+    if (!names_.count(atom))
+      unknown.push_back(atom);
   }
+  // One round trip for all of them.
   const auto names = window_->connection().atomNames(unknown);
   for (std::size_t i = 0; i < unknown.size(); ++i) {
     if (!names[i].empty())
       names_.emplace(unknown[i], names[i]);
   }
+}
+
+std::vector<NamedTarget> PasteboardCore::named(const OfferedTargets& offered) {
+  std::vector<xcb_atom_t> atoms;
+  for (const auto& target : offered) {
+    atoms.push_back(target.target);
+    atoms.push_back(target.type);
+  }
+  learnNames(atoms);
   std::vector<NamedTarget> result;
   for (const auto& target : offered)
     result.push_back({nameOf(target.target), nameOf(target.type), target.format, target.data});
@@ -567,16 +577,7 @@ std::optional<PasteboardCore::ListResult> PasteboardCore::list() {
       std::vector<xcb_atom_t> atoms(c.data.size() / 4);
       std::memcpy(atoms.data(), c.data.data(), atoms.size() * 4);
       atoms.erase(std::remove(atoms.begin(), atoms.end(), XCB_ATOM_NONE), atoms.end());
-      std::vector<xcb_atom_t> unknown;
-      for (xcb_atom_t atom : atoms) {
-        if (!names_.count(atom))
-          unknown.push_back(atom);
-      }
-      const auto names = window_->connection().atomNames(unknown);
-      for (std::size_t i = 0; i < unknown.size(); ++i) {
-        if (!names[i].empty())
-          names_.emplace(unknown[i], names[i]);
-      }
+      learnNames(atoms);
       ListResult result{ListResult::Kind::theirs, {}};
       result.listing.time = *time;
       result.listing.changeCount = count;

@@ -31,7 +31,7 @@ std::uint64_t modifierFlagsOfCurrentEvent() {
   if (!gtk_get_current_event_state(&state)) {
     return 0;
   }
-  return statusModifierFlags(state);
+  return modifierFlagsOfGdkState(state);
 }
 
 struct CairoDestroy {
@@ -53,23 +53,6 @@ constexpr const char* kEntryIndexKey = "lumivane-entry-index";
 }  // namespace
 
 // --- Shared by the presenters -------------------------------------------------------
-
-std::uint64_t statusModifierFlags(GdkModifierType state) {
-  std::uint64_t flags = 0;
-  if (state & GDK_SHIFT_MASK) {
-    flags |= NSEventModifierFlagShift;
-  }
-  if (state & GDK_CONTROL_MASK) {
-    flags |= NSEventModifierFlagCommand;
-  }
-  if (state & GDK_MOD1_MASK) {
-    flags |= NSEventModifierFlagOption;
-  }
-  if (state & (GDK_SUPER_MASK | GDK_MOD4_MASK)) {
-    flags |= NSEventModifierFlagControl;
-  }
-  return flags;
-}
 
 GObjectPtr<GdkPixbuf> drawStatusTitle(const std::string& title, int side) {
   if (side <= 0) {

@@ -63,9 +63,6 @@ class StatusIconPresenter {
 using StatusIconPresenterFactory =
     std::function<std::unique_ptr<StatusIconPresenter>(StatusIconEvents& events)>;
 
-// The modifier keys of a GDK state by role, as a status icon reports them.
-std::uint64_t statusModifierFlags(GdkModifierType state);
-
 // `title` drawn as an icon `side` pixels square, in the theme's text colour on
 // a transparent ground; for items that have no themed icon. Null when it
 // cannot be drawn.

@@ -67,27 +67,14 @@ constexpr std::array<int, 5> kPixmapSides{16, 22, 24, 32, 48};
 // until it answers, the item shows nowhere.
 constexpr int kWatcherQuestionMilliseconds = 5000;
 
-// Whether a session bus can be reached without starting one: GLib would
-// otherwise launch a bus of its own for the display.
-bool sessionBusAvailable() {
-  const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
-  if (address && *address) {
-    return true;
-  }
-  const char* runtime = g_getenv("XDG_RUNTIME_DIR");
-  std::error_code error;
-  return runtime && *runtime &&
-         std::filesystem::exists(std::filesystem::path(runtime) / "bus", error);
-}
-
 // The modifier keys held now: a panel's request carries none.
 std::uint64_t modifierFlagsNow() {
   GdkDisplay* display = gdk_display_get_default();
   if (!display) {
     return 0;
   }
-  return statusModifierFlags(static_cast<GdkModifierType>(
-      gdk_keymap_get_modifier_state(gdk_keymap_get_for_display(display))));
+  return modifierFlagsOfGdkState(
+      gdk_keymap_get_modifier_state(gdk_keymap_get_for_display(display)));
 }
 
 // `title` drawn at `side` pixels, converted from GDK's RGBA bytes.
