@@ -77,49 +77,6 @@ TEST_F(SimPasteboardTest, StringForTypeSkipsItemsThatAreNotText) {
   EXPECT_EQ(pasteboard.stringForType(NSPasteboardTypeString), std::nullopt);
 }
 
-// The host's save and restore: bytes are copied once per dataForType, never
-// when items are listed or written.
-TEST_F(SimPasteboardTest, WritesShareBytesAndReadsCopyExactlyOnce) {
-  const Bytes big(1 << 20, 0x41);
-  pasteboard.setContents({{{NSPasteboardTypeString, big}}});
-  auto saved = (*pasteboard.pasteboardItems())[0]->dataForType(NSPasteboardTypeString);
-  EXPECT_EQ(pasteboard.dataCopies(), 1u);
-  EXPECT_EQ(pasteboard.bytesCopied(), big.size());
-
-  const auto cleared = pasteboard.clearContents();
-  EXPECT_EQ(cleared, pasteboard.changeCount());
-  auto item = pasteboard.makeItem();
-  EXPECT_TRUE(item->setDataForType(std::move(*saved), NSPasteboardTypeString));
-  EXPECT_TRUE(item->setDataForType(bytes("<b>"), NSPasteboardTypeHTML));
-  EXPECT_TRUE(pasteboard.writeObjects({item}));
-  EXPECT_TRUE(pasteboard.writeObjects({pasteboard.makeItem()}));
-  EXPECT_EQ(pasteboard.dataCopies(), 1u);
-
-  const auto contents = pasteboard.contents();
-  ASSERT_EQ(contents.size(), 2u);
-  EXPECT_EQ(contents[0][0].data, big);
-  EXPECT_EQ(contents[0][1].type, NSPasteboardTypeHTML);
-  EXPECT_TRUE(contents[1].empty());
-  EXPECT_EQ(pasteboard.count(PasteboardOp::clearContents), 1u);
-  EXPECT_EQ(pasteboard.count(PasteboardOp::writeObjects), 2u);
-}
-
-TEST_F(SimPasteboardTest, RefusedWritesChangeNothingButClearingStillWorks) {
-  pasteboard.setString("before");
-  pasteboard.setRefusesWrites(true);
-  auto item = pasteboard.makeItem();
-  EXPECT_FALSE(item->setDataForType(bytes("x"), NSPasteboardTypeString));
-  EXPECT_TRUE(item->types().empty());
-  EXPECT_FALSE(pasteboard.setStringForType("new", NSPasteboardTypeString));
-  EXPECT_EQ(pasteboard.plainText(), "before");
-  pasteboard.clearContents();
-  EXPECT_FALSE(pasteboard.writeObjects({item}));
-  EXPECT_TRUE(pasteboard.contents().empty());
-  const auto ops = pasteboard.operations();
-  ASSERT_FALSE(ops.empty());
-  EXPECT_TRUE(ops.back().refused);
-}
-
 TEST_F(SimPasteboardTest, SetStringJoinsTheFirstItemAndCountMovesOnlyOnClear) {
   const auto start = pasteboard.changeCount();
   EXPECT_TRUE(pasteboard.setStringForType("a", NSPasteboardTypeString));
@@ -128,15 +85,6 @@ TEST_F(SimPasteboardTest, SetStringJoinsTheFirstItemAndCountMovesOnlyOnClear) {
   ASSERT_EQ(pasteboard.contents().size(), 1u);
   EXPECT_EQ(pasteboard.contents()[0].size(), 2u);
   EXPECT_EQ(pasteboard.clearContents(), start + 1);
-}
-
-TEST_F(SimPasteboardTest, ExternalWritesHappenAtTheirTimeEvenWhileMainSleeps) {
-  pasteboard.setString("from elsewhere", 0.5);
-  desktop.dispatch().sleepForTimeInterval(0.4);
-  EXPECT_EQ(pasteboard.plainText(), std::nullopt);
-  desktop.dispatch().sleepForTimeInterval(0.1);
-  EXPECT_EQ(pasteboard.plainText(), "from elsewhere");
-  EXPECT_EQ(pasteboard.count(PasteboardOp::clearContents, "external"), 1u);
 }
 
 TEST_F(SimPasteboardTest, ItemsHeldByTheHostAreCountedUntilReleased) {
