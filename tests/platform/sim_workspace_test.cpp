@@ -49,18 +49,6 @@ TEST_F(SimApplicationsTest, CopyLandsAfterTheApplicationsDelayNotBefore) {
   EXPECT_EQ(desktop.generalPasteboard().count(PasteboardOp::clearContents, "Notes"), 1u);
 }
 
-TEST_F(SimApplicationsTest, ImageCopyLeavesOnlyPngAndNoText) {
-  auto app = frontApp("Preview", 201);
-  app->setCopyBehaviour(CopyBehaviour::image);
-  postChord(desktop, kVK_ANSI_C, 201);
-  desktop.advance(1);
-  const auto contents = desktop.generalPasteboard().contents();
-  ASSERT_EQ(contents.size(), 1u);
-  ASSERT_EQ(contents[0].size(), 1u);
-  EXPECT_EQ(contents[0][0].type, NSPasteboardTypePNG);
-  EXPECT_EQ(desktop.generalPasteboard().stringForType(NSPasteboardTypeString), std::nullopt);
-}
-
 TEST_F(SimApplicationsTest, ApplicationsThatCopyNothingOrIgnoreChordsLeaveThePasteboard) {
   auto empty = frontApp("Empty", 202);
   empty->setCopyBehaviour(CopyBehaviour::nothing);
