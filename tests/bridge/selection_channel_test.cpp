@@ -120,14 +120,6 @@ TEST_F(SelectionChannelTest, PasteTextWithoutAStringIsRefusedAndDoesNothing) {
   EXPECT_TRUE(postedChords().empty());
 }
 
-TEST_F(SelectionChannelTest, PasteTextWithAStringStartsThePaste) {
-  launch();
-  EXPECT_EQ(callSelection("pasteText", EncodableValue("")).value, EncodableValue(true));
-  desktop.advance(0.3);
-  ASSERT_EQ(editor->insertions().size(), 1u);
-  EXPECT_EQ(editor->insertions()[0].text, "");
-}
-
 // The interface calls the channels by these names, written out: a renamed
 // channel would leave it talking to nobody.
 TEST_F(SelectionChannelTest, TheChannelsAnswerUnderTheNamesTheInterfaceUses) {

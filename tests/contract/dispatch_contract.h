@@ -64,24 +64,27 @@ class DispatchContract : public ::testing::Test {
 
 TYPED_TEST_SUITE_P(DispatchContract);
 
-// Blocks run when they fall due and, among those due together, in the order
-// they were submitted. Zero, negative and NaN delays are due at once.
+// Blocks run when they fall due, never before, and among those due together
+// in the order they were submitted. Zero, negative and NaN delays are due at
+// once.
 TYPED_TEST_P(DispatchContract, MainQueueRunsInDueTimeThenSubmissionOrder) {
   auto& main = this->main();
-  const auto record = [this](const char* name) {
-    return [this, name] {
+  const double start = this->dispatch().now();
+  const auto record = [this, start](const char* name, double delay) {
+    return [this, name, start, delay] {
       EXPECT_TRUE(this->onMainThread()) << name;
+      EXPECT_GE(this->dispatch().now() - start, delay - 1e-9) << name << " ran early";
       this->note(name);
     };
   };
-  main.async(record("A"));
-  main.asyncAfter(0.2, record("B"));
-  main.asyncAfter(0.1, record("C"));
-  main.async(record("D"));
-  main.asyncAfter(0.1, record("E"));
-  main.asyncAfter(0, record("F"));
-  main.asyncAfter(-1, record("G"));
-  main.asyncAfter(std::nan(""), record("H"));
+  main.async(record("A", 0));
+  main.asyncAfter(0.2, record("B", 0.2));
+  main.asyncAfter(0.1, record("C", 0.1));
+  main.async(record("D", 0));
+  main.asyncAfter(0.1, record("E", 0.1));
+  main.asyncAfter(0, record("F", 0));
+  main.asyncAfter(-1, record("G", 0));
+  main.asyncAfter(std::nan(""), record("H", 0));
   EXPECT_TRUE(this->log().empty()) << "a block ran before its submission returned";
   ASSERT_TRUE(this->harness().runUntil([this] { return this->logged() == 8; }, 10));
   EXPECT_EQ(this->log(), (std::vector<std::string>{"A", "D", "F", "G", "H", "C", "E", "B"}));
@@ -131,18 +134,23 @@ TYPED_TEST_P(DispatchContract, GlobalQueueWorkRunsOffTheMainThreadAndHandsBack) 
 }
 
 // Many threads submitting at once: every block runs exactly once, on the
-// main thread.
-TYPED_TEST_P(DispatchContract, BlocksFromManyThreadsEachRunOnce) {
+// main thread, and each thread's blocks in the order it submitted them.
+TYPED_TEST_P(DispatchContract, BlocksFromManyThreadsEachRunOnceInTheirOrder) {
   constexpr int kPerWorker = 200;
   constexpr int kWorkers = 4;
   std::vector<int> runs(kPerWorker * kWorkers, 0);
+  // Main thread only: written without a lock, so a block off it is a race.
+  std::vector<int> next(kWorkers, 0);
+  int outOfOrder = 0;
   std::atomic<int> total{0};
   for (int w = 0; w < kWorkers; ++w) {
-    this->global().async([this, w, &runs, &total] {
+    this->global().async([this, w, &runs, &next, &outOfOrder, &total] {
       for (int i = 0; i < kPerWorker; ++i) {
-        this->main().async([this, w, i, &runs, &total] {
+        this->main().async([this, w, i, &runs, &next, &outOfOrder, &total] {
           EXPECT_TRUE(this->onMainThread());
           ++runs[static_cast<std::size_t>(w * kPerWorker + i)];
+          outOfOrder += next[static_cast<std::size_t>(w)] == i ? 0 : 1;
+          next[static_cast<std::size_t>(w)] = i + 1;
           ++total;
         });
       }
@@ -152,6 +160,7 @@ TYPED_TEST_P(DispatchContract, BlocksFromManyThreadsEachRunOnce) {
   this->harness().runFor(0.05);
   for (int count : runs)
     ASSERT_EQ(count, 1);
+  EXPECT_EQ(outOfOrder, 0);
 }
 
 // A sleep takes at least its time on the dispatch's clock. On a worker it
@@ -181,7 +190,7 @@ REGISTER_TYPED_TEST_SUITE_P(DispatchContract,
                             MainQueueRunsInDueTimeThenSubmissionOrder,
                             HugeAndInfiniteDelaysNeverRunEarly,
                             GlobalQueueWorkRunsOffTheMainThreadAndHandsBack,
-                            BlocksFromManyThreadsEachRunOnce,
+                            BlocksFromManyThreadsEachRunOnceInTheirOrder,
                             SleepTakesItsTimeAndOnTheMainThreadHoldsTheMainQueue);
 
 }  // namespace lumivane::contract

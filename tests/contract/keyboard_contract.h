@@ -177,7 +177,9 @@ TYPED_TEST_P(HotKeysContract, OnlyRegisteredChordsAreDeliveredUntilUnregistered)
 
   h.press(platform::kVK_ANSI_T, kCommandShift);
   ASSERT_TRUE(h.runUntil([&] { return this->presses.load() == 1; }, 20));
+  // Fewer modifiers, more modifiers, another key: other chords.
   h.press(platform::kVK_ANSI_T, platform::cmdKey);
+  h.press(platform::kVK_ANSI_T, kCommandShift | platform::optionKey);
   h.press(platform::kVK_ANSI_C, kCommandShift);
   h.runFor(0.3);
   EXPECT_EQ(this->presses.load(), 1);

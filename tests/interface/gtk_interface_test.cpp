@@ -398,21 +398,7 @@ TEST_F(GtkInterfaceTest, AnswersMayComeLateEvenAfterTheInterfaceHasEnded) {
   g_object_unref(root);
 }
 
-// --- Escape and the header ------------------------------------------------------
-
-TEST_F(GtkInterfaceTest, EscapeClosesThePanelAsItsCloseButtonWould) {
-  show();
-  ASSERT_TRUE(panel->isVisible());
-  pressKey(GDK_KEY_Escape);
-  // The window is asked to close on the next turn of the loop, as when its
-  // close button is clicked.
-  EXPECT_TRUE(runUntil([&] { return !panel->isVisible(); }));
-  EXPECT_FALSE(gtk_widget_get_visible(window()));
-  // Shown again, it is the same interface.
-  show();
-  host->sendSelection("again");
-  EXPECT_EQ(text(), "again");
-}
+// --- The header ------------------------------------------------------------------
 
 // The host starts the window manager's move with the event it is handling,
 // so the call has to come while GTK handles the press.
@@ -613,41 +599,43 @@ TEST_F(GtkInterfaceTest, TheRecorderSendsTheChordAndShowsTheOneInForce) {
 
 TEST_F(GtkInterfaceTest, RefusedShortcutsAreToldAndTheOneInForceStays) {
   show();
-  host->answers["setGlobalHotKey"] =
-      FlutterReply(FlutterError("HOTKEY_UNAVAILABLE", "Hot key could not be registered"));
-  record(GDK_KEY_k, GDK_CONTROL_MASK | GDK_MOD1_MASK);
-  EXPECT_EQ(status(),
-            "Control+Alt+K is taken by another application; Control+Shift+T is still in use.");
-  EXPECT_TRUE(statusIsProblem());
-  EXPECT_EQ(hotKeyShown(), "Control+Shift+T");
-
-  host->answers["setGlobalHotKey"] =
-      FlutterReply(FlutterError("INVALID_ARGUMENT", "keyCode and modifiers required"));
-  record(GDK_KEY_F5, GDK_MOD4_MASK);
-  EXPECT_EQ(status(),
-            "Lumivane did not accept Super+F5 as a shortcut; Control+Shift+T is still in use.");
-
-  host->answers["setGlobalHotKey"] =
-      FlutterReply(FlutterError("SOME_ERROR", "The disk is on fire"));
-  record(GDK_KEY_Left, GDK_CONTROL_MASK);
-  EXPECT_EQ(status(),
-            "Could not change the shortcut: The disk is on fire. Control+Shift+T is still in use.");
-  host->answers["setGlobalHotKey"] = FlutterReply(platform::FlutterMethodNotImplemented);
-  record(GDK_KEY_Left, GDK_CONTROL_MASK);
-  EXPECT_EQ(status(),
-            "Could not change the shortcut: this version of Lumivane does not offer it. "
-            "Control+Shift+T is still in use.");
-  host->answers["setGlobalHotKey"] = Malformed{};
-  record(GDK_KEY_Left, GDK_CONTROL_MASK);
-  EXPECT_EQ(status(),
-            "Could not tell whether Control+Left was taken as the shortcut: Lumivane's answer "
-            "could not be read.");
-  EXPECT_EQ(hotKeyShown(), "Control+Shift+T");
-  EXPECT_EQ(host->callsOf("setGlobalHotKey").size(), 5u);
+  struct Case {
+    Answer answer;
+    guint keyval;
+    guint state;
+    const char* told;
+  };
+  const Case cases[] = {
+      {FlutterReply(FlutterError("HOTKEY_UNAVAILABLE", "Hot key could not be registered")),
+       GDK_KEY_k, GDK_CONTROL_MASK | GDK_MOD1_MASK,
+       "Control+Alt+K is taken by another application; Control+Shift+T is still in use."},
+      {FlutterReply(FlutterError("INVALID_ARGUMENT", "keyCode and modifiers required")), GDK_KEY_F5,
+       GDK_MOD4_MASK,
+       "Lumivane did not accept Super+F5 as a shortcut; Control+Shift+T is still in use."},
+      {FlutterReply(FlutterError("SOME_ERROR", "The disk is on fire")), GDK_KEY_Left,
+       GDK_CONTROL_MASK,
+       "Could not change the shortcut: The disk is on fire. Control+Shift+T is still in use."},
+      {FlutterReply(platform::FlutterMethodNotImplemented), GDK_KEY_Left, GDK_CONTROL_MASK,
+       "Could not change the shortcut: this version of Lumivane does not offer it. "
+       "Control+Shift+T is still in use."},
+      {Malformed{}, GDK_KEY_Left, GDK_CONTROL_MASK,
+       "Could not tell whether Control+Left was taken as the shortcut: Lumivane's answer could "
+       "not be read."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.told);
+    host->answers["setGlobalHotKey"] = c.answer;
+    record(c.keyval, c.state);
+    EXPECT_EQ(status(), c.told);
+    EXPECT_TRUE(statusIsProblem());
+    EXPECT_EQ(hotKeyShown(), "Control+Shift+T");
+  }
+  EXPECT_EQ(host->callsOf("setGlobalHotKey").size(), std::size(cases));
 }
 
 // Escape while recording cancels the recording, not the panel; so does a
-// second click, or the panel going away.
+// second click, or the panel going away. Not recording, Escape closes the
+// panel as its close button would, and it shows again as it was.
 TEST_F(GtkInterfaceTest, RecordingIsCancelledByEscapeAClickOrThePanelHiding) {
   show();
   click("hot-key");
@@ -669,6 +657,10 @@ TEST_F(GtkInterfaceTest, RecordingIsCancelledByEscapeAClickOrThePanelHiding) {
   EXPECT_TRUE(host->callsOf("setGlobalHotKey").empty());
   pressKey(GDK_KEY_Escape);
   EXPECT_TRUE(runUntil([&] { return !panel->isVisible(); }));
+  EXPECT_FALSE(gtk_widget_get_visible(window()));
+  show();
+  host->sendSelection("again");
+  EXPECT_EQ(text(), "again");
 }
 
 // --- Spelling -------------------------------------------------------------------

@@ -135,17 +135,6 @@ TEST_F(SimApplicationTest, MainThreadObjectsUsedFromAWorkerAreMisuse) {
                                   "NSWorkspace frontmostApplication called off the main thread"});
 }
 
-TEST_F(SimApplicationTest, FlutterControllersCanBeRefused) {
-  auto& flutter = desktop.flutter();
-  auto controller = flutter.makeFlutterViewController();
-  ASSERT_NE(controller, nullptr);
-  EXPECT_EQ(flutter.latestViewController(), controller);
-  flutter.setEngineCanStart(false);
-  EXPECT_EQ(flutter.makeFlutterViewController(), nullptr);
-  flutter.applicationDidFinishLaunching({NSApplicationDidFinishLaunchingNotification, {}});
-  ASSERT_EQ(flutter.launchNotifications().size(), 1u);
-}
-
 // What a headless run prints: the user-visible effects, in timeline order.
 TEST_F(SimApplicationTest, TraceReportsUserVisibleEffectsInOrder) {
   std::vector<TraceEvent> events;

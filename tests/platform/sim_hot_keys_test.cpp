@@ -36,17 +36,16 @@ class SimHotKeysTest : public SimDesktopTest {
   SimHotKeys& hotKeys = desktop.hotKeys();
 };
 
-TEST_F(SimHotKeysTest, ChordsHeldElsewhereOrAlreadyHeldAreRefusedWithANullRef) {
+// A chord another application holds is the hot-keys contract's; one this
+// application holds already is refused too, and one let go can be had.
+TEST_F(SimHotKeysTest, ChordsAlreadyHeldAreRefusedWithANullRef) {
   hotKeys.takeHotKey(kT, kCmdShift);
-  EventHotKeyRef ref = reinterpret_cast<EventHotKeyRef>(&ref);  // garbage the call must clear
-  EXPECT_EQ(registerChord(kT, kCmdShift, &ref), eventHotKeyExistsErr);
-  EXPECT_EQ(ref, nullptr);
-
+  EventHotKeyRef ref = nullptr;
   // The same key with other modifiers is another chord.
   EventHotKeyRef first = nullptr;
   ASSERT_EQ(registerChord(kT, cmdKey | optionKey, &first), noErr);
   EXPECT_NE(first, nullptr);
-  EventHotKeyRef second = nullptr;
+  EventHotKeyRef second = reinterpret_cast<EventHotKeyRef>(&second);  // garbage to be cleared
   EXPECT_EQ(registerChord(kT, cmdKey | optionKey, &second), eventHotKeyExistsErr);
   EXPECT_EQ(second, nullptr);
   ASSERT_EQ(hotKeys.registrations().size(), 1u);

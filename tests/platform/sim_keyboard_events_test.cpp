@@ -33,22 +33,6 @@ TEST_F(SimKeyboardEventsTest, NewEventsCarryTheModifiersTheUserHolds) {
   keys.CFRelease(own);
 }
 
-TEST_F(SimKeyboardEventsTest, RefusedCreationsReturnNullAndCountNothing) {
-  keys.setRefusesSourceCreation(true);
-  EXPECT_EQ(keys.CGEventSourceCreate(CGEventSourceStateID::hidSystemState), nullptr);
-  keys.setRefusesKeyUpCreation(true);
-  CGEventRef down = keys.CGEventCreateKeyboardEvent(nullptr, kVK_ANSI_V, true);
-  EXPECT_NE(down, nullptr);
-  EXPECT_EQ(keys.CGEventCreateKeyboardEvent(nullptr, kVK_ANSI_V, false), nullptr);
-  EXPECT_EQ(desktop.liveObjects().events, 1u);
-  EXPECT_EQ(desktop.liveObjects().eventSources, 0u);
-  keys.CFRelease(down);
-  keys.setRefusesKeyUpCreation(false);
-  keys.setRefusesKeyDownCreation(true);
-  EXPECT_EQ(keys.CGEventCreateKeyboardEvent(nullptr, kVK_ANSI_V, true), nullptr);
-  EXPECT_TRUE(desktop.liveObjects().none());
-}
-
 // A leak shows in the live counts; a second release or a foreign handle is
 // recorded rather than crashing the test run.
 TEST_F(SimKeyboardEventsTest, HandleMisuseIsRecordedNotFatal) {
@@ -70,29 +54,6 @@ TEST_F(SimKeyboardEventsTest, HandleMisuseIsRecordedNotFatal) {
   EXPECT_TRUE(keys.posted().empty());
   keys.CFRelease(leaked);
   EXPECT_TRUE(desktop.liveObjects().none());
-}
-
-TEST_F(SimKeyboardEventsTest, PostsAreRecordedWithTimeFlagsAndDestination) {
-  desktop.accessibility().setTrusted(true);
-  auto app = frontApp("Notes", 200);
-  desktop.advance(0.3);
-  CGEventRef event = keys.CGEventCreateKeyboardEvent(nullptr, kVK_ANSI_V, true);
-  keys.CGEventSetFlags(event, kCGEventFlagMaskCommand);
-  keys.CGEventPost(CGEventTapLocation::hidEventTap, event);
-  keys.CGEventPostToPid(200, event);
-  keys.CFRelease(event);
-
-  const auto posted = keys.posted();
-  ASSERT_EQ(posted.size(), 2u);
-  EXPECT_DOUBLE_EQ(posted[0].time, 0.3);
-  EXPECT_EQ(posted[0].keyCode, kVK_ANSI_V);
-  EXPECT_TRUE(posted[0].keyDown);
-  EXPECT_EQ(posted[0].flags, kCGEventFlagMaskCommand);
-  EXPECT_EQ(posted[0].tap, CGEventTapLocation::hidEventTap);
-  EXPECT_EQ(posted[0].pid, std::nullopt);
-  EXPECT_EQ(posted[0].deliveredTo, 200);
-  EXPECT_EQ(posted[1].pid, 200);
-  EXPECT_EQ(posted[1].tap, std::nullopt);
 }
 
 }  // namespace

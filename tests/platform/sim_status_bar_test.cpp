@@ -56,36 +56,6 @@ TEST_F(SimStatusBarTest, ClicksSendTheActionOnlyForEventsInTheMaskAndLater) {
   EXPECT_EQ(seen[1]->type, EventType::rightMouseUp);
 }
 
-// The host's right-click pattern: attach a fresh menu, performClick, detach.
-TEST_F(SimStatusBarTest, AttachedMenuOpensInsteadOfTheActionAndReportsTheChoice) {
-  auto& bar = desktop.statusBar();
-  auto showMenu = std::make_shared<FunctionResponder>(
-      std::set<std::string>{"clicked"}, [&](const std::string&) {
-        auto menu = bar.makeMenu();
-        menu->addItem(bar.makeMenuItem("Quit", "terminate:", "q"));
-        item->setMenu(menu);
-        item->button()->performClick();
-        item->setMenu(nullptr);
-      });
-  item->button()->setTarget(showMenu);
-
-  item->button()->performClick();
-  ASSERT_EQ(bar.menuOpenings().size(), 1u);
-  EXPECT_EQ(bar.menuOpenings()[0].entries, (std::vector<MenuEntry>{{"Quit", "q", "terminate:"}}));
-  EXPECT_EQ(bar.menuOpenings()[0].chosen, std::nullopt);
-  EXPECT_FALSE(desktop.application().isTerminating());
-  EXPECT_TRUE(desktop.liveObjects().none());
-
-  bar.chooseMenuItem("Quit");
-  item->button()->performClick();
-  ASSERT_EQ(bar.menuOpenings().size(), 2u);
-  EXPECT_EQ(bar.menuOpenings()[1].chosen, "Quit");
-  // No target: the action went down the chain, past the delegate, to NSApp.
-  EXPECT_EQ(delegate->actions, std::vector<std::string>{"terminate:"});
-  EXPECT_TRUE(desktop.application().isTerminating());
-  EXPECT_EQ(desktop.application().sentActions().back().handledBy, "application");
-}
-
 TEST_F(SimStatusBarTest, AMenuLeftAttachedKeepsOpeningOnEveryClick) {
   auto& bar = desktop.statusBar();
   auto menu = bar.makeMenu();

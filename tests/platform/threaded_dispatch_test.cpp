@@ -4,7 +4,6 @@
 
 #include <array>
 #include <atomic>
-#include <cmath>
 #include <cstddef>
 #include <latch>
 #include <limits>
@@ -34,47 +33,23 @@ struct FreedCounter {
 
 // --- The main queue and its run loop -----------------------------------------
 
-TEST(ThreadedDispatchMainQueue, RunsBlocksDueTogetherInSubmissionOrder) {
+// What the dispatch contract leaves open: a block submitted from a running
+// block waits behind those already queued, a null block is ignored, and a
+// loop run until idle says that endless delays are still pending.
+TEST(ThreadedDispatchMainQueue, NestedBlocksQueueBehindAndNullBlocksAreIgnored) {
   ThreadedDispatch dispatch(1);
   Log log;
   auto& main = dispatch.mainQueue();
   main.async([&] {
-    // Queued behind what is already waiting; never run inside the call.
     main.async([&] { log.push_back("nested"); });
     log.push_back("first");
   });
   main.async([&] { log.push_back("second"); });
-  main.asyncAfter(-5.0, [&] { log.push_back("negative delay"); });
-  main.asyncAfter(std::nan(""), [&] { log.push_back("NaN delay"); });
   main.asyncAfter(std::numeric_limits<double>::infinity(), [&] { log.push_back("never"); });
-  main.asyncAfter(1e300, [&] { log.push_back("never"); });
-  main.async(nullptr);  // Ignored rather than run.
-  EXPECT_TRUE(log.empty()) << "nothing runs until the loop does";
+  main.async(nullptr);
 
-  EXPECT_FALSE(dispatch.runMainLoopUntilIdle(0.01)) << "the endless delays stay pending";
-  EXPECT_EQ(log, (Log{"first", "second", "negative delay", "NaN delay", "nested"}));
-}
-
-TEST(ThreadedDispatchMainQueue, DelayedBlocksRunInDueOrderAndNotBeforeTheirDelay) {
-  ThreadedDispatch dispatch(1);
-  Log log;
-  std::vector<double> elapsed;
-  const double start = dispatch.now();
-  auto record = [&](const char* name) {
-    return [&, name] {
-      log.push_back(name);
-      elapsed.push_back(dispatch.now() - start);
-    };
-  };
-  dispatch.mainQueue().asyncAfter(0.03, record("late"));
-  dispatch.mainQueue().asyncAfter(0.01, record("early"));
-  dispatch.mainQueue().asyncAfter(0.01, record("early, second"));
-  dispatch.mainQueue().async(record("now"));
-
-  ASSERT_TRUE(dispatch.runMainLoopUntilIdle(kHangGuardSeconds));
-  ASSERT_EQ(log, (Log{"now", "early", "early, second", "late"}));
-  EXPECT_GE(elapsed[1], 0.01);
-  EXPECT_GE(elapsed[3], 0.03);
+  EXPECT_FALSE(dispatch.runMainLoopUntilIdle(0.01)) << "the endless delay stays pending";
+  EXPECT_EQ(log, (Log{"first", "second", "nested"}));
 }
 
 TEST(ThreadedDispatchMainQueue, BlocksRunOnlyOnTheThreadRunningTheLoop) {
@@ -212,31 +187,6 @@ TEST(ThreadedDispatchGlobalQueues, BlocksRunConcurrentlyOffTheMainThread) {
   EXPECT_EQ(onMain.load(), 0);
 }
 
-// The host's capture path: the main thread records the front application, a
-// worker reads it and does the slow part, and the result comes back to main.
-// Under ThreadSanitizer this shows the queues order those plain accesses.
-TEST(ThreadedDispatchGlobalQueues, AWorkerHandsItsResultBackToTheMainQueue) {
-  ThreadedDispatch dispatch(2);
-  std::string lastActiveApp;
-  std::string received;
-  bool receivedOnMain = false;
-  dispatch.mainQueue().async([&] {
-    lastActiveApp = "Notes";
-    dispatch.globalQueue(QoSClass::userInitiated).async([&] {
-      std::string text = "selection from " + lastActiveApp;
-      dispatch.mainQueue().async([&, text = std::move(text)] {
-        received = text;
-        receivedOnMain = dispatch.isMainThread();
-        dispatch.stopMainLoop();
-      });
-    });
-  });
-
-  dispatch.runMainLoop();
-  EXPECT_EQ(received, "selection from Notes");
-  EXPECT_TRUE(receivedOnMain);
-}
-
 TEST(ThreadedDispatchGlobalQueues, DelayedBlocksRunInDueOrderAndNotBeforeTheirDelay) {
   std::latch done(1);
   ThreadedDispatch dispatch(1);
@@ -297,25 +247,6 @@ TEST(ThreadedDispatchGlobalQueues, BusyWorkersStartHigherClassesFirstThenEarlier
 }
 
 // --- Teardown ------------------------------------------------------------------
-
-TEST(ThreadedDispatchLifetime, DestructionFreesPendingBlocksWithoutRunningThem) {
-  std::atomic<int> ran{0};
-  auto capture = std::make_shared<int>(0);
-  const std::weak_ptr<int> watch = capture;
-  {
-    ThreadedDispatch dispatch(2);
-    // A loop that ran and stopped, then more work arrives, as at quit.
-    dispatch.mainQueue().async([&] { dispatch.stopMainLoop(); });
-    dispatch.runMainLoop();
-    dispatch.mainQueue().async([&ran, capture] { ++ran; });
-    dispatch.mainQueue().asyncAfter(1000, [&ran, capture] { ++ran; });
-    dispatch.globalQueue(QoSClass::userInitiated).asyncAfter(1000, [&ran, capture] { ++ran; });
-    capture.reset();
-    EXPECT_FALSE(watch.expired());
-  }  // On the main thread, after the loop stopped: returns rather than waits.
-  EXPECT_EQ(ran.load(), 0);
-  EXPECT_TRUE(watch.expired());
-}
 
 TEST(ThreadedDispatchLifetime, DestructionLetsRunningBlocksFinish) {
   std::latch started(1);

@@ -14,21 +14,6 @@ using test_support::HostTest;
 
 using StartupTest = HostTest;
 
-TEST_F(StartupTest, LaunchShowsTheCentredPanelAndTellsTheEmbeddingLast) {
-  launch();
-  auto p = panel();
-  ASSERT_TRUE(p);
-  EXPECT_TRUE(p->isVisible());
-  EXPECT_TRUE(p->key());
-  EXPECT_EQ(p->currentContentSize(), (platform::CGSize{600, 600}));
-  EXPECT_TRUE(desktop.application().isActive());
-  EXPECT_EQ(desktop.flutter().launchNotifications().size(), 1u);
-  EXPECT_TRUE(host().statusItem);
-  EXPECT_TRUE(host().selectionChannel);
-  EXPECT_TRUE(host().systemChannel);
-  EXPECT_TRUE(host().hasHotKey());
-}
-
 // What the desktop saw, in order, with what the host had built at each step:
 // the interface and its plug-ins before the panel, the panel before the status
 // item, the channels and the record of the front application before the hot

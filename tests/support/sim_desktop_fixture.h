@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/sim/sim_desktop.h"
+#include "tests/support/recording_delegate.h"
 
 namespace lumivane::test_support {
 
@@ -19,37 +20,6 @@ void expectNoLeaks(const platform::sim::SimDesktop& desktop);
 // survived (handles released twice, main-thread objects used from a worker,
 // constraints across hierarchies, APIs on too old a system).
 void expectNoMisuse(const platform::sim::SimDesktop& desktop);
-
-// An application delegate that records what the platform asks of it, for
-// tests of the platform itself.
-class RecordingDelegate : public platform::ApplicationDelegate {
- public:
-  void applicationDidFinishLaunching(const platform::Notification& notification) override {
-    launches.push_back(notification.name);
-  }
-  bool applicationShouldTerminateAfterLastWindowClosed() override {
-    return terminateAfterLastWindowClosed;
-  }
-  bool applicationShouldHandleReopen(bool hasVisibleWindows) override {
-    reopens.push_back(hasVisibleWindows);
-    return true;
-  }
-  bool applicationSupportsSecureRestorableState() override { return true; }
-  void applicationWillTerminate(const platform::Notification& notification) override {
-    terminations.push_back(notification.name);
-  }
-  bool performAction(const std::string& selector) override {
-    actions.push_back(selector);
-    return handledActions.count(selector) > 0;
-  }
-
-  std::vector<std::string> launches;
-  std::vector<std::string> terminations;
-  std::vector<bool> reopens;
-  std::vector<std::string> actions;
-  std::set<std::string> handledActions;
-  bool terminateAfterLastWindowClosed = false;
-};
 
 // A responder that runs `onAction` for the selectors it handles.
 class FunctionResponder : public platform::Responder {

@@ -95,18 +95,6 @@ TEST_F(GlobalHotKeyTest, ChordsThatAreNotRegisteredStartNothing) {
   EXPECT_TRUE(postedChords().empty());
 }
 
-TEST_F(GlobalHotKeyTest, UpdateMovesTheHotKeyToTheNewChord) {
-  launchHidden();
-  EXPECT_EQ(host().updateGlobalHotKey(49, platform::cmdKey | platform::optionKey), platform::noErr);
-  EXPECT_EQ(registeredChords(), (std::vector<HotKeyChord>{{49, 0x900}}));
-  press(17, 0x300);
-  EXPECT_FALSE(panel()->isVisible());
-  EXPECT_TRUE(postedChords().empty());
-  press(49, 0x900);
-  EXPECT_TRUE(panel()->isVisible());
-  EXPECT_EQ(postedChords(), oneCopy);
-}
-
 TEST_F(GlobalHotKeyTest, SettingTheCurrentChordAgainKeepsItWorking) {
   launchHidden();
   std::vector<std::string> changes;

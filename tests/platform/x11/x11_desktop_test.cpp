@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "tests/platform/x11/gtk_session.h"
-#include "tests/platform/x11/recording_delegate.h"
+#include "tests/support/recording_delegate.h"
 #include "tests/support/wait_until.h"
 
 namespace lumivane {
@@ -48,7 +48,7 @@ TEST(X11DesktopTest, WorkerBlocksFinishBeforeTheHostEnds) {
   desktop->application().setDelegate(delegate);
 
   EXPECT_EQ(desktop->application().run(), 0);
-  ASSERT_EQ(delegate->launches, 1);
+  ASSERT_EQ(delegate->launches.size(), 1u);
   EXPECT_TRUE(finished) << "the host ended while a worker block was running";
   dispatch.globalQueue(QoSClass::userInitiated).async([&] { late = true; });
   desktop.reset();

@@ -165,18 +165,6 @@ TEST_F(X11KeyboardEventsTest, PostsNothingForAProcessWithoutAWindow) {
   EXPECT_EQ(receivedSoFar(*panel_), Lines{});
 }
 
-// The paste chord goes to whatever has the focus.
-TEST_F(X11KeyboardEventsTest, HardwareTapTypesIntoTheFocusedWindow) {
-  auto target = recorder("target");
-  ASSERT_TRUE(target->ready());
-  ASSERT_TRUE(user_.activate(target->window()));
-  auto events = keyboard();
-  ASSERT_TRUE(postPasteChord(*events));
-  EXPECT_EQ(receivedSoFar(*target), (Lines{"press Control_L none", "press v Control",
-                                           "release v Control", "release Control_L Control"}));
-  EXPECT_EQ(receivedSoFar(*panel_), Lines{});
-}
-
 // Flags are set, not added to: a Shift the user holds does not ride along, and
 // a flag can ask for any modifier role.
 TEST_F(X11KeyboardEventsTest, TypesExactlyTheModifiersOfTheFlags) {

@@ -113,7 +113,9 @@ TEST_F(X11PasteboardTextTest, OffersTextUnderEveryTextTargetToOtherClients) {
   EXPECT_EQ(toString(text->data), "done ✓");
 }
 
-TEST_F(X11PasteboardTextTest, ReadsTextWithFallbacksAndOnlyValidUtf8) {
+// UTF8_STRING, and only valid UTF-8 in it, is the pasteboard contract's; the
+// older text targets are X's own.
+TEST_F(X11PasteboardTextTest, ReadsTextFromTheOlderTextTargetsToo) {
   ASSERT_TRUE(session->offerClipboard("UTF8_STRING", "héllo"));
   EXPECT_EQ(pasteboard->stringForType(NSPasteboardTypeString), "héllo");
 
@@ -129,9 +131,6 @@ TEST_F(X11PasteboardTextTest, ReadsTextWithFallbacksAndOnlyValidUtf8) {
     RawOwner old(session->display(), {{"STRING", "STRING", 8, "na\xEFve"}}, vague);
     EXPECT_EQ(pasteboard->stringForType(NSPasteboardTypeString), "naïve");
   }
-
-  ASSERT_TRUE(session->offerClipboard("UTF8_STRING", "bad \xFF\xFE"));
-  EXPECT_EQ(pasteboard->stringForType(NSPasteboardTypeString), std::nullopt);
 
   // Other types are X targets, and only valid UTF-8 is text.
   ASSERT_TRUE(session->offerClipboard("text/html", "<b>bold</b>"));
@@ -256,18 +255,12 @@ TEST_F(X11PasteboardSnapshotTest, AnItemReadsNothingOnceTheClipboardHasChanged) 
 
 using X11PasteboardLargeTest = X11PasteboardTest;
 
-TEST_F(X11PasteboardLargeTest, SixtyFourMebibytesGoThroughInIncrementsBothWays) {
+// 64 MiB each way is the pasteboard contract's; here two readers take it at
+// once, each with a transfer in increments of its own.
+TEST_F(X11PasteboardLargeTest, TwoReadersAtOnceEachGetTheWholeOfALargeType) {
   const std::string image = noise(64 << 20, 64);
-  ASSERT_TRUE(session->offerClipboard("image/png", image));
-  auto items = pasteboard->pasteboardItems();
-  ASSERT_TRUE(items && items->size() == 1);
-  auto read = items->front()->dataForType("image/png");
-  ASSERT_TRUE(read);
-  EXPECT_TRUE(toString(*read) == image);
-
   ASSERT_TRUE(write({{"image/png", image}}));
-  // Two readers at once, each with its own transfer. (Started from this
-  // thread: the session is not to be used from two.)
+  // Both started from this thread: the session is not to be used from two.
   const std::vector<std::string> xclipOut = {"xclip", "-selection", "clipboard",
                                              "-o",    "-t",         "image/png"};
   auto& one = session->spawn(xclipOut, {}, /*pipeInput=*/false, /*pipeOutput=*/true);
@@ -321,21 +314,16 @@ TEST_F(X11PasteboardLargeTest, ACallIsAnsweredWhileAnotherThreadWaitsInALongRead
 
 using X11PasteboardChangeCountTest = X11PasteboardTest;
 
-TEST_F(X11PasteboardChangeCountTest, CountsEveryChangeTheHostsAndOtherClients) {
-  const auto start = pasteboard->changeCount();
-  const auto cleared = pasteboard->clearContents();
-  EXPECT_GT(cleared, start);
-  EXPECT_EQ(pasteboard->changeCount(), cleared);
-  ASSERT_TRUE(pasteboard->setStringForType("host's", NSPasteboardTypeString));
-  const auto written = pasteboard->changeCount();
-  EXPECT_GT(written, cleared);
-
+// The host's changes and other clients' are counted by the pasteboard
+// contract; X also loses the clipboard when its owner exits.
+TEST_F(X11PasteboardChangeCountTest, AnOwnerExitingIsAChangeToo) {
+  const auto before = pasteboard->changeCount();
   auto* other = session->offerClipboard("UTF8_STRING", "other's");
   ASSERT_TRUE(other);
-  EXPECT_TRUE(waitUntil([&] { return pasteboard->changeCount() > written; }));
+  ASSERT_TRUE(waitUntil([&] { return pasteboard->changeCount() > before; }));
   const auto copied = pasteboard->changeCount();
 
-  // The owner exits: nobody owns the clipboard, which is a change too.
+  // The owner exits: nobody owns the clipboard.
   other->terminate();
   EXPECT_TRUE(waitUntil([&] { return pasteboard->changeCount() > copied; }));
   auto items = pasteboard->pasteboardItems();
@@ -344,18 +332,8 @@ TEST_F(X11PasteboardChangeCountTest, CountsEveryChangeTheHostsAndOtherClients) {
   EXPECT_EQ(pasteboard->stringForType(NSPasteboardTypeString), std::nullopt);
 }
 
-TEST_F(X11PasteboardChangeCountTest, AfterClearingOnlyTheNextOwnersContentsAreReadable) {
-  ASSERT_TRUE(session->offerClipboard("UTF8_STRING", "user's"));
-  pasteboard->clearContents();
-  auto items = pasteboard->pasteboardItems();
-  ASSERT_TRUE(items);
-  EXPECT_TRUE(items->empty());
-  EXPECT_EQ(pasteboard->stringForType(NSPasteboardTypeString), std::nullopt);
-  EXPECT_EQ(session->readClipboard("UTF8_STRING", 10), std::nullopt);
-  ASSERT_TRUE(session->offerClipboard("UTF8_STRING", "copied"));
-  EXPECT_EQ(pasteboard->stringForType(NSPasteboardTypeString), "copied");
-}
-
+// Other clients read the first item's text and every target of the later
+// ones, and a write without clearing adds to what the host offers.
 TEST_F(X11PasteboardChangeCountTest, TheFirstItemWinsAndLaterItemsAddTargets) {
   pasteboard->clearContents();
   auto first = pasteboard->makeItem();
@@ -365,7 +343,6 @@ TEST_F(X11PasteboardChangeCountTest, TheFirstItemWinsAndLaterItemsAddTargets) {
   second->setDataForType(toBytes("second"), NSPasteboardTypeString);
   second->setDataForType(toBytes("PNG"), "image/png");
   ASSERT_TRUE(pasteboard->writeObjects({first, second}));
-  EXPECT_EQ(pasteboard->stringForType(NSPasteboardTypeString), "first");
   EXPECT_EQ(session->readClipboard("UTF8_STRING"), "first");
   EXPECT_EQ(session->readClipboard("text/html"), "<p>first</p>");
   EXPECT_EQ(session->readClipboard("image/png"), "PNG");

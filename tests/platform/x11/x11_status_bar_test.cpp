@@ -10,7 +10,7 @@
 
 #include "shell/app_delegate.h"
 #include "tests/platform/x11/host_on_x11.h"
-#include "tests/platform/x11/recording_delegate.h"
+#include "tests/support/recording_delegate.h"
 
 // GtkStatusIcon's accessors are deprecated with it.
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"

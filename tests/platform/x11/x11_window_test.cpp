@@ -11,7 +11,7 @@
 #include "shell/app_delegate.h"
 #include "shell/main_flutter_window.h"
 #include "tests/platform/x11/host_on_x11.h"
-#include "tests/platform/x11/recording_delegate.h"
+#include "tests/support/recording_delegate.h"
 
 namespace lumivane {
 namespace {
@@ -209,7 +209,7 @@ TEST_F(X11WindowTest, TheCloseButtonHidesTheWindowAndAsksWhetherToEnd) {
 
   panel->makeKeyAndOrderFront();
   ASSERT_TRUE(runUntil([&] { return isFrontAndFocused(*core); })) << "closing did not destroy it";
-  delegate->terminateAfterLastWindow = true;
+  delegate->terminateAfterLastWindowClosed = true;
   probe.sendDeleteWindow(core->xid());
   ASSERT_TRUE(runUntil([&] { return desktop.application().isTerminating(); }));
 }

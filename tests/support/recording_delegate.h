@@ -9,20 +9,21 @@
 
 namespace lumivane::test_support {
 
-// An application delegate that records what it was asked and answers as told.
+// An application delegate that records what the platform asks of it and
+// answers as told, for tests of the platform itself.
 class RecordingDelegate : public platform::ApplicationDelegate {
  public:
-  void applicationDidFinishLaunching(const platform::Notification&) override {
-    ++launches;
+  void applicationDidFinishLaunching(const platform::Notification& notification) override {
+    launches.push_back(notification.name);
     if (onLaunch)
       onLaunch();
   }
   bool applicationShouldTerminateAfterLastWindowClosed() override {
     ++lastWindowQuestions;
-    return terminateAfterLastWindow;
+    return terminateAfterLastWindowClosed;
   }
-  bool applicationShouldHandleReopen(bool) override {
-    ++reopens;
+  bool applicationShouldHandleReopen(bool hasVisibleWindows) override {
+    reopens.push_back(hasVisibleWindows);
     return true;
   }
   bool applicationSupportsSecureRestorableState() override { return true; }
@@ -33,21 +34,18 @@ class RecordingDelegate : public platform::ApplicationDelegate {
   }
   bool performAction(const std::string& selector) override {
     actions.push_back(selector);
-    if (onAction)
-      onAction(selector);
-    return handles.count(selector) > 0;
+    return handledActions.count(selector) > 0;
   }
 
   std::function<void()> onLaunch;
-  std::function<void(const std::string&)> onAction;
   std::function<void()> onWillTerminate;
-  std::set<std::string> handles;
-  bool terminateAfterLastWindow = false;
-  int launches = 0;
-  int reopens = 0;
-  int lastWindowQuestions = 0;
-  std::vector<std::string> actions;
+  std::set<std::string> handledActions;
+  bool terminateAfterLastWindowClosed = false;
+  std::vector<std::string> launches;
   std::vector<std::string> terminations;
+  std::vector<bool> reopens;
+  std::vector<std::string> actions;
+  int lastWindowQuestions = 0;
 };
 
 }  // namespace lumivane::test_support
