@@ -286,7 +286,10 @@ HostProcess* Desktop::startHost(Environment extra, Interface interface) {
                                     return panel != XCB_WINDOW_NONE && viewable(panel);
                                   },
                                   kBound);
-  if (!launched)
+  // The panel the host shows at launch takes the keyboard; until it has, the
+  // window manager may still hand it the focus a test moves elsewhere.
+  if (!launched || (session_.hasWindowManager() &&
+                    !waitUntil([&] { return activeWindowBelongsTo(host_->pid()); }, kBound)))
     return nullptr;
   return host_.get();
 }
@@ -500,7 +503,8 @@ bool Desktop::viewable(xcb_window_t window) {
 bool Desktop::screenshot(xcb_window_t window, const std::filesystem::path& file) {
   std::error_code ignored;
   std::filesystem::create_directories(file.parent_path(), ignored);
-  return run(session_, {"import", "-window", std::to_string(window), "png:" + file.string()}, kBound)
+  return run(session_, {"import", "-window", std::to_string(window), "png:" + file.string()},
+             kBound)
              .status == 0;
 }
 
