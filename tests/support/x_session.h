@@ -103,6 +103,8 @@ class XSession {
 
   // ":N".
   const std::string& display() const { return display_; }
+  // The X server's process; -1 when it did not start.
+  pid_t serverPid() const { return server_ ? server_->pid() : -1; }
   // The variables a process on this desktop runs with: DISPLAY, the session
   // bus, NO_AT_BRIDGE=1, XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_CACHE_HOME,
   // XDG_RUNTIME_DIR, plus PATH and HOME from this process.
