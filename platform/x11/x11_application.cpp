@@ -95,6 +95,11 @@ std::uint64_t modifierFlagsOfGdkState(guint state) {
 }
 
 bool initializeGtk(std::string* error) {
+  // Once GTK runs there is nothing left to do; GDK would also keep, never
+  // free, a second list of allowed backends.
+  if (gdk_display_get_default()) {
+    return true;
+  }
   // Windows take their WM_CLASS from these. The program name goes first; the
   // class after GTK has started, which sets one of its own from the name
   // (dropping, not freeing, one set before).
