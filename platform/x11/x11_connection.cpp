@@ -1,5 +1,7 @@
 #include "platform/x11/x11_connection.h"
 
+#include <xcb/res.h>
+
 #include <cstring>
 
 namespace lumivane::platform::x11 {
@@ -158,6 +160,40 @@ std::optional<XProperty> XcbConnection::getProperty(xcb_window_t window,
 bool XcbConnection::succeeded(xcb_void_cookie_t cookie) {
   XcbReply<xcb_generic_error_t> error(xcb_request_check(connection_, cookie));
   return !error;
+}
+
+std::optional<pid_t> XcbConnection::processOfClient(xcb_window_t window) {
+  xcb_connection_t* c = connection_;
+  if (!clientIds_) {
+    clientIds_ = false;
+    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_res_id);
+    if (extension && extension->present) {
+      xcb_generic_error_t* rawError = nullptr;
+      XcbReply<xcb_res_query_version_reply_t> version(
+          xcb_res_query_version_reply(c, xcb_res_query_version(c, 1, 2), &rawError));
+      XcbReply<xcb_generic_error_t> error(rawError);
+      clientIds_ = version && (version->server_major > 1 ||
+                               (version->server_major == 1 && version->server_minor >= 2));
+    }
+  }
+  if (!*clientIds_)
+    return std::nullopt;
+  const xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+  xcb_generic_error_t* rawError = nullptr;
+  XcbReply<xcb_res_query_client_ids_reply_t> reply(
+      xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &query), &rawError));
+  XcbReply<xcb_generic_error_t> error(rawError);
+  if (!reply)
+    return std::nullopt;
+  for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem;
+       xcb_res_client_id_value_next(&it)) {
+    const xcb_res_client_id_value_t& id = *it.data;
+    if ((id.spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
+        xcb_res_client_id_value_value_length(it.data) >= 1) {
+      return static_cast<pid_t>(xcb_res_client_id_value_value(it.data)[0]);
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace lumivane::platform::x11

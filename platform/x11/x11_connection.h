@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/types.h>
 #include <xcb/xcb.h>
 
 #include <cstdint>
@@ -76,6 +77,12 @@ class XcbConnection {
   // Waits for a checked request; true when the server accepted it.
   bool succeeded(xcb_void_cookie_t cookie);
 
+  // The process of the client that made `window`, as the server knows it
+  // (X-Resource 1.2): some toolkits set no _NET_WM_PID. Absent when the
+  // server cannot tell (no extension, a client on another machine, the
+  // window gone).
+  std::optional<pid_t> processOfClient(xcb_window_t window);
+
   // The largest request the server takes, in bytes.
   std::size_t maximumRequestBytes() const { return maximumRequestBytes_; }
 
@@ -85,6 +92,8 @@ class XcbConnection {
   xcb_window_t root_ = XCB_WINDOW_NONE;
   std::size_t maximumRequestBytes_ = 0;
   std::map<std::string, xcb_atom_t, std::less<>> atoms_;
+  // Whether the server gives clients' processes; asked on first use.
+  std::optional<bool> clientIds_;
 };
 
 }  // namespace lumivane::platform::x11

@@ -1,7 +1,6 @@
 #include "platform/x11/x11_keyboard_events.h"
 
 #include <poll.h>
-#include <xcb/res.h>
 #include <xcb/xtest.h>
 
 #include <algorithm>
@@ -397,22 +396,9 @@ xcb_window_t X11KeyboardEvents::windowOfLocked(pid_t pid) {
     return found;
 
   // Some toolkits set no pid; the server knows the process of a local client.
-  const xcb_query_extension_reply_t* res = xcb_get_extension_data(c, &xcb_res_id);
-  if (!res || !res->present)
-    return XCB_WINDOW_NONE;
   for (xcb_window_t window : withoutPid) {
-    const xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-    XcbReply<xcb_res_query_client_ids_reply_t> reply(
-        xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &spec), nullptr));
-    if (!reply)
-      continue;
-    for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem;
-         xcb_res_client_id_value_next(&it)) {
-      if (!(it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) || it.data->length < 4)
-        continue;
-      if (static_cast<pid_t>(*xcb_res_client_id_value_value(it.data)) == pid)
-        return window;
-    }
+    if (connection_->processOfClient(window) == pid)
+      return window;
   }
   return XCB_WINDOW_NONE;
 }

@@ -100,10 +100,10 @@ std::optional<std::vector<NamedTarget>> targetsFor(const std::string& type,
       return std::nullopt;
     return textTargets(std::string(data->begin(), data->end()));
   }
-  auto spec = parseTypeString(type);
-  if (!spec || isMetaTarget(spec->target) || !fitsFormat(data->size(), spec->format))
+  auto parsed = parseTypeString(type);
+  if (!parsed || isMetaTarget(parsed->target) || !fitsFormat(data->size(), parsed->format))
     return std::nullopt;
-  return std::vector<NamedTarget>{{spec->target, spec->type, spec->format, data}};
+  return std::vector<NamedTarget>{{parsed->target, parsed->type, parsed->format, data}};
 }
 
 }  // namespace
@@ -121,13 +121,13 @@ std::optional<TargetSpec> parseTypeString(const std::string& typeString) {
   const auto second =
       first == std::string::npos ? std::string::npos : typeString.find(kSeparator, first + 1);
   if (second != std::string::npos && typeString.find(kSeparator, second + 1) == std::string::npos) {
-    TargetSpec spec{typeString.substr(0, first), typeString.substr(first + 1, second - first - 1),
-                    0};
+    TargetSpec parsed{typeString.substr(0, first), typeString.substr(first + 1, second - first - 1),
+                      0};
     const std::string format = typeString.substr(second + 1);
     if (format == "8" || format == "16" || format == "32")
-      spec.format = static_cast<std::uint8_t>(std::stoi(format));
-    if (spec.format != 0 && !spec.target.empty() && !spec.type.empty())
-      return spec;
+      parsed.format = static_cast<std::uint8_t>(std::stoi(format));
+    if (parsed.format != 0 && !parsed.target.empty() && !parsed.type.empty())
+      return parsed;
   }
   return TargetSpec{typeString, typeString, 8};
 }
@@ -884,21 +884,21 @@ std::optional<Bytes> X11PasteboardItem::dataForType(const std::string& type) con
       return std::nullopt;
     return Bytes(text->begin(), text->end());
   }
-  const auto spec = parseTypeString(type);
-  if (!spec)
+  const auto parsed = parseTypeString(type);
+  if (!parsed)
     return std::nullopt;
-  const bool listed = std::find(listing_.targets.begin(), listing_.targets.end(), spec->target) !=
+  const bool listed = std::find(listing_.targets.begin(), listing_.targets.end(), parsed->target) !=
                           listing_.targets.end() ||
                       std::any_of(listing_.served.begin(), listing_.served.end(),
-                                  [&](const NamedTarget& t) { return t.target == spec->target; });
+                                  [&](const NamedTarget& t) { return t.target == parsed->target; });
   if (!listed)
     return std::nullopt;
   std::lock_guard lock(mutex_);
-  auto it = read_.find(spec->target);
+  auto it = read_.find(parsed->target);
   // Read when first asked for, and again once handed over.
   if (it == read_.end() || (!it->second.unreadable && !it->second.shared && !it->second.owned)) {
-    readLocked(spec->target);
-    it = read_.find(spec->target);
+    readLocked(parsed->target);
+    it = read_.find(parsed->target);
   }
   Read& read = it->second;
   if (read.unreadable)
@@ -1011,10 +1011,10 @@ bool X11Pasteboard::writeObjects(const std::vector<std::shared_ptr<PasteboardIte
 std::optional<std::string> X11Pasteboard::stringForType(const std::string& type) {
   if (isText(type))
     return core_->readText(std::nullopt);
-  auto spec = parseTypeString(type);
-  if (!spec)
+  auto parsed = parseTypeString(type);
+  if (!parsed)
     return std::nullopt;
-  return core_->readTargetText(spec->target);
+  return core_->readTargetText(parsed->target);
 }
 
 bool X11Pasteboard::setStringForType(const std::string& string, const std::string& type) {

@@ -4,7 +4,6 @@
 #include <libwnck/libwnck.h>
 #include <poll.h>
 #include <unistd.h>
-#include <xcb/res.h>
 
 #include <algorithm>
 #include <chrono>
@@ -81,7 +80,6 @@ class WorkspaceCore : public std::enable_shared_from_this<WorkspaceCore> {
   // window that names none, the server's time, the window manager's list of
   // windows as it is now.
   std::unique_ptr<XcbConnection> xcb_;
-  bool hasResources_ = false;
   xcb_window_t clockWindow_ = XCB_WINDOW_NONE;
   xcb_atom_t clockProperty_ = XCB_ATOM_NONE;
 
@@ -112,16 +110,6 @@ WorkspaceCore::WorkspaceCore(X11Workspace::Options options) : options_(std::move
   if (!xcb_)
     return;
   xcb_connection_t* c = xcb_->get();
-  const xcb_query_extension_reply_t* resources = xcb_get_extension_data(c, &xcb_res_id);
-  if (resources != nullptr && resources->present) {
-    xcb_generic_error_t* rawError = nullptr;
-    XcbReply<xcb_res_query_version_reply_t> version(
-        xcb_res_query_version_reply(c, xcb_res_query_version(c, 1, 2), &rawError));
-    XcbReply<xcb_generic_error_t> error(rawError);
-    // Client ids arrived with version 1.2.
-    hasResources_ = version && (version->server_major > 1 ||
-                                (version->server_major == 1 && version->server_minor >= 2));
-  }
   // A window of our own that nobody sees: a property change on it comes back
   // stamped with the server's time.
   clockWindow_ = xcb_generate_id(c);
@@ -234,25 +222,7 @@ ApplicationKey WorkspaceCore::keyOf(WnckWindow* window) {
 }
 
 pid_t WorkspaceCore::pidFromResources(xcb_window_t window) {
-  if (!hasResources_)
-    return 0;
-  xcb_connection_t* c = xcb_->get();
-  xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-  xcb_generic_error_t* rawError = nullptr;
-  XcbReply<xcb_res_query_client_ids_reply_t> reply(
-      xcb_res_query_client_ids_reply(c, xcb_res_query_client_ids(c, 1, &spec), &rawError));
-  XcbReply<xcb_generic_error_t> error(rawError);
-  if (!reply)
-    return 0;
-  // The server knows the process only of clients on this machine.
-  for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem;
-       xcb_res_client_id_value_next(&it)) {
-    if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
-        xcb_res_client_id_value_value_length(it.data) >= 1) {
-      return static_cast<pid_t>(xcb_res_client_id_value_value(it.data)[0]);
-    }
-  }
-  return 0;
+  return xcb_->processOfClient(window).value_or(0);
 }
 
 std::optional<std::set<xcb_window_t>> WorkspaceCore::managedWindows() {
