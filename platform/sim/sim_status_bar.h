@@ -77,7 +77,7 @@ class SimStatusBarButton final : public StatusBarButton {
   std::string title() const { return title_; }
   void setAction(const std::string& selector) override { action_ = selector; }
   std::string action() const { return action_; }
-  void setTarget(std::weak_ptr<Responder> target) { target_ = std::move(target); }
+  void setTarget(std::weak_ptr<Responder> target) override { target_ = std::move(target); }
   std::shared_ptr<Responder> target() const { return target_.lock(); }
   // A control sends its action on a left-button release until told otherwise.
   void sendActionOn(std::uint64_t mask) override { mask_ = mask; }
