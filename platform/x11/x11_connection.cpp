@@ -187,8 +187,10 @@ std::optional<pid_t> XcbConnection::processOfClient(xcb_window_t window) {
     return std::nullopt;
   for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem;
        xcb_res_client_id_value_next(&it)) {
-    const xcb_res_client_id_value_t& id = *it.data;
-    if ((id.spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
+    // Each value begins with the client id it answers, mask included.
+    xcb_res_client_id_spec_t answered{};
+    std::memcpy(&answered, it.data, sizeof answered);
+    if ((answered.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
         xcb_res_client_id_value_value_length(it.data) >= 1) {
       return static_cast<pid_t>(xcb_res_client_id_value_value(it.data)[0]);
     }

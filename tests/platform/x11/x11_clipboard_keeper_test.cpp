@@ -7,12 +7,12 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
-#include <xcb/res.h>
 
 #include <cstring>
 #include <fstream>
 #include <random>
 
+#include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_pasteboard.h"
 #include "tests/platform/x11/raw_x_client.h"
 #include "tests/support/x_session.h"
@@ -218,16 +218,9 @@ TEST_F(ClipboardHandOffTest, DestroyingThePasteboardHandsOffAndTheKeeperEndsWith
 
   // The keeper's pid, from the server's record of the client that owns the
   // clipboard's window.
-  RawClient probe(session->display());
-  xcb_res_client_id_spec_t spec{static_cast<std::uint32_t>(keeper),
-                                XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-  platform::x11::XcbReply<xcb_res_query_client_ids_reply_t> ids(xcb_res_query_client_ids_reply(
-      probe.c(), xcb_res_query_client_ids(probe.c(), 1, &spec), nullptr));
-  std::optional<pid_t> pid;
-  if (ids && ids->num_ids == 1) {
-    auto it = xcb_res_query_client_ids_ids_iterator(ids.get());
-    pid = static_cast<pid_t>(*xcb_res_client_id_value_value(it.data));
-  }
+  auto probe = platform::x11::XcbConnection::open(session->display(), nullptr);
+  ASSERT_TRUE(probe);
+  const std::optional<pid_t> pid = probe->processOfClient(static_cast<xcb_window_t>(keeper));
   ASSERT_TRUE(pid);
   session.reset();
   EXPECT_TRUE(waitUntil([&] { return processGone(*pid); }));
