@@ -12,7 +12,7 @@
 
 #include "interface/hot_key_chord.h"
 #include "platform/flutter/method_channel.h"
-#include "platform/x11/x11_glib.h"
+#include "platform/gtk/panel_embedding.h"
 
 namespace lumivane::interface {
 namespace {
@@ -22,8 +22,8 @@ using platform::EncodableValue;
 using platform::FlutterError;
 using platform::FlutterMethodChannel;
 using platform::FlutterReply;
-using platform::x11::GCharPtr;
-using platform::x11::GObjectPtr;
+using platform::gtk::GCharPtr;
+using platform::gtk::GObjectPtr;
 
 // The interface's two channels, as the Flutter interface names them.
 constexpr char kSelectionChannel[] = "com.lumivane.app/selection";
@@ -150,7 +150,7 @@ class KeyboardGrab {
 GObjectPtr<GtkWidget> made(GtkWidget* widget, const char* name = nullptr) {
   if (name)
     gtk_widget_set_name(widget, name);
-  return platform::x11::retainObject(widget);
+  return platform::gtk::retainObject(widget);
 }
 
 GtkWidget* captionLabel(const char* text) {
@@ -735,12 +735,10 @@ void GtkInterface::State::detach() {
   gtk_widget_hide(root.get());
 }
 
-GtkInterface::GtkInterface(platform::x11::X11View& view,
-                           std::shared_ptr<platform::BinaryMessenger> interfaceMessenger)
+GtkInterface::GtkInterface(std::shared_ptr<platform::BinaryMessenger> interfaceMessenger)
     : state_(std::make_shared<State>(std::move(interfaceMessenger))) {
   state_->build();
   state_->listen();
-  view.addInterfaceWidget(state_->root.get());
 }
 
 GtkInterface::~GtkInterface() {
@@ -754,10 +752,10 @@ GtkWidget* GtkInterface::widget() const {
 platform::InterfaceRunner gtkInterfaceRunner() {
   return [](platform::FlutterViewController& controller)
              -> std::unique_ptr<platform::RunningInterface> {
-    auto* view = platform::x11::X11View::from(controller.view());
-    if (!view)
+    auto running = std::make_unique<GtkInterface>(controller.engine().interfaceMessenger());
+    if (!platform::gtk::embedInterfaceWidget(controller.view(), running->widget()))
       return nullptr;
-    return std::make_unique<GtkInterface>(*view, controller.engine().interfaceMessenger());
+    return running;
   };
 }
 

@@ -7,12 +7,12 @@
 #include "platform/flutter/binary_messenger.h"
 #include "platform/flutter/flutter_app_delegate.h"
 #include "platform/flutter/flutter_engine.h"
-#include "platform/x11/x11_window.h"
+#include "platform/view.h"
 
 namespace lumivane::interface {
 
-// Lumivane's interface written in GTK 3, in the host's panel on the X11
-// desktop, for as long as the Flutter interface cannot run there. Like that
+// Lumivane's interface written in GTK 3, in the host's panel on the Linux
+// desktops, for as long as the Flutter interface cannot run there. Like that
 // interface it talks to the host only through the channels
 // "com.lumivane.app/selection" and "com.lumivane.app/system", in the standard
 // method codec, over the interface's side of the engine's messenger.
@@ -28,9 +28,9 @@ namespace lumivane::interface {
 // host. Main thread only.
 class GtkInterface final : public platform::RunningInterface {
  public:
-  // Puts the interface in `view`, in front of its backdrop.
-  GtkInterface(platform::x11::X11View& view,
-               std::shared_ptr<platform::BinaryMessenger> interfaceMessenger);
+  // The interface for the host on the other side of `interfaceMessenger`; it
+  // shows once embedded in a panel's view.
+  explicit GtkInterface(std::shared_ptr<platform::BinaryMessenger> interfaceMessenger);
   // Stops answering the host and hides the widgets; answers to calls still
   // on their way find nothing.
   ~GtkInterface() override;
@@ -45,8 +45,8 @@ class GtkInterface final : public platform::RunningInterface {
   std::shared_ptr<State> state_;
 };
 
-// Runs a GtkInterface in each engine whose controller draws into an X11 view;
-// nothing in any other.
+// Runs a GtkInterface in each engine whose controller draws into a view of a
+// GTK desktop; nothing in any other.
 platform::InterfaceRunner gtkInterfaceRunner();
 
 }  // namespace lumivane::interface

@@ -1,58 +1,58 @@
 #include "interface/hot_key_chord.h"
 
-#include <X11/keysym.h>
 #include <gdk/gdkkeysyms.h>
 
 #include <optional>
 #include <utility>
 
-#include "platform/x11/x11_keys.h"
+#include "platform/gtk/panel_embedding.h"
 
 namespace lumivane::interface {
 namespace {
 
 // What each symbol the US layout types with Shift is typed on.
 constexpr std::pair<guint, guint> kUsShiftedSymbols[] = {
-    {XK_exclam, XK_1},
-    {XK_at, XK_2},
-    {XK_numbersign, XK_3},
-    {XK_dollar, XK_4},
-    {XK_percent, XK_5},
-    {XK_asciicircum, XK_6},
-    {XK_ampersand, XK_7},
-    {XK_asterisk, XK_8},
-    {XK_parenleft, XK_9},
-    {XK_parenright, XK_0},
-    {XK_underscore, XK_minus},
-    {XK_plus, XK_equal},
-    {XK_braceleft, XK_bracketleft},
-    {XK_braceright, XK_bracketright},
-    {XK_bar, XK_backslash},
-    {XK_colon, XK_semicolon},
-    {XK_quotedbl, XK_apostrophe},
-    {XK_less, XK_comma},
-    {XK_greater, XK_period},
-    {XK_question, XK_slash},
-    {XK_asciitilde, XK_grave},
-    {XK_ISO_Left_Tab, XK_Tab},
+    {GDK_KEY_exclam, GDK_KEY_1},
+    {GDK_KEY_at, GDK_KEY_2},
+    {GDK_KEY_numbersign, GDK_KEY_3},
+    {GDK_KEY_dollar, GDK_KEY_4},
+    {GDK_KEY_percent, GDK_KEY_5},
+    {GDK_KEY_asciicircum, GDK_KEY_6},
+    {GDK_KEY_ampersand, GDK_KEY_7},
+    {GDK_KEY_asterisk, GDK_KEY_8},
+    {GDK_KEY_parenleft, GDK_KEY_9},
+    {GDK_KEY_parenright, GDK_KEY_0},
+    {GDK_KEY_underscore, GDK_KEY_minus},
+    {GDK_KEY_plus, GDK_KEY_equal},
+    {GDK_KEY_braceleft, GDK_KEY_bracketleft},
+    {GDK_KEY_braceright, GDK_KEY_bracketright},
+    {GDK_KEY_bar, GDK_KEY_backslash},
+    {GDK_KEY_colon, GDK_KEY_semicolon},
+    {GDK_KEY_quotedbl, GDK_KEY_apostrophe},
+    {GDK_KEY_less, GDK_KEY_comma},
+    {GDK_KEY_greater, GDK_KEY_period},
+    {GDK_KEY_question, GDK_KEY_slash},
+    {GDK_KEY_asciitilde, GDK_KEY_grave},
+    {GDK_KEY_ISO_Left_Tab, GDK_KEY_Tab},
 };
 
 bool isModifierKeysym(guint keysym) {
-  return (keysym >= XK_Shift_L && keysym <= XK_Hyper_R) ||
-         (keysym >= XK_ISO_Lock && keysym <= XK_ISO_Level5_Lock) || keysym == XK_Mode_switch ||
-         keysym == XK_Num_Lock || keysym == XK_Scroll_Lock;
+  return (keysym >= GDK_KEY_Shift_L && keysym <= GDK_KEY_Hyper_R) ||
+         (keysym >= GDK_KEY_ISO_Lock && keysym <= GDK_KEY_ISO_Level5_Lock) ||
+         keysym == GDK_KEY_Mode_switch || keysym == GDK_KEY_Num_Lock ||
+         keysym == GDK_KEY_Scroll_Lock;
 }
 
 std::optional<std::uint32_t> usKeyOf(guint keysym) {
-  if (keysym >= XK_A && keysym <= XK_Z)
-    keysym += XK_a - XK_A;
+  if (keysym >= GDK_KEY_A && keysym <= GDK_KEY_Z)
+    keysym += GDK_KEY_a - GDK_KEY_A;
   for (const auto& [shifted, plain] : kUsShiftedSymbols) {
     if (keysym == shifted) {
       keysym = plain;
       break;
     }
   }
-  if (auto code = platform::x11::virtualKeyForKeysym(keysym))
+  if (auto code = platform::gtk::virtualKeyForKeysym(keysym))
     return *code;
   return std::nullopt;
 }
@@ -63,33 +63,33 @@ struct KeyName {
 };
 
 constexpr KeyName kKeyNames[] = {
-    {XK_space, "Space"},
-    {XK_Return, "Enter"},
-    {XK_Tab, "Tab"},
-    {XK_BackSpace, "Backspace"},
-    {XK_Escape, "Escape"},
-    {XK_Delete, "Delete"},
-    {XK_Insert, "Insert"},
-    {XK_Home, "Home"},
-    {XK_End, "End"},
-    {XK_Prior, "Page Up"},
-    {XK_Next, "Page Down"},
-    {XK_Left, "Left"},
-    {XK_Right, "Right"},
-    {XK_Up, "Up"},
-    {XK_Down, "Down"},
-    {XK_Clear, "Clear"},
-    {XK_KP_Enter, "Keypad Enter"},
-    {XK_KP_Decimal, "Keypad ."},
-    {XK_KP_Multiply, "Keypad *"},
-    {XK_KP_Add, "Keypad +"},
-    {XK_KP_Subtract, "Keypad -"},
-    {XK_KP_Divide, "Keypad /"},
-    {XK_KP_Equal, "Keypad ="},
+    {GDK_KEY_space, "Space"},
+    {GDK_KEY_Return, "Enter"},
+    {GDK_KEY_Tab, "Tab"},
+    {GDK_KEY_BackSpace, "Backspace"},
+    {GDK_KEY_Escape, "Escape"},
+    {GDK_KEY_Delete, "Delete"},
+    {GDK_KEY_Insert, "Insert"},
+    {GDK_KEY_Home, "Home"},
+    {GDK_KEY_End, "End"},
+    {GDK_KEY_Prior, "Page Up"},
+    {GDK_KEY_Next, "Page Down"},
+    {GDK_KEY_Left, "Left"},
+    {GDK_KEY_Right, "Right"},
+    {GDK_KEY_Up, "Up"},
+    {GDK_KEY_Down, "Down"},
+    {GDK_KEY_Clear, "Clear"},
+    {GDK_KEY_KP_Enter, "Keypad Enter"},
+    {GDK_KEY_KP_Decimal, "Keypad ."},
+    {GDK_KEY_KP_Multiply, "Keypad *"},
+    {GDK_KEY_KP_Add, "Keypad +"},
+    {GDK_KEY_KP_Subtract, "Keypad -"},
+    {GDK_KEY_KP_Divide, "Keypad /"},
+    {GDK_KEY_KP_Equal, "Keypad ="},
 };
 
 std::string keyName(std::uint32_t keyCode) {
-  const auto keysym = platform::x11::keysymForVirtualKey(static_cast<platform::CGKeyCode>(keyCode));
+  const auto keysym = platform::gtk::keysymForVirtualKey(static_cast<platform::CGKeyCode>(keyCode));
   if (!keysym) {
     char code[32];
     g_snprintf(code, sizeof code, "key %u", keyCode);
@@ -99,14 +99,14 @@ std::string keyName(std::uint32_t keyCode) {
     if (sym == *keysym)
       return name;
   }
-  if (*keysym >= XK_a && *keysym <= XK_z)
-    return std::string(1, static_cast<char>('A' + (*keysym - XK_a)));
-  if (*keysym > XK_space && *keysym <= XK_asciitilde)
+  if (*keysym >= GDK_KEY_a && *keysym <= GDK_KEY_z)
+    return std::string(1, static_cast<char>('A' + (*keysym - GDK_KEY_a)));
+  if (*keysym > GDK_KEY_space && *keysym <= GDK_KEY_asciitilde)
     return std::string(1, static_cast<char>(*keysym));
-  if (*keysym >= XK_F1 && *keysym <= XK_F35)
-    return "F" + std::to_string(*keysym - XK_F1 + 1);
-  if (*keysym >= XK_KP_0 && *keysym <= XK_KP_9)
-    return "Keypad " + std::to_string(*keysym - XK_KP_0);
+  if (*keysym >= GDK_KEY_F1 && *keysym <= GDK_KEY_F35)
+    return "F" + std::to_string(*keysym - GDK_KEY_F1 + 1);
+  if (*keysym >= GDK_KEY_KP_0 && *keysym <= GDK_KEY_KP_9)
+    return "Keypad " + std::to_string(*keysym - GDK_KEY_KP_0);
   // The rest (volume keys and the like) by their X names.
   const char* name = gdk_keyval_name(*keysym);
   return name ? name : "key " + std::to_string(keyCode);
@@ -133,10 +133,10 @@ std::variant<HotKeyChord, ChordRefusal> chordForKeyPress(std::initializer_list<g
     return sawModifier && !sawKey ? ChordRefusal::incomplete : ChordRefusal::unusableKey;
   // GDK reports Super as a virtual modifier besides the real one it is bound
   // to; the host's Control role is Super on Mod4.
-  auto xModifiers = static_cast<std::uint16_t>(state & platform::x11::kCoreModifierBits);
+  auto xModifiers = static_cast<std::uint16_t>(state & platform::gtk::kCoreModifierBits);
   if (state & GDK_SUPER_MASK)
     xModifiers |= GDK_MOD4_MASK;
-  const std::uint32_t modifiers = platform::x11::carbonMaskForModifiers(xModifiers);
+  const std::uint32_t modifiers = platform::gtk::carbonMaskForModifiers(xModifiers);
   if (!(modifiers & (platform::cmdKey | platform::optionKey | platform::controlKey)))
     return ChordRefusal::noCommandModifier;
   return HotKeyChord{*keyCode, modifiers};

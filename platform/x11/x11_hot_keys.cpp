@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "platform/x11/x11_keys.h"
+#include "platform/x11/x11_keyboard_mapping.h"
 
 namespace lumivane::platform::x11 {
 

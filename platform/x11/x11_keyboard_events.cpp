@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/x11/x11_keys.h"
+#include "platform/x11/x11_keyboard_mapping.h"
 
 namespace lumivane::platform::x11 {
 namespace {

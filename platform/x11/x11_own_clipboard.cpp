@@ -5,8 +5,8 @@
 
 #include <utility>
 
+#include "platform/gtk/glib_handles.h"
 #include "platform/utf8.h"
-#include "platform/x11/x11_glib.h"
 #include "platform/x11/x11_pasteboard.h"
 #include "platform/x11/x11_selection.h"
 
@@ -40,7 +40,7 @@ class OwnClipboardItem final : public PasteboardItem {
 };
 
 std::string atomName(GdkAtom atom) {
-  GCharPtr name(gdk_atom_name(atom));
+  gtk::GCharPtr name(gdk_atom_name(atom));
   return name ? name.get() : "";
 }
 
@@ -102,7 +102,7 @@ X11OwnClipboardAwarePasteboard::pasteboardItems() {
 std::optional<std::string> X11OwnClipboardAwarePasteboard::stringForType(const std::string& type) {
   if (type != NSPasteboardTypeString || !ownedByThisProcesssGtk())
     return clipboard_->stringForType(type);
-  GCharPtr text(gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD)));
+  gtk::GCharPtr text(gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD)));
   if (!text || !isValidUtf8(text.get()))
     return std::nullopt;
   return std::string(text.get());

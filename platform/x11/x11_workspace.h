@@ -124,15 +124,4 @@ class X11Workspace final : public Workspace {
   std::shared_ptr<WorkspaceCore> core_;
 };
 
-// The host's own bundle.
-class X11Bundle final : public Bundle {
- public:
-  explicit X11Bundle(std::optional<std::string> identifier = kHostBundleIdentifier)
-      : identifier_(std::move(identifier)) {}
-  std::optional<std::string> bundleIdentifier() const override { return identifier_; }
-
- private:
-  const std::optional<std::string> identifier_;
-};
-
 }  // namespace lumivane::platform::x11

@@ -28,11 +28,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/gtk/glib_dispatch.h"
+#include "platform/gtk/xdg_autostart.h"
 #include "platform/x11/x11_connection.h"
-#include "platform/x11/x11_dispatch.h"
 #include "platform/x11/x11_hot_keys.h"
 #include "platform/x11/x11_keyboard_events.h"
-#include "platform/x11/x11_login_items.h"
 #include "platform/x11/x11_pasteboard.h"
 #include "platform/x11/x11_workspace.h"
 #include "tests/contract/dispatch_contract.h"
@@ -457,11 +457,11 @@ class X11LoginItemsHarness {
     // Open to every user, for the refusal below.
     fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                fs::perms::others_read | fs::perms::others_exec);
-    platform::x11::X11LoginItems::Options options;
+    platform::gtk::XdgAutostartLoginItems::Options options;
     options.executable = fs::read_symlink("/proc/self/exe");
-    options.folders = platform::x11::AutostartFolders{root_ / "config" / "autostart",
+    options.folders = platform::gtk::AutostartFolders{root_ / "config" / "autostart",
                                                       {root_ / "xdg" / "autostart"}};
-    loginItems_ = std::make_unique<platform::x11::X11LoginItems>(std::move(options));
+    loginItems_ = std::make_unique<platform::gtk::XdgAutostartLoginItems>(std::move(options));
   }
 
   ~X11LoginItemsHarness() {
@@ -497,7 +497,7 @@ class X11LoginItemsHarness {
 
  private:
   fs::path root_;
-  std::unique_ptr<platform::x11::X11LoginItems> loginItems_;
+  std::unique_ptr<platform::gtk::XdgAutostartLoginItems> loginItems_;
   bool dropped_ = false;
 };
 
@@ -511,7 +511,7 @@ class X11DispatchHarness {
   }
 
  private:
-  platform::x11::X11Dispatch dispatch_;
+  platform::gtk::GLibDispatch dispatch_;
 };
 
 }  // namespace

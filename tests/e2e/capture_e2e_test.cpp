@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/x11/x11_keys.h"
+#include "platform/x11/x11_keyboard_mapping.h"
 #include "tests/e2e/e2e_test.h"
 
 namespace lumivane::e2e {

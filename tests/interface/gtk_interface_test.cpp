@@ -204,7 +204,7 @@ class GtkInterfaceTest : public test_support::X11DesktopTest {
   }
 
   GtkWidget* window() {
-    return GTK_WIDGET(platform::x11::X11WindowCore::from(panel.get())->gtkWindow());
+    return GTK_WIDGET(platform::gtk::GtkWindowCore::from(panel.get())->gtkWindow());
   }
   GtkWidget* widget(const char* name) { return findNamed(window(), name); }
 
@@ -228,7 +228,7 @@ class GtkInterfaceTest : public test_support::X11DesktopTest {
     GtkTextIter start;
     GtkTextIter end;
     gtk_text_buffer_get_bounds(buffer(), &start, &end);
-    platform::x11::GCharPtr text(gtk_text_buffer_get_text(buffer(), &start, &end, TRUE));
+    platform::gtk::GCharPtr text(gtk_text_buffer_get_text(buffer(), &start, &end, TRUE));
     return text.get();
   }
   void click(const char* name) { gtk_button_clicked(GTK_BUTTON(widget(name))); }
@@ -746,7 +746,7 @@ TEST_F(GtkInterfaceTest, TheTextIsCheckedForSpellingWithSuggestions) {
 TEST_F(GtkInterfaceTest, RealKeysInsertRecordAndClose) {
   show();
   ASSERT_TRUE(
-      runUntil([&] { return platform::x11::X11WindowCore::from(panel.get())->hasFocus(); }));
+      runUntil([&] { return platform::gtk::GtkWindowCore::from(panel.get())->hasFocus(); }));
   host->sendSelection("typed");
   xdotool({"key", "--clearmodifiers", "ctrl+Return"});
   ASSERT_TRUE(runUntil([&] { return host->callsOf("pasteText").size() == 1; }));

@@ -1,6 +1,6 @@
 #include "tests/platform/x11/gtk_test_display.h"
 
-#include "platform/x11/x11_application.h"
+#include "platform/gtk/gtk_application.h"
 
 #include <gtk/gtk.h>
 #include <poll.h>
@@ -23,7 +23,7 @@ XSession* startGtkOnPrivateDesktop(const XSession::Options& options) {
       session->exportToThisProcess();
       // As the host starts it, with the names its windows carry.
       std::string error;
-      if (!platform::x11::initializeGtk(&error))
+      if (!platform::gtk::initializeGtk("x11", &error))
         failure = "GTK could not open " + session->display() + ": " + error;
     }
   }

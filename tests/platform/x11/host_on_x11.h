@@ -9,11 +9,13 @@
 
 #include "platform/desktop.h"
 #include "platform/flutter/flutter_app_delegate.h"
+#include "platform/gtk/glib_dispatch.h"
+#include "platform/gtk/gtk_application.h"
+#include "platform/gtk/gtk_status_bar.h"
+#include "platform/gtk/gtk_window.h"
 #include "platform/sim/sim_desktop.h"
-#include "platform/x11/x11_application.h"
-#include "platform/x11/x11_dispatch.h"
-#include "platform/x11/x11_status_bar.h"
-#include "platform/x11/x11_window.h"
+#include "platform/x11/x11_tray_icon.h"
+#include "platform/x11/x11_window_system.h"
 #include "tests/platform/x11/gtk_session.h"
 #include "tests/platform/x11/x_probe.h"
 
@@ -25,16 +27,18 @@ namespace lumivane::test_support {
 // shown by `presenter` (tray icons by default).
 class HostOnX11Desktop final : public platform::Desktop {
  public:
-  explicit HostOnX11Desktop(platform::x11::StatusIconPresenterFactory presenter = {})
-      : application_({.applicationId = "com.lumivane.Test", .unique = false}),
+  explicit HostOnX11Desktop(platform::gtk::StatusIconPresenterFactory presenter = {})
+      : application_({.applicationId = "com.lumivane.Test",
+                      .unique = false,
+                      .windowSystem = std::make_shared<platform::x11::X11WindowSystem>()}),
         windows_(application_.windows()),
-        statusBar_(application_, std::move(presenter)),
+        statusBar_(application_, presenter ? std::move(presenter) : platform::x11::trayIcons()),
         embedding_(views_) {}
 
-  platform::x11::X11Application& application() override { return application_; }
-  platform::x11::X11WindowFactory& windows() override { return windows_; }
-  platform::x11::X11ViewFactory& views() override { return views_; }
-  platform::x11::X11StatusBar& statusBar() override { return statusBar_; }
+  platform::gtk::GtkHostApplication& application() override { return application_; }
+  platform::gtk::GtkWindowFactory& windows() override { return windows_; }
+  platform::gtk::GtkViewFactory& views() override { return views_; }
+  platform::gtk::GtkStatusBar& statusBar() override { return statusBar_; }
   platform::Pasteboard& generalPasteboard() override { return sim_.generalPasteboard(); }
   platform::Workspace& workspace() override { return sim_.workspace(); }
   platform::Bundle& mainBundle() override { return sim_.mainBundle(); }
@@ -42,17 +46,17 @@ class HostOnX11Desktop final : public platform::Desktop {
   platform::HotKeys& hotKeys() override { return sim_.hotKeys(); }
   platform::Accessibility& accessibility() override { return sim_.accessibility(); }
   platform::LoginItems& loginItems() override { return sim_.loginItems(); }
-  platform::x11::X11Dispatch& dispatch() override { return dispatch_; }
+  platform::gtk::GLibDispatch& dispatch() override { return dispatch_; }
   platform::StandardOutput& standardOutput() override { return sim_.standardOutput(); }
   platform::InProcessFlutterEmbedding& flutter() override { return embedding_; }
 
  private:
   platform::sim::SimDesktop sim_;
-  platform::x11::X11Dispatch dispatch_{1};
-  platform::x11::X11Application application_;
-  platform::x11::X11WindowFactory windows_;
-  platform::x11::X11ViewFactory views_;
-  platform::x11::X11StatusBar statusBar_;
+  platform::gtk::GLibDispatch dispatch_{1};
+  platform::gtk::GtkHostApplication application_;
+  platform::gtk::GtkWindowFactory windows_;
+  platform::gtk::GtkViewFactory views_;
+  platform::gtk::GtkStatusBar statusBar_;
   platform::InProcessFlutterEmbedding embedding_;
 };
 

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/x11/x11_keys.h"
+#include "platform/x11/x11_keyboard_mapping.h"
 #include "tests/platform/x11/gtk_test_display.h"
 #include "tests/platform/x11/x_test_user.h"
 #include "tests/support/x_session.h"

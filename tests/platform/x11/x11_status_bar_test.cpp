@@ -1,5 +1,5 @@
-#include "platform/x11/x11_status_bar.h"
-#include "platform/x11/x11_glib.h"
+#include "platform/gtk/glib_handles.h"
+#include "platform/gtk/gtk_status_bar.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -19,7 +19,7 @@ namespace lumivane {
 namespace {
 
 using platform::EventType;
-using platform::x11::X11StatusItem;
+using platform::gtk::GtkStatusItem;
 using platform::x11::X11TrayIconPresenter;
 using test_support::X11DesktopTest;
 
@@ -56,7 +56,7 @@ class X11StatusBarTest : public X11DesktopTest {
 
   static X11TrayIconPresenter& trayIcon(const std::shared_ptr<platform::StatusItem>& item) {
     return dynamic_cast<X11TrayIconPresenter&>(
-        std::dynamic_pointer_cast<X11StatusItem>(item)->presenter());
+        std::dynamic_pointer_cast<GtkStatusItem>(item)->presenter());
   }
 
   bool embedded(X11TrayIconPresenter& icon) {
@@ -99,7 +99,7 @@ TEST_F(X11StatusBarTest, TheIconEmbedsInTheTrayAsAThemedImageOrItsTitle) {
   EXPECT_EQ(iconName, gtk_icon_theme_has_icon(gtk_icon_theme_get_default(), "lumivane")
                           ? "lumivane-symbolic"
                           : "accessories-text-editor-symbolic");
-  platform::x11::GCharPtr tooltip(gtk_status_icon_get_tooltip_text(themedIcon.statusIcon()));
+  platform::gtk::GCharPtr tooltip(gtk_status_icon_get_tooltip_text(themedIcon.statusIcon()));
   EXPECT_STREQ(tooltip.get(), "Lumivane");
 
   // Without an image the button's title is drawn as the icon.
@@ -172,15 +172,15 @@ TEST_F(X11StatusBarTest, EndingTheHostWithItsMenuOpenClosesTheMenu) {
   bool clickReturned = false;
   bool signalled = false;
   bool guardFired = false;
-  platform::x11::GSourcePtr driver;
+  platform::gtk::GSourcePtr driver;
   // Fails the test rather than leaving it waiting on a menu nobody closes.
-  auto guard = platform::x11::addMainTimeout(30000, [&] {
+  auto guard = platform::gtk::addMainTimeout(30000, [&] {
     guardFired = true;
     icon.closeMenu();
     return false;
   });
   delegate->onLaunch = [&] {
-    driver = platform::x11::addMainTimeout(10, [&] {
+    driver = platform::gtk::addMainTimeout(10, [&] {
       GtkMenu* open = icon.openMenu();
       if (!signalled && open && gtk_widget_get_mapped(GTK_WIDGET(open))) {
         signalled = true;
@@ -219,7 +219,7 @@ class X11StatusMenuTest : public X11StatusBarTest {
     auto& icon = trayIcon(host->statusItem);
     bool typed = false;
     // The menu runs its own loop inside the click: this drives it from there.
-    auto driver = platform::x11::addMainTimeout(10, [&] {
+    auto driver = platform::gtk::addMainTimeout(10, [&] {
       GtkMenu* menu = icon.openMenu();
       if (!typed && menu && gtk_widget_get_mapped(GTK_WIDGET(menu))) {
         typed = true;
@@ -235,7 +235,7 @@ class X11StatusMenuTest : public X11StatusBarTest {
               GdkModifierType mods{};
               gtk_accel_label_get_accel(GTK_ACCEL_LABEL(label), &key, &mods);
               self->accelerators.push_back(
-                  platform::x11::GCharPtr(gtk_accelerator_get_label(key, mods)).get());
+                  platform::gtk::GCharPtr(gtk_accelerator_get_label(key, mods)).get());
             },
             this);
         keys.insert(keys.begin(), "key");

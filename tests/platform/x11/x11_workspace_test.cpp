@@ -25,7 +25,6 @@ using platform::NSApplicationActivateIgnoringOtherApps;
 using platform::NSWorkspaceApplicationKey;
 using platform::NSWorkspaceDidActivateApplicationNotification;
 using platform::RunningApplication;
-using platform::x11::X11Bundle;
 using platform::x11::X11Workspace;
 using test_support::ChildProcess;
 using test_support::DesktopProbe;
@@ -278,7 +277,8 @@ TEST_F(X11WorkspaceTest, TheHostsOwnWindowsReportTheHostsIdentifier) {
   auto panel = showWindow("Lumivane");
   X11Workspace workspace(asAnotherProgram());
   activateAsUser(xidOf(panel.get()), workspace, {"Lumivane", ::getpid()});
-  EXPECT_EQ(workspace.frontmostApplication()->bundleIdentifier(), X11Bundle().bundleIdentifier());
+  EXPECT_EQ(workspace.frontmostApplication()->bundleIdentifier(),
+            std::optional<std::string>(platform::x11::kHostBundleIdentifier));
 
   // A window of this process with a class of its own, and no process id
   // property: X-Resource names the process, and it is still the host's.

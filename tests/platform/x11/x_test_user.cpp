@@ -6,7 +6,7 @@
 #include <array>
 #include <span>
 
-#include "platform/x11/x11_keys.h"
+#include "platform/x11/x11_keyboard_mapping.h"
 
 namespace lumivane::test_support {
 
