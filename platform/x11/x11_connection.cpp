@@ -157,6 +157,37 @@ std::optional<XProperty> XcbConnection::getProperty(xcb_window_t window,
   return result;
 }
 
+bool XcbConnection::sync() {
+  XcbReply<xcb_get_input_focus_reply_t> reply(
+      xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+  return reply != nullptr;
+}
+
+std::optional<xcb_timestamp_t> XcbConnection::serverTime(xcb_window_t window,
+                                                         xcb_atom_t property,
+                                                         XcbEvents* setAside) {
+  xcb_change_property(connection_, XCB_PROP_MODE_APPEND, window, property, XCB_ATOM_INTEGER, 32, 0,
+                      nullptr);
+  if (!sync())
+    return std::nullopt;
+  std::optional<xcb_timestamp_t> time;
+  for (;;) {
+    XcbReply<xcb_generic_event_t> event(xcb_poll_for_queued_event(connection_));
+    if (!event)
+      break;
+    if (!time && eventKind(*event) == XCB_PROPERTY_NOTIFY && !sentByClient(*event)) {
+      const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(*event);
+      if (notify.window == window && notify.atom == property) {
+        time = notify.time;
+        continue;
+      }
+    }
+    if (setAside)
+      setAside->push_back(std::move(event));
+  }
+  return time;
+}
+
 bool XcbConnection::succeeded(xcb_void_cookie_t cookie) {
   XcbReply<xcb_generic_error_t> error(xcb_request_check(connection_, cookie));
   return !error;

@@ -4,6 +4,7 @@
 #include <xcb/xcb.h>
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -19,6 +20,16 @@ struct XcbFree {
 };
 template <typename T>
 using XcbReply = std::unique_ptr<T, XcbFree>;
+using XcbEvents = std::deque<XcbReply<xcb_generic_event_t>>;
+
+// The kind of an event, without the bit that marks one sent by a client.
+inline std::uint8_t eventKind(const xcb_generic_event_t& event) {
+  return event.response_type & 0x7f;
+}
+// Whether a client sent the event (SendEvent) rather than the server.
+inline bool sentByClient(const xcb_generic_event_t& event) {
+  return (event.response_type & 0x80) != 0;
+}
 
 // A window property read whole.
 struct XProperty {
@@ -76,6 +87,18 @@ class XcbConnection {
 
   // Waits for a checked request; true when the server accepted it.
   bool succeeded(xcb_void_cookie_t cookie);
+
+  // The server's time now. Appending nothing to `property` of `window` (a
+  // window of this connection that selects property changes) changes no
+  // value but makes the server report a change, stamped with its time; a
+  // round trip after it, the report is queued. Events read on the way that
+  // are not the report go to the back of `setAside` in order (are dropped
+  // when it is null). Absent when the server does not answer.
+  std::optional<xcb_timestamp_t> serverTime(xcb_window_t window,
+                                            xcb_atom_t property,
+                                            XcbEvents* setAside);
+  // Waits for the server to have handled every request sent so far.
+  bool sync();
 
   // The process of the client that made `window`, as the server knows it
   // (X-Resource 1.2): some toolkits set no _NET_WM_PID. Absent when the

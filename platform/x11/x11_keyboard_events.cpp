@@ -1,6 +1,5 @@
 #include "platform/x11/x11_keyboard_events.h"
 
-#include <poll.h>
 #include <xcb/xtest.h>
 
 #include <algorithm>
@@ -457,7 +456,6 @@ bool X11KeyboardEvents::activateLocked(xcb_window_t window, Seconds bound) {
 
 std::optional<xcb_timestamp_t> X11KeyboardEvents::serverTimeLocked() {
   xcb_connection_t* c = connection_->get();
-  const xcb_atom_t property = connection_->atom("_LUMIVANE_SERVER_TIME");
   if (timeWindow_ == XCB_WINDOW_NONE) {
     const xcb_window_t window = xcb_generate_id(c);
     const std::uint32_t eventMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
@@ -468,27 +466,8 @@ std::optional<xcb_timestamp_t> X11KeyboardEvents::serverTimeLocked() {
     }
     timeWindow_ = window;
   }
-  // Appending nothing changes nothing but still reports the change, with the
-  // server's time.
-  xcb_change_property(c, XCB_PROP_MODE_APPEND, timeWindow_, property, XCB_ATOM_STRING, 8, 0,
-                      nullptr);
-  xcb_flush(c);
-  const auto deadline = Clock::now() + toClock(kServerTimeWait);
-  for (;;) {
-    while (XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
-      if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
-        continue;
-      const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event.get());
-      if (notify->window == timeWindow_ && notify->atom == property)
-        return notify->time;
-    }
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0 || !connection_->alive())
-      return std::nullopt;
-    pollfd descriptor{xcb_get_file_descriptor(c), POLLIN, 0};
-    ::poll(&descriptor, 1, static_cast<int>(left));
-  }
+  // Nothing else is listened to on this connection.
+  return connection_->serverTime(timeWindow_, connection_->atom("_LUMIVANE_SERVER_TIME"), nullptr);
 }
 
 void X11KeyboardEvents::discardEventsLocked() {

@@ -37,12 +37,10 @@ namespace lumivane::platform::x11 {
 //   - kHeldKeysWait: keys the user still holds being released (checked every
 //     kHeldKeysPoll); keys still down after it are released by injection,
 //     since a held Shift would turn Control+C into Control+Shift+C;
-//   - kFocusReturnWait: the previous window becoming active again;
-//   - kServerTimeWait: the server's answer to the timestamp query the
-//     activation message carries.
+//   - kFocusReturnWait: the previous window becoming active again.
 // A key-down posted to a process can thus take at most about
-// kPanelActivationWait + kServerTimeWait + kTargetActivationWait +
-// kHeldKeysWait (4.5 s), its key-up kServerTimeWait + kFocusReturnWait (2 s);
+// kPanelActivationWait + kTargetActivationWait + kHeldKeysWait (3.5 s) and a
+// few round trips to the server, its key-up kFocusReturnWait (1 s);
 // CGEventPost only the held-key wait. Called on the main thread, these waits
 // hold the main loop.
 class X11KeyboardEvents final : public KeyboardEvents {
@@ -53,7 +51,6 @@ class X11KeyboardEvents final : public KeyboardEvents {
   static constexpr Seconds kHeldKeysWait{1.5};
   static constexpr Seconds kHeldKeysPoll{0.01};
   static constexpr Seconds kFocusReturnWait{1.0};
-  static constexpr Seconds kServerTimeWait{1.0};
 
   // `displayName`: the display to type into ($DISPLAY when empty).
   // `panelWindow`: the X window of the host's panel while it is visible, 0

@@ -83,32 +83,8 @@ std::optional<std::uint8_t> SelectionWindow::watchOwner(xcb_atom_t selection) {
 }
 
 std::optional<xcb_timestamp_t> SelectionWindow::serverTime() {
-  // Appending nothing changes no value but still makes the server report a
-  // change, stamped with its time.
-  xcb_change_property(get(), XCB_PROP_MODE_APPEND, window_, timeProperty_, XCB_ATOM_INTEGER, 32, 0,
-                      nullptr);
-  if (!sync())
-    return std::nullopt;
-  // The report came before the round trip's reply, so it is queued now; what
-  // comes before it is set aside for nextEvent(), in order.
-  std::deque<XcbReply<xcb_generic_event_t>> passed;
-  std::optional<xcb_timestamp_t> time;
-  while (!time) {
-    XcbReply<xcb_generic_event_t> event(xcb_poll_for_queued_event(get()));
-    if (!event)
-      break;
-    if (eventKind(*event) == XCB_PROPERTY_NOTIFY && !sentByClient(*event)) {
-      const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(*event);
-      if (notify.window == window_ && notify.atom == timeProperty_) {
-        time = notify.time;
-        continue;
-      }
-    }
-    passed.push_back(std::move(event));
-  }
-  for (auto& event : passed)
-    setAside_.push_back(std::move(event));
-  return time;
+  // What comes before the report is set aside for nextEvent(), in order.
+  return connection_->serverTime(window_, timeProperty_, &setAside_);
 }
 
 bool SelectionWindow::claim(xcb_atom_t selection,
@@ -127,12 +103,6 @@ xcb_window_t SelectionWindow::ownerOf(xcb_atom_t selection) {
   XcbReply<xcb_get_selection_owner_reply_t> reply(
       xcb_get_selection_owner_reply(get(), xcb_get_selection_owner(get(), selection), nullptr));
   return reply ? reply->owner : xcb_window_t{XCB_WINDOW_NONE};
-}
-
-bool SelectionWindow::sync() {
-  XcbReply<xcb_get_input_focus_reply_t> reply(
-      xcb_get_input_focus_reply(get(), xcb_get_input_focus(get()), nullptr));
-  return reply != nullptr;
 }
 
 XcbReply<xcb_generic_event_t> SelectionWindow::nextEvent() {

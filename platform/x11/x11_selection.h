@@ -84,14 +84,6 @@ inline bool timeBefore(xcb_timestamp_t a, xcb_timestamp_t b) {
   return static_cast<std::int32_t>(a - b) < 0;
 }
 
-// An event's kind without the bit that marks it as sent by a client.
-inline std::uint8_t eventKind(const xcb_generic_event_t& event) {
-  return event.response_type & 0x7f;
-}
-inline bool sentByClient(const xcb_generic_event_t& event) {
-  return (event.response_type & 0x80) != 0;
-}
-
 // A connection of its own and one unmapped input-only window on it, which
 // owns selections and receives what other clients convert for it.
 //
@@ -135,7 +127,7 @@ class SelectionWindow {
 
   // One round trip: when it returns, every event the server sent before it is
   // waiting in nextEvent(). False when the connection is gone.
-  bool sync();
+  bool sync() { return connection_->sync(); }
 
   // The next event or error that has arrived, without waiting.
   XcbReply<xcb_generic_event_t> nextEvent();
