@@ -45,10 +45,6 @@ class DBusMenu {
   // Publishes `entries` as the menu; trays are told (LayoutUpdated) when the
   // layout differs from the one they have.
   void setEntries(const std::vector<StatusMenuEntry>& entries);
-  // What was last published; absent before the first setEntries.
-  const std::optional<std::vector<StatusMenuEntry>>& entries() const { return entries_; }
-  // The layout's revision, which every change of entries advances.
-  std::uint32_t revision() const { return revision_; }
 
  private:
   static void onMethodCall(GDBusConnection* connection,

@@ -77,12 +77,6 @@ class StatusNotifierPresenter final : public StatusIconPresenter, private DBusMe
   // False when the item or its menu could not be put on the bus (another
   // item of this process serves those paths): panels would never show it.
   bool exported() const;
-  // The well-known name the item owns once it has it; empty before.
-  const std::string& ownedName() const { return ownedName_; }
-  // The menu as panels read it.
-  const DBusMenu& menu() const { return *menu_; }
-  // The GtkMenu a ContextMenu opened, while it is open.
-  GtkMenu* openMenu() const { return popUp_.openMenu(); }
 
   // One image of a drawn title: `side` pixels square, ARGB32 in network byte
   // order, not premultiplied.

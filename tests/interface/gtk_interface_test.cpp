@@ -431,8 +431,11 @@ TEST_F(GtkInterfaceTest, ThePermissionIsAskedEachTimeThePanelShowsAndEveryAnswer
   show();
   EXPECT_EQ(label("permission"), "Can copy and paste in other applications");
   EXPECT_FALSE(allowOffered());
-  // Asked when shown, not again while it stays up.
-  desktop.dispatch().runMainLoopFor(0.3);
+  // Asked when shown, not again while it stays up: once the window manager
+  // has given it the keyboard, and all that set off has run.
+  ASSERT_TRUE(
+      runUntil([&] { return platform::gtk::GtkWindowCore::from(panel.get())->hasFocus(); }));
+  ASSERT_TRUE(test_support::pumpUntilSettled());
   EXPECT_EQ(host->callsOf("checkPermission").size(), 1u);
 
   host->answers["checkPermission"] = FlutterReply(EncodableValue(false));
@@ -640,7 +643,7 @@ TEST_F(GtkInterfaceTest, RecordingIsCancelledByEscapeAClickOrThePanelHiding) {
   show();
   click("hot-key");
   pressKey(GDK_KEY_Escape);
-  desktop.dispatch().runMainLoopFor(0.2);
+  ASSERT_TRUE(test_support::pumpUntilSettled());
   EXPECT_TRUE(panel->isVisible());
   EXPECT_EQ(hotKeyShown(), "Control+Shift+T");
   EXPECT_EQ(status(), "");

@@ -68,7 +68,7 @@ class X11DesktopTest : public ::testing::Test {
   // Turns the main loop until `condition` holds; generous, so a loaded
   // machine does not fail the test.
   bool runUntil(const std::function<bool()>& condition, double seconds = 20) {
-    return desktop.dispatch().runMainLoopUntil(condition, seconds);
+    return pumpUntil(condition, seconds);
   }
 
   // Runs xdotool on the session and waits for it, the main loop turning
