@@ -18,7 +18,7 @@ namespace lumivane::platform::gtk {
 // as a Control shortcut. The tray reads the layout, asks before showing it
 // (AboutToShow) and reports the entry chosen (Event "clicked"); what the host
 // makes of that is the delegate's. Main thread only.
-class DBusMenu {
+class DBusMenu final : private DBusObject {
  public:
   class Delegate {
    public:
@@ -47,24 +47,10 @@ class DBusMenu {
   void setEntries(const std::vector<StatusMenuEntry>& entries);
 
  private:
-  static void onMethodCall(GDBusConnection* connection,
-                           const gchar* sender,
-                           const gchar* objectPath,
-                           const gchar* interfaceName,
-                           const gchar* methodName,
-                           GVariant* parameters,
-                           GDBusMethodInvocation* invocation,
-                           gpointer self);
-  static GVariant* onGetProperty(GDBusConnection* connection,
-                                 const gchar* sender,
-                                 const gchar* objectPath,
-                                 const gchar* interfaceName,
-                                 const gchar* propertyName,
-                                 GError** error,
-                                 gpointer self);
   void handleMethodCall(const std::string& method,
                         GVariant* parameters,
-                        GDBusMethodInvocation* invocation);
+                        GDBusMethodInvocation* invocation) override;
+  GVariant* property(const std::string& name) const override;
 
   bool knows(std::int32_t id) const;
   // How many entries the tray is shown, asking the delegate for them once
