@@ -33,6 +33,7 @@ using platform::gtk::GSourcePtr;
 using platform::gtk::StatusMenuEntry;
 using platform::gtk::StatusNotifierPresenter;
 using test_support::ChildProcess;
+using test_support::RecordingTarget;
 
 // The StatusNotifierWatcher and panel of sni_watcher.py on the test's session
 // bus. It prints what it sees as lines; the test reads them while the main
@@ -330,32 +331,10 @@ GtkMenu* menuOnScreen() {
   return shown;
 }
 
-// A control's target that records each action's event.
-class RecordingTarget : public platform::Responder {
- public:
-  explicit RecordingTarget(platform::Application& application) : application_(application) {}
-  bool performAction(const std::string&) override {
-    auto event = application_.currentEvent();
-    events.push_back(event ? event->type : EventType::keyDown);
-    return true;
-  }
-  std::vector<EventType> events;
-
- private:
-  platform::Application& application_;
-};
-
 class StatusNotifierOnTheBarTest : public StatusNotifierTest {
  protected:
   // An XEmbed tray beside the watcher, for the icon the item falls back to.
-  static void SetUpTestSuite() {
-    test_support::gtkTestSession()->spawn({"trayer", "--edge", "top", "--align", "right",
-                                           "--widthtype", "request", "--height", "24",
-                                           "--SetDockType", "true", "--transparent", "false"});
-  }
-  void SetUp() override {
-    ASSERT_TRUE(runUntil([&] { return probe.selectionOwner("_NET_SYSTEM_TRAY_S0") != 0; }));
-  }
+  void SetUp() override { ASSERT_TRUE(test_support::startTray()) << "no tray"; }
 
   // Whether the item shows as an icon in the tray, and so not on the bus: the
   // tray has embedded the plug of a status icon and it is on screen.
@@ -370,8 +349,6 @@ class StatusNotifierOnTheBarTest : public StatusNotifierTest {
     g_list_free(windows);
     return embedded && !owned(itemName(1));
   }
-
-  test_support::XProbe probe{session().display()};
 };
 
 // The host's button gets its clicks from whichever presenter shows the item:

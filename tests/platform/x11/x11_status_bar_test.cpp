@@ -30,38 +30,12 @@ namespace {
 
 using platform::EventType;
 using platform::x11::X11TrayIconPresenter;
+using test_support::RecordingTarget;
 using test_support::X11DesktopTest;
-
-// A control's target that records each action and the event it came with.
-class RecordingTarget : public platform::Responder {
- public:
-  explicit RecordingTarget(platform::Application& application) : application_(application) {}
-  bool performAction(const std::string& selector) override {
-    selectors.push_back(selector);
-    auto event = application_.currentEvent();
-    events.push_back(event ? static_cast<int>(event->type) : -1);
-    return true;
-  }
-  std::vector<std::string> selectors;
-  std::vector<int> events;
-
- private:
-  platform::Application& application_;
-};
 
 class X11StatusBarTest : public X11DesktopTest {
  protected:
-  // One tray for the executable's display, as a desktop's panel would have.
-  static void SetUpTestSuite() {
-    auto& session = *test_support::gtkTestSession();
-    session.spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
-                   "--height", "24", "--SetDockType", "true", "--transparent", "false"});
-  }
-
-  void SetUp() override {
-    ASSERT_TRUE(runUntil([&] { return probe.selectionOwner("_NET_SYSTEM_TRAY_S0") != 0; }))
-        << "no tray";
-  }
+  void SetUp() override { ASSERT_TRUE(test_support::startTray()) << "no tray"; }
 
   static X11TrayIconPresenter& trayIcon(const std::shared_ptr<platform::StatusItem>& item) {
     return dynamic_cast<X11TrayIconPresenter&>(
@@ -147,8 +121,8 @@ TEST_F(X11StatusBarTest, ClicksSendTheActionWithTheReleasedButton) {
   ASSERT_TRUE(runUntil([&] { return target->events.size() == 1; }));
   clickIcon(icon, "3");
   ASSERT_TRUE(runUntil([&] { return target->events.size() == 2; }));
-  EXPECT_EQ(target->events, (std::vector<int>{static_cast<int>(EventType::leftMouseUp),
-                                              static_cast<int>(EventType::rightMouseUp)}));
+  EXPECT_EQ(target->events,
+            (std::vector<EventType>{EventType::leftMouseUp, EventType::rightMouseUp}));
   EXPECT_EQ(target->selectors,
             (std::vector<std::string>{"statusBarButtonClicked", "statusBarButtonClicked"}));
 
@@ -158,8 +132,7 @@ TEST_F(X11StatusBarTest, ClicksSendTheActionWithTheReleasedButton) {
   clickIcon(icon, "3");
   clickIcon(icon, "1");
   ASSERT_TRUE(runUntil([&] {
-    return target->events.size() >= 3 &&
-           target->events.back() == static_cast<int>(EventType::leftMouseUp);
+    return target->events.size() >= 3 && target->events.back() == EventType::leftMouseUp;
   }));
   EXPECT_EQ(target->events.size(), 3u);
 }
@@ -292,7 +265,7 @@ TEST_F(X11StatusMenuTest, DismissingTheMenuSendsNothing) {
   button->setTarget(target);
   clickIcon(trayIcon(host->statusItem), "1");
   ASSERT_TRUE(runUntil([&] { return !target->events.empty(); }));
-  EXPECT_EQ(target->events.front(), static_cast<int>(EventType::leftMouseUp));
+  EXPECT_EQ(target->events.front(), EventType::leftMouseUp);
 }
 
 }  // namespace
