@@ -2,11 +2,8 @@
 
 #include <gspell/gspell.h>
 
-#include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
-#include <utility>
 #include <variant>
 #include <vector>
 
