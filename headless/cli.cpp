@@ -1,18 +1,17 @@
 #include "headless/cli.h"
 
 #include <unistd.h>
-#include <algorithm>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <istream>
-#include <iterator>
 #include <ostream>
-#include <sstream>
 
+#include "headless/compiled_texts.h"
 #include "headless/event_log.h"
+#include "headless/help.h"
 #include "headless/readable_text.h"
 #include "headless/scenario.h"
 #include "headless/session.h"
@@ -278,210 +277,6 @@ int runCommandLine(int argc,
   const int status = Session(desktop, log).run(reading.statements);
   streams.out.flush();
   return status;
-}
-
-std::string usageText(std::span<const platform::Backend> backends,
-                      std::span<const PanelInterface> interfaces) {
-  std::string names = interfaceNames(interfaces);
-  for (std::size_t at = 0; (at = names.find(", ", at)) != std::string::npos;)
-    names.replace(at, 2, "|");
-  return "usage: lumivane [--desktop " + platform::backendNames(backends) + "] [--interface " +
-         names + "]\n" +
-         "       lumivane --desktop sim [--scenario FILE | --scenario -] [--json]\n" +
-         "       lumivane --help\n";
-}
-
-namespace {
-
-// "  NAME" then the description, wrapped at 80 columns in a column of its own.
-std::string describedRow(const std::string& name, const std::string& description) {
-  std::string rows;
-  std::string line = "  " + name;
-  line.resize(std::max<std::size_t>(line.size() + 1, 20), ' ');
-  std::istringstream words(description);
-  bool first = true;
-  for (std::string word; words >> word; first = false) {
-    if (!first && line.size() + 1 + word.size() > 80) {
-      rows += line + "\n";
-      line = std::string(20, ' ');
-      first = true;
-    }
-    line += (first ? "" : " ") + word;
-  }
-  return rows + line + "\n";
-}
-
-}  // namespace
-
-std::string helpText(std::span<const platform::Backend> backends,
-                     std::span<const PanelInterface> interfaces) {
-  std::string desktops;
-  for (const auto& backend : backends)
-    desktops += describedRow(backend.name, backend.description);
-  std::string panels;
-  for (const auto& interface : interfaces) {
-    std::string description = interface.description;
-    if (interface.byDefault) {
-      description += interface.desktop
-                         ? std::string(" (the default on the ") + interface.desktop + " desktop)"
-                         : std::string(" (the default)");
-    }
-    panels += describedRow(interface.name, description);
-  }
-  panels += describedRow(std::string(kNoInterface),
-                         "nothing runs in the panel: the host's calls go unanswered (the default "
-                         "on a desktop that no interface above is the default on)");
-  return usageText(backends, interfaces) + R"(
-With no options, Lumivane runs on the first desktop of this machine that this
-build has a backend for and that is available, with that desktop's interface
-in its panel; when there is none, it says why and runs its demo instead, one
-whole session on the simulated desktop, told line by line.
-
-Desktops in this build
-)" + desktops +
-         R"(
-Interfaces in this build (what runs in the panel of a real desktop)
-)" + panels +
-         R"(
-Options
-  --desktop NAME    run on that desktop, and only there: when it cannot open,
-                    say why and exit with status 1
-  --interface NAME  on a real desktop, run that interface in the panel (see
-                    above); one that cannot draw on the desktop opened ends
-                    the run with status 2
-  --scenario FILE   run the statements in FILE instead of the demo (- reads
-                    standard input); implies --desktop sim
-  --json            print one JSON object a line instead of readable lines;
-                    implies --desktop sim
-  -h, --help        print this help
-
-Scenarios
-One statement a line. '#' starts a comment, except inside a JSON string; blank
-lines are ignored. SECONDS are virtual seconds from 0 to 86400 (0.25, 2.5e-1);
-STRING is a JSON string literal ("with \"escapes\""); NAME, ID and TITLE are
-single words or JSON strings. The whole scenario is read before anything runs:
-a malformed statement stops the run with its line number and what was wrong.
-
-Lumivane starts just before the first statement that needs it (key, click,
-call, wait, front host), or after the last statement when none does, so the
-setup written before that point is in place when it launches: an application
-in front, a hot key another application holds. Setup statements (app, front
-NAME, pasteboard, trust, hotkey-taken, login-service, os, show pasteboard) may
-also come later and take effect where they stand. After each statement, the
-work it made due at that moment runs before the next one. The run ends after
-the last statement (no more time passes: end with a wait to let pending work
-finish) or as soon as Lumivane quits, and the pasteboard is printed then.
-
-  app NAME [bundle=ID|none] [pid=N] [selection=STRING] [copy-delay=SECONDS]
-      [copies=text|image|nothing]
-      Declares an application. Defaults: bundle com.example.NAME, pid numbered
-      from 201, selection "", copy-delay 0.05, copies text. Sent the copy chord
-      (Command+C), it puts its selection on the pasteboard copy-delay later: as
-      plain text, as image data only, or not at all. Sent the paste chord
-      (Command+V) while in front, it inserts the pasteboard's plain text.
-        app Editor selection="Teh quick brown fox" copy-delay=0.25
-
-  front NAME | front host
-      The user brings NAME to the front and the workspace announces it; "host"
-      brings Lumivane itself to the front.
-        front Editor
-
-  pasteboard JSON
-      What the user has on the pasteboard: null (the pasteboard gives no item
-      list until something is written to it), or an array of items, each an
-      object from type to content (null content: data that cannot be read).
-        pasteboard [{"public.utf8-plain-text": "old", "public.html": "<b>old</b>"}]
-
-  trust on | trust off
-      The user grants or revokes the Accessibility permission (off at start).
-      Without it the system drops Lumivane's synthetic key presses.
-        trust on
-
-  key KEYCODE MODIFIERS
-      The user presses a chord anywhere: a virtual key code and a modifier mask
-      (Command 0x100, Shift 0x200, Option 0x800, Control 0x1000), each decimal
-      or 0x hex. It reaches Lumivane when it is its registered hot key
-      (Command+Shift+T at start).
-        key 17 0x300
-
-  click left | click right [choose=TITLE]
-      The user clicks Lumivane's status item. A left click shows the panel and
-      captures the selection, or hides the panel when it is up. A right click
-      opens the menu, which the user dismisses, or in which they choose TITLE.
-        click right choose=Quit
-
-  call selection|system METHOD [JSON]
-      The interface calls METHOD on a channel, with JSON as its argument (none
-      when absent): null, true, false, integers (64-bit), numbers, strings,
-      arrays and objects. The host's reply is printed.
-        call selection pasteText "The quick brown fox"
-        call system setGlobalHotKey {"keyCode": 37, "modifiers": 2304}
-
-  hotkey-taken KEYCODE MODIFIERS
-      Another application already holds that chord: registering it fails.
-        hotkey-taken 17 0x300
-
-  login-service enabled | requires-approval | refuse [STRING]
-      How the system answers when Lumivane registers to launch at login: at
-      once, pending the user's approval, or with a refusal described by STRING.
-        login-service refuse "Operation not permitted"
-
-  os MAJOR.MINOR[.PATCH]
-      The macOS version the system reports (14.5.0 at start).
-        os 12.7.1
-
-  wait SECONDS
-      Virtual time passes; everything due runs, in order.
-        wait 0.5
-
-  show pasteboard
-      Prints what the pasteboard holds now.
-
-Output
-Readable lines give the virtual time, the event and what happened; each
-statement is shown (with its comment) before what it set off. Names and texts
-that hold control characters are shown as JSON strings, escaped. A line about
-a change to the pasteboard describes its first 8 items (and 8 types of each)
-and counts the rest. With --json, one object a line, each with "t" (virtual
-seconds, three decimals) and "event":
-  starting          Lumivane starts, before its start-up
-  launched          start-up has finished
-  step              {"line","statement"}: a statement is about to run
-  panel             {"visible"}: the panel was shown or hidden
-  keys              {"keyCode","down","flags","to"}: a key event Lumivane
-                    posted; "to" is a pid or "hid"
-  activate          {"app"}: Lumivane activated an application
-  front             {"app"}: an application came to the front otherwise
-  inserted          {"app","text"}: an application pasted (text null: the
-                    pasteboard held no text)
-  copied            {"app"}: an application answered the copy chord
-  clipboard         {"op"}: Lumivane changed the pasteboard (clearContents,
-                    setString or writeObjects)
-  updateSelection   {"text"}: Lumivane handed the interface the selection
-  call              {"channel","method","arguments"}: another call Lumivane
-                    made to the interface
-  reply             {"channel","method"} and "result" (any JSON value), or
-                    "error" {"code","message"}, or "notImplemented": true
-  prompt            the system's Accessibility prompt came up
-  stdout            {"line"}: Lumivane printed a line
-  press             {"keyCode","modifiers","toHost"}: the user pressed a chord
-  click             {"button","reached"}: the user clicked the status item
-  menu              {"items","chosen"}: the status item's menu opened (chosen
-                    null: dismissed)
-  hotkey            {"keyCode","modifiers","change"}: registered, unregistered,
-                    or refused (with "status")
-  viewController, plugin {"name"}, window {"window","kind","change"},
-  statusItem {"button"}
-                    start-up as it happens
-  terminated        {"skipped"}: Lumivane quit; that many statements did not run
-  pasteboard        {"items"}: null (no item list) or one object per item from
-                    type to content: the text when the bytes are UTF-8,
-                    "<N bytes>" when they are not, null when unreadable
-
-Exit status: 0, or Lumivane's own when the scenario makes it quit; 1 when the
-desktop asked for cannot open; 2 when the options or the scenario are not
-usable, in which case nothing ran.
-)";
 }
 
 }  // namespace lumivane::headless

@@ -66,13 +66,4 @@ int runCommandLine(int argc,
                    std::span<const platform::Backend> backends,
                    std::span<const PanelInterface> interfaces);
 
-// The built-in demo: the text of headless/scenarios/demo.scenario, compiled in.
-std::string_view demoScenario();
-
-std::string usageText(std::span<const platform::Backend> backends,
-                      std::span<const PanelInterface> interfaces);
-// Every option, backend, interface and statement, with examples.
-std::string helpText(std::span<const platform::Backend> backends,
-                     std::span<const PanelInterface> interfaces);
-
 }  // namespace lumivane::headless

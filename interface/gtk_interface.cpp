@@ -2,89 +2,20 @@
 
 #include <gspell/gspell.h>
 
-#include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
-#include <utility>
 #include <variant>
 #include <vector>
 
+#include "interface/host_channels.h"
 #include "interface/hot_key_chord.h"
-#include "platform/flutter/method_channel.h"
 #include "platform/gtk/panel_embedding.h"
 
 namespace lumivane::interface {
 namespace {
 
-using platform::EncodableMap;
-using platform::EncodableValue;
-using platform::FlutterError;
-using platform::FlutterMethodChannel;
-using platform::FlutterReply;
 using platform::gtk::GCharPtr;
 using platform::gtk::GObjectPtr;
-
-// The interface's two channels, as the Flutter interface names them.
-constexpr char kSelectionChannel[] = "com.lumivane.app/selection";
-constexpr char kSystemChannel[] = "com.lumivane.app/system";
-
-// A message from the host longer than this is cut, so that one long answer
-// cannot push the text area out of the panel.
-constexpr long kLongestShownMessage = 300;
-
-// Text from the other side of the channel, fit for a GTK widget: the codec
-// passes only valid UTF-8, but a NUL in it would make GTK refuse the whole
-// text; each one becomes U+FFFD.
-std::string displayable(std::string_view text) {
-  GCharPtr valid(g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())));
-  return valid.get();
-}
-
-std::string shortened(const std::string& text) {
-  if (g_utf8_strlen(text.c_str(), -1) <= kLongestShownMessage)
-    return text;
-  const char* end = g_utf8_offset_to_pointer(text.c_str(), kLongestShownMessage);
-  return text.substr(0, static_cast<std::size_t>(end - text.c_str())) + "…";
-}
-
-// "Could not paste" + "reason" as one sentence.
-std::string sentence(const std::string& what, const std::string& reason) {
-  std::string text = what + ": " + reason;
-  if (!text.empty() && text.back() != '.')
-    text += '.';
-  return text;
-}
-
-constexpr char kUnexpectedAnswer[] = "Lumivane's answer was not what this panel expects";
-
-// Why a call failed, in words; absent when the host answered with a value.
-std::optional<std::string> failureOf(const FlutterReply& reply) {
-  if (std::holds_alternative<EncodableValue>(reply))
-    return std::nullopt;
-  if (std::holds_alternative<platform::FlutterMethodNotImplementedT>(reply))
-    return std::string("this version of Lumivane does not offer it");
-  const auto& error = std::get<FlutterError>(reply);
-  // What the channel reports for answer bytes that do not decode.
-  if (error.code() == "malformed-reply")
-    return std::string("Lumivane's answer could not be read");
-  if (error.message() && !error.message()->empty())
-    return shortened(displayable(*error.message()));
-  return "Lumivane answered with the error " + shortened(displayable(error.code()));
-}
-
-std::optional<bool> boolAnswer(const FlutterReply& reply) {
-  if (const auto* value = std::get_if<EncodableValue>(&reply)) {
-    if (const auto* flag = std::get_if<bool>(value))
-      return *flag;
-  }
-  return std::nullopt;
-}
-
-// What a failed call that should have answered true or false says.
-std::string reasonOf(const FlutterReply& reply) {
-  return failureOf(reply).value_or(kUnexpectedAnswer);
-}
 
 bool isEnter(guint keyval) {
   return keyval == GDK_KEY_Return || keyval == GDK_KEY_KP_Enter || keyval == GDK_KEY_ISO_Enter;
@@ -159,98 +90,34 @@ GtkWidget* captionLabel(const char* text) {
   return label;
 }
 
-enum class Permission { checking, allowed, denied, unknown };
-
 constexpr char kStyle[] =
     "label#status.problem { color: #c01c28; }\n"
     "label#status.problem:backdrop { color: #a51d2d; }\n";
 
 }  // namespace
 
-// Everything the interface holds. GTK handlers get it as their user data;
-// answers from the host hold it weakly. The widgets stay referenced for as
-// long as it lives, so that an answer arriving after the panel's window went
-// never meets a freed widget.
-struct GtkInterface::State : std::enable_shared_from_this<State> {
-  using Reply = std::function<void(State&, const FlutterReply&)>;
-
-  explicit State(const std::shared_ptr<platform::BinaryMessenger>& messenger)
-      : selection(FlutterMethodChannel::methodChannelWithName(kSelectionChannel, messenger)),
-        system(FlutterMethodChannel::methodChannelWithName(kSystemChannel, messenger)) {}
-
+// The widgets and what they show. GTK handlers get it as their user data;
+// the channels hold it weakly. The widgets stay referenced for as long as it
+// lives, so that an answer arriving after the panel's window went never meets
+// a freed widget.
+struct GtkInterface::State : InterfaceView, std::enable_shared_from_this<State> {
   void build();
   void listen();
   void detach();
 
-  // --- Calls to the host --------------------------------------------------------
+  // --- What the channels show ---------------------------------------------------
 
-  void call(const std::shared_ptr<FlutterMethodChannel>& channel,
-            const char* method,
-            EncodableValue arguments,
-            Reply onReply) {
-    std::weak_ptr<State> weak = weak_from_this();
-    channel->invokeMethod(method, arguments,
-                          [weak, onReply = std::move(onReply)](const FlutterReply& reply) {
-                            auto self = weak.lock();
-                            if (self && !self->detached)
-                              onReply(*self, reply);
-                          });
-  }
-
-  // --- The status line ----------------------------------------------------------
-
-  void say(const std::string& text, bool problem) {
-    statusText = text;
-    gtk_label_set_text(GTK_LABEL(statusLabel.get()), text.c_str());
-    GtkStyleContext* style = gtk_widget_get_style_context(statusLabel.get());
-    if (problem) {
-      gtk_style_context_add_class(style, "problem");
-    } else {
-      gtk_style_context_remove_class(style, "problem");
-    }
-    // Told while the panel is hidden (the host hides it to ask for the
-    // permission, or to paste), it waits to be seen the next time it shows.
-    statusSeen = gtk_widget_get_mapped(root.get());
-  }
-  void sayProblem(const std::string& text) { say(text, true); }
-  // A second problem from the same action, after the first.
-  void sayAlso(const std::string& text) {
-    sayProblem(statusText.empty() ? text : statusText + "\n" + text);
-  }
-  void clearStatus() { say({}, false); }
-
-  // --- The panel shown and hidden -----------------------------------------------
-
-  // Both questions asked here may fail; each failure is told after what is
-  // already there.
-  void shown() {
-    if (statusSeen)
-      clearStatus();
-    statusSeen = true;
-    showPermission(Permission::checking);
-    call(selection, "checkPermission", EncodableValue(), [](State& self, const FlutterReply& r) {
-      if (auto allowed = boolAnswer(r)) {
-        self.showPermission(*allowed ? Permission::allowed : Permission::denied);
-      } else {
-        self.showPermission(Permission::unknown);
-        self.sayAlso(sentence("Could not check the permission to copy and paste", reasonOf(r)));
-      }
-    });
-    call(system, "getLaunchAtLogin", EncodableValue(), [](State& self, const FlutterReply& r) {
-      if (auto enabled = boolAnswer(r)) {
-        self.setSwitch(*enabled);
-      } else {
-        self.sayAlso(sentence("Could not read whether Lumivane starts at login", reasonOf(r)));
-      }
-    });
+  void showSelection(const std::string& text) override {
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(textView.get()));
+    gtk_text_buffer_set_text(buffer, text.data(), static_cast<gint>(text.size()));
+    GtkTextIter start;
+    gtk_text_buffer_get_start_iter(buffer, &start);
+    gtk_text_buffer_place_cursor(buffer, &start);
+    gtk_text_view_scroll_to_iter(GTK_TEXT_VIEW(textView.get()), &start, 0, FALSE, 0, 0);
     gtk_widget_grab_focus(textView.get());
   }
 
-  void hidden() { stopRecording(); }
-
-  // --- Permission ---------------------------------------------------------------
-
-  void showPermission(Permission permission) {
+  void showPermission(Permission permission) override {
     const char* text = "Checking the permission to copy and paste…";
     switch (permission) {
       case Permission::checking:
@@ -270,31 +137,50 @@ struct GtkInterface::State : std::enable_shared_from_this<State> {
                            permission == Permission::denied || permission == Permission::unknown);
   }
 
-  void requestPermission() {
-    call(selection, "requestPermission", EncodableValue(), [](State& self, const FlutterReply& r) {
-      if (auto allowed = boolAnswer(r)) {
-        self.showPermission(*allowed ? Permission::allowed : Permission::denied);
-        if (!*allowed)
-          self.sayProblem("Lumivane still may not copy and paste in other applications.");
-      } else {
-        self.showPermission(Permission::unknown);
-        self.sayProblem(sentence("Could not ask for the permission", reasonOf(r)));
-      }
-    });
+  // GTK may tell of the change only once this has returned (while it holds
+  // notifications back), so the handler knows it by the value, not by a flag
+  // set meanwhile.
+  void showLaunchAtLogin(bool enabled) override {
+    switchShows = enabled;
+    gtk_switch_set_active(GTK_SWITCH(launchSwitch.get()), enabled);
   }
 
-  // --- The text -----------------------------------------------------------------
+  void showHotKey(HotKeyChord chord) override {
+    hotKey = chord;
+    showHotKeyButton();
+  }
 
-  void showSelection(const std::string& text) {
-    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(textView.get()));
-    const std::string shown = displayable(text);
-    gtk_text_buffer_set_text(buffer, shown.data(), static_cast<gint>(shown.size()));
-    GtkTextIter start;
-    gtk_text_buffer_get_start_iter(buffer, &start);
-    gtk_text_buffer_place_cursor(buffer, &start);
-    gtk_text_view_scroll_to_iter(GTK_TEXT_VIEW(textView.get()), &start, 0, FALSE, 0, 0);
+  void say(const std::string& text, bool problem) override {
+    statusText = text;
+    gtk_label_set_text(GTK_LABEL(statusLabel.get()), text.c_str());
+    GtkStyleContext* style = gtk_widget_get_style_context(statusLabel.get());
+    if (problem) {
+      gtk_style_context_add_class(style, "problem");
+    } else {
+      gtk_style_context_remove_class(style, "problem");
+    }
+    // Told while the panel is hidden (the host hides it to ask for the
+    // permission, or to paste), it waits to be seen the next time it shows.
+    statusSeen = gtk_widget_get_mapped(root.get());
+  }
+  void sayAlso(const std::string& text) override {
+    say(statusText.empty() ? text : statusText + "\n" + text, true);
+  }
+  void clearStatus() { say({}, false); }
+
+  // --- The panel shown and hidden -----------------------------------------------
+
+  void shown() {
+    if (statusSeen)
+      clearStatus();
+    statusSeen = true;
+    channels->panelShown();
     gtk_widget_grab_focus(textView.get());
   }
+
+  void hidden() { stopRecording(); }
+
+  // --- The text -----------------------------------------------------------------
 
   void insert() {
     GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(textView.get()));
@@ -302,20 +188,7 @@ struct GtkInterface::State : std::enable_shared_from_this<State> {
     GtkTextIter end;
     gtk_text_buffer_get_bounds(buffer, &start, &end);
     GCharPtr text(gtk_text_buffer_get_text(buffer, &start, &end, TRUE));
-    call(selection, "pasteText", EncodableValue(std::string(text.get())),
-         [](State& self, const FlutterReply& r) {
-           if (auto pasted = boolAnswer(r)) {
-             if (*pasted) {
-               self.clearStatus();
-             } else {
-               self.sayProblem(
-                   "Nothing was pasted: Lumivane may not type into other applications, or there "
-                   "is no application to paste into.");
-             }
-           } else {
-             self.sayProblem(sentence("Could not paste the text", reasonOf(r)));
-           }
-         });
+    channels->pasteText(text.get());
   }
 
   void close() {
@@ -324,56 +197,19 @@ struct GtkInterface::State : std::enable_shared_from_this<State> {
       gtk_window_close(GTK_WINDOW(toplevel));
   }
 
-  void startWindowDrag() {
-    call(selection, "startWindowDrag", EncodableValue(), [](State& self, const FlutterReply& r) {
-      if (auto failure = failureOf(r))
-        self.sayProblem(sentence("Could not move the panel", *failure));
-    });
-  }
-
   // --- Launch at login ----------------------------------------------------------
-
-  // Shows what the host holds. GTK may tell of the change only once this
-  // has returned (while it holds notifications back), so the handler knows
-  // it by the value, not by a flag set meanwhile.
-  void setSwitch(bool enabled) {
-    launchAtLogin = enabled;
-    switchShows = enabled;
-    gtk_switch_set_active(GTK_SWITCH(launchSwitch.get()), enabled);
-  }
 
   void launchSwitched() {
     const bool wanted = gtk_switch_get_active(GTK_SWITCH(launchSwitch.get()));
     if (wanted == switchShows)
       return;
     switchShows = wanted;
-    call(system, "setLaunchAtLogin", EncodableValue(wanted),
-         [wanted](State& self, const FlutterReply& r) {
-           auto failure = failureOf(r);
-           if (!failure) {
-             self.launchAtLogin = wanted;
-             return;
-           }
-           self.sayProblem(sentence(wanted ? "Could not make Lumivane start at login"
-                                           : "Could not stop Lumivane starting at login",
-                                    *failure));
-           // The switch shows what the system holds, not what was asked for.
-           self.call(self.system, "getLaunchAtLogin", EncodableValue(),
-                     [](State& self, const FlutterReply& r) {
-                       if (auto enabled = boolAnswer(r)) {
-                         self.setSwitch(*enabled);
-                       } else {
-                         self.setSwitch(self.launchAtLogin);
-                         self.sayAlso(sentence("Could not read whether it starts at login either",
-                                               reasonOf(r)));
-                       }
-                     });
-         });
+    channels->setLaunchAtLogin(wanted);
   }
 
   // --- The shortcut -------------------------------------------------------------
 
-  void showHotKey() {
+  void showHotKeyButton() {
     gtk_button_set_label(GTK_BUTTON(hotKeyButton.get()),
                          recording ? "Press the new shortcut…" : chordName(hotKey).c_str());
   }
@@ -383,7 +219,7 @@ struct GtkInterface::State : std::enable_shared_from_this<State> {
     if (!GTK_IS_WINDOW(toplevel) || !gtk_widget_is_toplevel(toplevel))
       return;
     recording = true;
-    showHotKey();
+    showHotKeyButton();
     say("Press the keys of the new shortcut, with Control, Alt or Super; Escape cancels.", false);
     // Every key goes to the recorder, whichever widget has the focus.
     recordingKeys.emplace(toplevel, "key-press-event",
@@ -402,7 +238,7 @@ struct GtkInterface::State : std::enable_shared_from_this<State> {
     recording = false;
     grab.reset();
     recordingKeys.reset();
-    showHotKey();
+    showHotKeyButton();
   }
 
   gboolean recordKey(const GdkEventKey* event) {
@@ -427,53 +263,16 @@ struct GtkInterface::State : std::enable_shared_from_this<State> {
                                         static_cast<GdkModifierType>(event->state));
     if (const auto* refusal = std::get_if<ChordRefusal>(&chord)) {
       if (*refusal == ChordRefusal::noCommandModifier) {
-        sayProblem("A shortcut needs Control, Alt or Super; press the keys again.");
+        say("A shortcut needs Control, Alt or Super; press the keys again.", true);
       } else if (*refusal == ChordRefusal::unusableKey) {
-        sayProblem("That key cannot be part of a shortcut; press another.");
+        say("That key cannot be part of a shortcut; press another.", true);
       }
       return TRUE;
     }
     stopRecording();
-    requestHotKey(std::get<HotKeyChord>(chord));
-    return TRUE;
-  }
-
-  void requestHotKey(HotKeyChord chord) {
     clearStatus();
-    EncodableMap arguments{
-        {EncodableValue("keyCode"), EncodableValue(static_cast<std::int64_t>(chord.keyCode))},
-        {EncodableValue("modifiers"), EncodableValue(static_cast<std::int64_t>(chord.modifiers))},
-    };
-    call(system, "setGlobalHotKey", EncodableValue(std::move(arguments)),
-         [chord](State& self, const FlutterReply& r) { self.hotKeyAnswered(chord, r); });
-  }
-
-  void hotKeyAnswered(HotKeyChord chord, const FlutterReply& reply) {
-    const std::string asked = chordName(chord);
-    const std::string inForce = chordName(hotKey) + " is still in use.";
-    if (std::holds_alternative<EncodableValue>(reply)) {
-      hotKey = chord;
-      showHotKey();
-      say(asked + " now shows Lumivane.", false);
-      return;
-    }
-    if (const auto* error = std::get_if<FlutterError>(&reply)) {
-      if (error->code() == "HOTKEY_UNAVAILABLE") {
-        sayProblem(asked + " is taken by another application; " + inForce);
-        return;
-      }
-      if (error->code() == "INVALID_ARGUMENT") {
-        sayProblem("Lumivane did not accept " + asked + " as a shortcut; " + inForce);
-        return;
-      }
-      if (error->code() == "malformed-reply") {
-        // The host may or may not have taken the chord.
-        sayProblem(sentence("Could not tell whether " + asked + " was taken as the shortcut",
-                            *failureOf(reply)));
-        return;
-      }
-    }
-    sayProblem(sentence("Could not change the shortcut", *failureOf(reply)) + " " + inForce);
+    channels->setHotKey(std::get<HotKeyChord>(chord));
+    return TRUE;
   }
 
   // --- Spelling -----------------------------------------------------------------
@@ -486,8 +285,7 @@ struct GtkInterface::State : std::enable_shared_from_this<State> {
                            : "Not checked: no spelling dictionary is installed for any language");
   }
 
-  std::shared_ptr<FlutterMethodChannel> selection;
-  std::shared_ptr<FlutterMethodChannel> system;
+  std::shared_ptr<HostChannels> channels;
 
   GObjectPtr<GtkWidget> root;
   GObjectPtr<GtkWidget> dragArea;
@@ -511,11 +309,9 @@ struct GtkInterface::State : std::enable_shared_from_this<State> {
   bool statusSeen = true;
   HotKeyChord hotKey = kStartupHotKey;
   bool recording = false;
-  // What the host last said about launch at login, and what the switch
-  // shows: that, or what the user asked for since.
-  bool launchAtLogin = false;
+  // What the switch shows: what the host last said, or what the user asked
+  // for since.
   bool switchShows = false;
-  bool detached = false;
 };
 
 void GtkInterface::State::build() {
@@ -620,7 +416,7 @@ void GtkInterface::State::build() {
   gtk_box_pack_start(GTK_BOX(root.get()), expander, FALSE, FALSE, 0);
 
   showPermission(Permission::checking);
-  showHotKey();
+  showHotKeyButton();
   showSpellingLanguage();
   gtk_widget_show_all(root.get());
 }
@@ -682,11 +478,11 @@ void GtkInterface::State::listen() {
           G_CALLBACK(+[](GtkWidget*, GdkEventButton* event, gpointer data) -> gboolean {
             if (event->type != GDK_BUTTON_PRESS || event->button != GDK_BUTTON_PRIMARY)
               return FALSE;
-            static_cast<State*>(data)->shared_from_this()->startWindowDrag();
+            static_cast<State*>(data)->shared_from_this()->channels->startWindowDrag();
             return TRUE;
           }));
   connect(allowButton.get(), "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
-            static_cast<State*>(data)->shared_from_this()->requestPermission();
+            static_cast<State*>(data)->shared_from_this()->channels->requestPermission();
           }));
   connect(insertButton.get(), "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
             static_cast<State*>(data)->shared_from_this()->insert();
@@ -710,33 +506,19 @@ void GtkInterface::State::listen() {
                            }),
                            this);
 
-  std::weak_ptr<State> weak = weak_from_this();
-  selection->setMethodCallHandler(
-      [weak](const platform::FlutterMethodCall& call, platform::FlutterResult result) {
-        auto self = weak.lock();
-        if (!self || self->detached)
-          return result(platform::FlutterMethodNotImplemented);
-        if (call.method() == "updateSelection") {
-          const auto* text = std::get_if<std::string>(&call.arguments());
-          if (!text)
-            return result(FlutterError("INVALID_ARGUMENT", "Text argument required"));
-          self->showSelection(*text);
-          return result(EncodableValue());
-        }
-        result(platform::FlutterMethodNotImplemented);
-      });
+  channels->listen();
 }
 
 void GtkInterface::State::detach() {
-  detached = true;
+  channels->detach();
   stopRecording();
-  selection->setMethodCallHandler({});
   connections.clear();
   gtk_widget_hide(root.get());
 }
 
 GtkInterface::GtkInterface(std::shared_ptr<platform::BinaryMessenger> interfaceMessenger)
-    : state_(std::make_shared<State>(std::move(interfaceMessenger))) {
+    : state_(std::make_shared<State>()) {
+  state_->channels = std::make_shared<HostChannels>(interfaceMessenger, state_);
   state_->build();
   state_->listen();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/accessibility.h"
+#include "platform/accessibility_trust.h"
 #include "platform/application.h"
 #include "platform/dispatch.h"
 #include "platform/hot_keys.h"

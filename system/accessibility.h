@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/accessibility.h"
+#include "platform/accessibility_trust.h"
 
 namespace lumivane {
 

@@ -3,11 +3,26 @@
 #include <gio/gio.h>
 
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "platform/gtk/glib_handles.h"
 
 namespace lumivane::platform::gtk {
+
+// An object exported on the bus: what it does with calls of its interface's
+// methods and which values its properties have. GDBus has checked a call's
+// arguments against the interface's description.
+class DBusObject {
+ public:
+  virtual ~DBusObject() = default;
+  // Answers `invocation`, now or later.
+  virtual void handleMethodCall(const std::string& method,
+                                GVariant* parameters,
+                                GDBusMethodInvocation* invocation) = 0;
+  // The property's value, floating; null for a property it does not have.
+  virtual GVariant* property(const std::string& name) const = 0;
+};
 
 // Ownership of what GDBus hands out as numbers: an exported object, a bus
 // name owned or watched, a signal subscription. Each is given back when its
@@ -48,15 +63,29 @@ class DBusHandle {
     connection_.reset();
   }
 
-  // An object at `path` serving `interface` through `vtable` with `user_data`.
+  // `object` at `path`, serving `interface`; it must outlive the handle.
   // Empty when the path already serves that interface on the connection.
   static DBusHandle registerObject(GDBusConnection* connection,
                                    const char* path,
                                    GDBusInterfaceInfo* interface,
-                                   const GDBusInterfaceVTable* vtable,
-                                   gpointer userData) {
-    const guint id = g_dbus_connection_register_object(connection, path, interface, vtable,
-                                                       userData, nullptr, nullptr);
+                                   DBusObject& object) {
+    static constexpr GDBusInterfaceVTable kVTable{
+        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
+           GVariant* parameters, GDBusMethodInvocation* invocation, gpointer object) {
+          static_cast<DBusObject*>(object)->handleMethodCall(method, parameters, invocation);
+        },
+        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name,
+           GError** error, gpointer object) -> GVariant* {
+          GVariant* value = static_cast<DBusObject*>(object)->property(name);
+          if (!value) {
+            g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_PROPERTY, "No property %s", name);
+          }
+          return value;
+        },
+        nullptr,
+        {}};
+    const guint id = g_dbus_connection_register_object(connection, path, interface, &kVTable,
+                                                       &object, nullptr, nullptr);
     return DBusHandle(connection, id, [](GDBusConnection* c, guint i) {
       g_dbus_connection_unregister_object(c, i);
     });

@@ -144,11 +144,9 @@ DBusMenu::DBusMenu(GDBusConnection* connection, std::string path, Delegate& dele
       path_(std::move(path)),
       delegate_(delegate),
       info_(g_dbus_node_info_new_for_xml(kIntrospection, nullptr)) {
-  static constexpr GDBusInterfaceVTable kVTable{
-      &DBusMenu::onMethodCall, &DBusMenu::onGetProperty, nullptr, {}};
   if (info_) {
-    registration_ = DBusHandle::registerObject(connection_.get(), path_.c_str(),
-                                               info_->interfaces[0], &kVTable, this);
+    registration_ =
+        DBusHandle::registerObject(connection_.get(), path_.c_str(), info_->interfaces[0], *this);
   }
 }
 
@@ -248,17 +246,6 @@ GVariant* DBusMenu::layout(std::int32_t id,
     }
   }
   return g_variant_new("(i@a{sv}av)", id, properties(id, names), &children);
-}
-
-void DBusMenu::onMethodCall(GDBusConnection*,
-                            const gchar*,
-                            const gchar*,
-                            const gchar*,
-                            const gchar* methodName,
-                            GVariant* parameters,
-                            GDBusMethodInvocation* invocation,
-                            gpointer self) {
-  static_cast<DBusMenu*>(self)->handleMethodCall(methodName, parameters, invocation);
 }
 
 void DBusMenu::handleMethodCall(const std::string& method,
@@ -402,14 +389,7 @@ void DBusMenu::handleMethodCall(const std::string& method,
   }
 }
 
-GVariant* DBusMenu::onGetProperty(GDBusConnection*,
-                                  const gchar*,
-                                  const gchar*,
-                                  const gchar*,
-                                  const gchar* propertyName,
-                                  GError** error,
-                                  gpointer) {
-  const std::string name = propertyName;
+GVariant* DBusMenu::property(const std::string& name) const {
   if (name == "Version") {
     return g_variant_new_uint32(3);
   }
@@ -423,7 +403,6 @@ GVariant* DBusMenu::onGetProperty(GDBusConnection*,
   if (name == "IconThemePath") {
     return g_variant_new_strv(nullptr, 0);
   }
-  g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_PROPERTY, "No property %s", propertyName);
   return nullptr;
 }
 

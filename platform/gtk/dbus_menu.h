@@ -18,7 +18,7 @@ namespace lumivane::platform::gtk {
 // as a Control shortcut. The tray reads the layout, asks before showing it
 // (AboutToShow) and reports the entry chosen (Event "clicked"); what the host
 // makes of that is the delegate's. Main thread only.
-class DBusMenu {
+class DBusMenu final : private DBusObject {
  public:
   class Delegate {
    public:
@@ -45,30 +45,12 @@ class DBusMenu {
   // Publishes `entries` as the menu; trays are told (LayoutUpdated) when the
   // layout differs from the one they have.
   void setEntries(const std::vector<StatusMenuEntry>& entries);
-  // What was last published; absent before the first setEntries.
-  const std::optional<std::vector<StatusMenuEntry>>& entries() const { return entries_; }
-  // The layout's revision, which every change of entries advances.
-  std::uint32_t revision() const { return revision_; }
 
  private:
-  static void onMethodCall(GDBusConnection* connection,
-                           const gchar* sender,
-                           const gchar* objectPath,
-                           const gchar* interfaceName,
-                           const gchar* methodName,
-                           GVariant* parameters,
-                           GDBusMethodInvocation* invocation,
-                           gpointer self);
-  static GVariant* onGetProperty(GDBusConnection* connection,
-                                 const gchar* sender,
-                                 const gchar* objectPath,
-                                 const gchar* interfaceName,
-                                 const gchar* propertyName,
-                                 GError** error,
-                                 gpointer self);
   void handleMethodCall(const std::string& method,
                         GVariant* parameters,
-                        GDBusMethodInvocation* invocation);
+                        GDBusMethodInvocation* invocation) override;
+  GVariant* property(const std::string& name) const override;
 
   bool knows(std::int32_t id) const;
   // How many entries the tray is shown, asking the delegate for them once

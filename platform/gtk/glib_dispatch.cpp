@@ -5,17 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/gtk/glib_handles.h"
-
 namespace lumivane::platform::gtk {
-namespace {
-
-// How often runMainLoopUntil looks at its condition while nothing else wakes
-// the loop.
-constexpr guint kConditionPollMilliseconds = 5;
-
-}  // namespace
-
 // The main queue's GSource: GLib asks it when the earliest block falls due and
 // runs one due block per turn of the loop.
 struct GLibDispatch::Source {
@@ -102,11 +92,6 @@ double GLibDispatch::now() const {
   return std::chrono::duration<double>(Clock::now() - origin_).count();
 }
 
-std::size_t GLibDispatch::pendingMainBlocks() const {
-  std::lock_guard lock(mutex_);
-  return pending_.size();
-}
-
 void GLibDispatch::submitMain(Clock::time_point due, DispatchBlock block) {
   if (!block) {
     return;
@@ -152,27 +137,6 @@ void GLibDispatch::dispatchOne() {
   }
   block();
   // `block` and its captures die here, with no lock held.
-}
-
-bool GLibDispatch::runMainLoopUntil(const std::function<bool()>& condition, double timeoutSeconds) {
-  const auto deadline = dispatchDueTime(Clock::now(), timeoutSeconds);
-  // Wakes the loop now and then, so the deadline and conditions set by other
-  // threads are noticed even when nothing else happens.
-  GSourcePtr tick(g_timeout_source_new(kConditionPollMilliseconds));
-  g_source_set_callback(
-      tick.get(), [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr, nullptr);
-  g_source_attach(tick.get(), context_);
-  while (!condition()) {
-    if (Clock::now() >= deadline) {
-      return false;
-    }
-    g_main_context_iteration(context_, TRUE);
-  }
-  return true;
-}
-
-void GLibDispatch::runMainLoopFor(double seconds) {
-  runMainLoopUntil([] { return false; }, seconds);
 }
 
 }  // namespace lumivane::platform::gtk

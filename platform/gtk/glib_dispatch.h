@@ -3,7 +3,6 @@
 #include <glib.h>
 
 #include <cstddef>
-#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -51,18 +50,6 @@ class GLibDispatch final : public Dispatch {
   // the main queue.
   bool isMainThread() const { return std::this_thread::get_id() == mainThread_; }
 
-  // Turns the main loop on the calling thread (the main thread) until
-  // `condition` holds, checking it after every turn and at least every few
-  // milliseconds, so a condition another thread makes true is seen too. True
-  // when it held; false after `timeoutSeconds`. For tests, and for code that
-  // must wait on the main thread while the desktop goes on.
-  bool runMainLoopUntil(const std::function<bool()>& condition, double timeoutSeconds);
-  // Turns the main loop for `seconds`.
-  void runMainLoopFor(double seconds);
-
-  // Main-queue blocks not yet run, including those that never come due.
-  std::size_t pendingMainBlocks() const;
-
   // Lets the global queues' running blocks finish and joins the workers;
   // blocks submitted from then on never run. For a desktop that is ending,
   // before it lets go of what those blocks use. Main thread, outside every
@@ -93,7 +80,7 @@ class GLibDispatch final : public Dispatch {
   const Clock::time_point origin_;
   const std::thread::id mainThread_;
 
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   TimedBlockHeap pending_;
 
   MainQueue mainQueue_{*this};

@@ -273,7 +273,6 @@ bool GtkHostApplication::registerUniquely() {
   if (GDBusConnection* bus = g_application_get_dbus_connection(gapplication_.get())) {
     g_dbus_connection_flush_sync(bus, nullptr, nullptr);
   }
-  handedOver_ = true;
   return false;
 }
 

@@ -79,8 +79,6 @@ class GtkHostApplication final : public Application {
 
   // Whether terminate() has been called.
   bool isTerminating() const { return terminating_; }
-  // Whether this process handed over to an already running host.
-  bool handedOverToRunningInstance() const { return handedOver_; }
 
   // Sends `selector` down the responder chain: `target`, the delegate, then
   // the application itself, which handles "terminate:". True when one of
@@ -140,7 +138,6 @@ class GtkHostApplication final : public Application {
   GObjectPtr<GApplication> gapplication_;
   GMainLoop* loop_ = nullptr;  // While run() runs.
   bool terminating_ = false;
-  bool handedOver_ = false;
 };
 
 }  // namespace lumivane::platform::gtk

@@ -179,10 +179,10 @@ class GtkStatusItem final : public StatusItem,
 
   void statusIconClicked(EventType type, std::uint64_t modifierFlags, double timestamp) override;
 
-  StatusIconPresenter& presenter() const { return *presenter_; }
-
  private:
   friend class GtkStatusBarButton;
+  // Tests of a backend's presenter reach it through the item that made it.
+  friend class GtkStatusItemTestPeer;
   void updateIcon();
   // A click with a menu attached: the menu opens, and once it has closed the
   // chosen item's action goes down the responder chain.

@@ -108,10 +108,9 @@ class GtkVisualEffectView final : public VisualEffectView {
   void setState(VisualEffectState state) override;
   void setMaterial(VisualEffectMaterial material) override;
 
-  // The view that does the work, and the widget that draws the backdrop.
+  // The view that does the work; its widget holds the one that draws the
+  // backdrop.
   const std::shared_ptr<GtkHostView>& view() const { return view_; }
-  GtkWidget* backdropWidget() const { return backdrop_; }
-  VisualEffectState state() const { return state_; }
 
  private:
   static gboolean draw(GtkWidget* widget, cairo_t* cr, gpointer self);

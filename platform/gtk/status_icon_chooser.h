@@ -37,9 +37,6 @@ class StatusIconChooser final : public StatusIconPresenter, private StatusIconEv
   std::optional<std::size_t> popUpMenu(const std::vector<StatusMenuEntry>& entries) override;
   void closeMenu() override;
 
-  // The presenter showing the item now; null before the bus has answered.
-  StatusIconPresenter* current() const { return current_.get(); }
-
  private:
   enum class Kind { none, fallback, statusNotifier };
 

@@ -127,11 +127,9 @@ StatusNotifierPresenter::StatusNotifierPresenter(StatusIconEvents& events,
       wantedName_("org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-" +
                   std::to_string(itemNumber)),
       info_(g_dbus_node_info_new_for_xml(kItemIntrospection, nullptr)) {
-  static constexpr GDBusInterfaceVTable kVTable{
-      &StatusNotifierPresenter::onMethodCall, &StatusNotifierPresenter::onGetProperty, nullptr, {}};
   if (info_) {
     item_ = DBusHandle::registerObject(bus_.get(), kStatusNotifierItemPath, info_->interfaces[0],
-                                       &kVTable, this);
+                                       static_cast<DBusObject&>(*this));
   }
   menu_ = std::make_unique<DBusMenu>(bus_.get(), kStatusNotifierMenuPath,
                                      static_cast<DBusMenu::Delegate&>(*this));
@@ -302,38 +300,17 @@ void StatusNotifierPresenter::click(EventType type, MenuRequest request) {
   request_ = saved;
 }
 
-void StatusNotifierPresenter::onMethodCall(GDBusConnection*,
-                                           const gchar*,
-                                           const gchar*,
-                                           const gchar*,
-                                           const gchar* methodName,
-                                           GVariant*,
-                                           GDBusMethodInvocation* invocation,
-                                           gpointer self) {
-  auto* presenter = static_cast<StatusNotifierPresenter*>(self);
-  const std::string method = methodName;
+void StatusNotifierPresenter::handleMethodCall(const std::string& method,
+                                               GVariant*,
+                                               GDBusMethodInvocation* invocation) {
   // The panel is answered first: what the host does with a click may take
   // a while (capturing a selection, a menu the user has to answer).
   g_dbus_method_invocation_return_value(invocation, nullptr);
   if (method == "Activate" || method == "SecondaryActivate") {
-    presenter->click(EventType::leftMouseUp);
+    click(EventType::leftMouseUp);
   } else if (method == "ContextMenu") {
-    presenter->click(EventType::rightMouseUp);
+    click(EventType::rightMouseUp);
   }
-}
-
-GVariant* StatusNotifierPresenter::onGetProperty(GDBusConnection*,
-                                                 const gchar*,
-                                                 const gchar*,
-                                                 const gchar*,
-                                                 const gchar* propertyName,
-                                                 GError** error,
-                                                 gpointer self) {
-  GVariant* value = static_cast<StatusNotifierPresenter*>(self)->property(propertyName);
-  if (!value) {
-    g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_PROPERTY, "No property %s", propertyName);
-  }
-  return value;
 }
 
 GVariant* StatusNotifierPresenter::property(const std::string& name) const {

@@ -58,7 +58,9 @@ inline constexpr const char* kStatusNotifierMenuPath = "/MenuBar";
 //   entries there: the host is asked for them (as a right click) the first
 //   time they are wanted, and the last ones it gave are kept.
 // Main thread only.
-class StatusNotifierPresenter final : public StatusIconPresenter, private DBusMenu::Delegate {
+class StatusNotifierPresenter final : public StatusIconPresenter,
+                                      private DBusMenu::Delegate,
+                                      private DBusObject {
  public:
   // On `bus`, the session bus; `itemNumber` tells this item's name from the
   // names of the process's other items.
@@ -77,12 +79,6 @@ class StatusNotifierPresenter final : public StatusIconPresenter, private DBusMe
   // False when the item or its menu could not be put on the bus (another
   // item of this process serves those paths): panels would never show it.
   bool exported() const;
-  // The well-known name the item owns once it has it; empty before.
-  const std::string& ownedName() const { return ownedName_; }
-  // The menu as panels read it.
-  const DBusMenu& menu() const { return *menu_; }
-  // The GtkMenu a ContextMenu opened, while it is open.
-  GtkMenu* openMenu() const { return popUp_.openMenu(); }
 
   // One image of a drawn title: `side` pixels square, ARGB32 in network byte
   // order, not premultiplied.
@@ -111,23 +107,10 @@ class StatusNotifierPresenter final : public StatusIconPresenter, private DBusMe
   void appear();
   void registerWithWatcher();
   void emitSignal(const char* name, GVariant* arguments = nullptr);
-  GVariant* property(const std::string& name) const;
-
-  static void onMethodCall(GDBusConnection* connection,
-                           const gchar* sender,
-                           const gchar* objectPath,
-                           const gchar* interfaceName,
-                           const gchar* methodName,
-                           GVariant* parameters,
-                           GDBusMethodInvocation* invocation,
-                           gpointer self);
-  static GVariant* onGetProperty(GDBusConnection* connection,
-                                 const gchar* sender,
-                                 const gchar* objectPath,
-                                 const gchar* interfaceName,
-                                 const gchar* propertyName,
-                                 GError** error,
-                                 gpointer self);
+  void handleMethodCall(const std::string& method,
+                        GVariant* parameters,
+                        GDBusMethodInvocation* invocation) override;
+  GVariant* property(const std::string& name) const override;
 
   StatusIconEvents& events_;
   GObjectPtr<GDBusConnection> bus_;

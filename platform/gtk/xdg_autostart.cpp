@@ -1,9 +1,6 @@
 #include "platform/gtk/xdg_autostart.h"
 
-#include <fcntl.h>
 #include <glib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -12,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/gtk/glib_handles.h"
 #include "platform/utf8.h"
 
 namespace lumivane::platform::gtk {
@@ -31,80 +29,23 @@ NSError posixError(int code, std::string description) {
   return NSError{kPosixErrorDomain, code, std::move(description)};
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() { reset(); }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now and says whether the data reached the file: close reports
-  // late write errors on some file systems.
-  int close() {
-    const int error = ::close(std::exchange(fd_, -1)) == 0 ? 0 : errno;
-    return error == EINTR ? 0 : error;
-  }
-  void reset() {
-    if (fd_ >= 0)
-      ::close(std::exchange(fd_, -1));
-  }
-
- private:
-  int fd_;
-};
-
-// A file that is removed when this goes, unless kept.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
-  ~TemporaryFile() {
-    if (!path_.empty())
-      ::unlink(path_.c_str());
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  const std::string& path() const { return path_; }
-  void keep() { path_.clear(); }
-
- private:
-  std::string path_;
-};
-
 struct KeyFileFree {
   void operator()(GKeyFile* file) const { g_key_file_free(file); }
 };
+using KeyFilePtr = std::unique_ptr<GKeyFile, KeyFileFree>;
 
-int writeAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0)
-      return errno;
-    done += static_cast<std::size_t>(n);
+// The errno behind a failure GLib reported for a file. GLib's codes stand
+// for errnos, though not for all (EFBIG, a file grown past a limit, has
+// none); its message always ends with the errno's own description.
+int errnoOf(const GError& error) {
+  constexpr int kLastErrno = 255;
+  for (int code = 1; code <= kLastErrno; ++code) {
+    if (g_file_error_from_errno(code) == error.code &&
+        g_str_has_suffix(error.message, g_strerror(code))) {
+      return code;
+    }
   }
-  return 0;
-}
-
-// Makes `folder` and the folders above it that are missing, private to the
-// user as configuration folders are. 0, or the errno of the failed mkdir
-// with `failed` naming its folder.
-int makeFolders(const std::filesystem::path& folder, std::filesystem::path& failed) {
-  std::filesystem::path partial;
-  for (const auto& part : folder) {
-    partial /= part;
-    if (::mkdir(partial.c_str(), 0700) == 0 || errno == EEXIST)
-      continue;
-    const int error = errno;
-    // A folder above ours that we may not create but that exists is fine.
-    struct stat info {};
-    if (::stat(partial.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-      continue;
-    failed = partial;
-    return error;
-  }
-  return 0;
+  return EIO;
 }
 
 std::optional<std::filesystem::path> absolutePath(const std::map<std::string, std::string>& env,
@@ -135,24 +76,29 @@ std::optional<std::filesystem::path> runningExecutable(int& error) {
   return self;
 }
 
+// The entry, as the desktop reads it. GKeyFile escapes what the format
+// reserves in each value.
 std::string entryText(const std::string& exec, bool hidden) {
-  std::string text;
-  text += "[Desktop Entry]\n";
-  text += "Type=Application\n";
-  text += "Name=Lumivane\n";
-  text += "Comment=Writing assistant, ready from a hot key\n";
-  text += "Exec=" + exec + "\n";
-  text += "Icon=lumivane\n";
-  text += "Terminal=false\n";
-  text += hidden ? "X-GNOME-Autostart-enabled=false\n" : "X-GNOME-Autostart-enabled=true\n";
+  KeyFilePtr file(g_key_file_new());
+  g_key_file_set_string(file.get(), kEntryGroup, "Type", "Application");
+  g_key_file_set_string(file.get(), kEntryGroup, "Name", "Lumivane");
+  g_key_file_set_string(file.get(), kEntryGroup, "Comment",
+                        "Writing assistant, ready from a hot key");
+  g_key_file_set_string(file.get(), kEntryGroup, "Exec", exec.c_str());
+  g_key_file_set_string(file.get(), kEntryGroup, "Icon", "lumivane");
+  g_key_file_set_boolean(file.get(), kEntryGroup, "Terminal", FALSE);
+  g_key_file_set_boolean(file.get(), kEntryGroup, "X-GNOME-Autostart-enabled", !hidden);
   if (hidden)
-    text += "Hidden=true\n";
-  return text;
+    g_key_file_set_boolean(file.get(), kEntryGroup, "Hidden", TRUE);
+  gsize length = 0;
+  GCharPtr text(g_key_file_to_data(file.get(), &length, nullptr));
+  return std::string(text.get(), length);
 }
 
-}  // namespace
-
-std::optional<std::string> desktopEntryExec(const std::string& program) {
+// The command line of an Exec key that runs `program` with no arguments:
+// quoted where the program's path needs it. Absent for a path that an entry
+// cannot hold (one that is not UTF-8 or holds a control character).
+std::optional<std::string> execCommandLine(const std::string& program) {
   if (program.empty() || !isValidUtf8(program))
     return std::nullopt;
   bool needsQuotes = false;
@@ -164,9 +110,8 @@ std::optional<std::string> desktopEntryExec(const std::string& program) {
     if (std::string_view(" \"'\\><~|&;$*?#`()=").find(c) != std::string_view::npos)
       needsQuotes = true;
   }
-  // First the command line's own rules: inside quotes, ", `, $ and \ take a
-  // backslash; a literal % is written %% everywhere, as % starts a field
-  // code. Then the entry file's: every backslash is doubled once more.
+  // Inside quotes, ", `, $ and \ take a backslash; a literal % is written %%
+  // everywhere, as % starts a field code.
   std::string line;
   if (needsQuotes)
     line += '"';
@@ -179,14 +124,10 @@ std::optional<std::string> desktopEntryExec(const std::string& program) {
   }
   if (needsQuotes)
     line += '"';
-  std::string value;
-  for (const char c : line) {
-    if (c == '\\')
-      value += '\\';
-    value += c;
-  }
-  return value;
+  return line;
 }
+
+}  // namespace
 
 // --- AutostartFolders ---
 
@@ -256,7 +197,7 @@ bool XdgAppService::write(bool hidden, std::optional<NSError>& error) {
   int lookupError = 0;
   const auto program = executable_ ? executable_ : runningExecutable(lookupError);
   if (program)
-    exec = desktopEntryExec(program->string());
+    exec = execCommandLine(program->string());
   if (!exec && !hidden) {
     // An entry must not start something else, or nothing at all.
     if (!program) {
@@ -274,41 +215,29 @@ bool XdgAppService::write(bool hidden, std::optional<NSError>& error) {
   // stop the user from switching the login item off.
   const std::string text = entryText(exec.value_or(kFallbackCommand), hidden);
 
+  // Missing folders are made private to the user, as configuration folders
+  // are.
   const std::filesystem::path folder = entry->parent_path();
-  std::filesystem::path failedFolder;
-  if (const int failed = makeFolders(folder, failedFolder)) {
-    error = posixError(
-        failed, "Could not create the folder " + failedFolder.string() + ": " + describe(failed));
+  if (g_mkdir_with_parents(folder.c_str(), 0700) != 0) {
+    const int failed = errno;
+    error = posixError(failed,
+                       "Could not create the folder " + folder.string() + ": " + describe(failed));
     return false;
   }
-
-  auto fail = [&](int code) {
-    error = posixError(code, "Could not write " + entry->string() + ": " + describe(code));
+  // Written beside the entry and renamed over it once on the disk, so that a
+  // reader (the session starting up, the next status()) finds the old entry
+  // or the new one, never a part of one, and a failed write leaves the old
+  // entry as it was.
+  GError* failure = nullptr;
+  if (!g_file_set_contents_full(entry->c_str(), text.data(), static_cast<gssize>(text.size()),
+                                static_cast<GFileSetContentsFlags>(G_FILE_SET_CONTENTS_CONSISTENT |
+                                                                   G_FILE_SET_CONTENTS_DURABLE),
+                                0644, &failure)) {
+    GErrorPtr owned(failure);
+    const int failed = errnoOf(*owned);
+    error = posixError(failed, "Could not write " + entry->string() + ": " + describe(failed));
     return false;
-  };
-  // The entry is written beside itself under a name the desktop ignores and
-  // then renamed over it, so that a reader (the session starting up, the next
-  // status()) finds the old entry or the new one, never a part of one, and a
-  // failed write leaves the old entry as it was.
-  std::string pattern = (folder / ".lumivane.desktop.XXXXXX").string();
-  FileDescriptor file(::mkostemp(pattern.data(), O_CLOEXEC));
-  if (file.get() < 0)
-    return fail(errno);
-  TemporaryFile temporary(pattern);
-  if (const int failed = writeAll(file.get(), text))
-    return fail(failed);
-  if (::fchmod(file.get(), 0644) != 0 || ::fsync(file.get()) != 0)
-    return fail(errno);
-  if (const int failed = file.close())
-    return fail(failed);
-  if (::rename(temporary.path().c_str(), entry->c_str()) != 0)
-    return fail(errno);
-  temporary.keep();
-  // The rename itself reaches the disk with the folder. The entry is in
-  // place whatever this says, so a failure here is not the user's concern.
-  FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (directory.get() >= 0)
-    ::fsync(directory.get());
+  }
   return true;
 }
 
@@ -327,7 +256,7 @@ SMAppServiceStatus XdgAppService::status() {
   if (!effective)
     return SMAppServiceStatus::notRegistered;
 
-  std::unique_ptr<GKeyFile, KeyFileFree> file(g_key_file_new());
+  KeyFilePtr file(g_key_file_new());
   if (!g_key_file_load_from_file(file.get(), effective->c_str(), G_KEY_FILE_NONE, nullptr) ||
       !g_key_file_has_group(file.get(), kEntryGroup)) {
     return SMAppServiceStatus::notRegistered;

@@ -80,10 +80,4 @@ class XdgAutostartLoginItems final : public LoginItems {
   XdgAppService service_;
 };
 
-// The value of an Exec key that runs `program` with no arguments: quoted
-// where the program's path needs it, with the characters that the entry's
-// format reserves escaped. Absent for a path that an entry cannot hold (one
-// that is not UTF-8 or holds a control character).
-std::optional<std::string> desktopEntryExec(const std::string& program);
-
 }  // namespace lumivane::platform::gtk

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/accessibility.h"
+#include "platform/accessibility_trust.h"
 #include "platform/login_items.h"
 #include "platform/sim/sim_common.h"
 #include "platform/standard_output.h"

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/accessibility.h"
+#include "platform/accessibility_trust.h"
 #include "platform/x11/x11_connection.h"
 
 namespace lumivane::platform::x11 {

@@ -6,7 +6,9 @@
 #include "platform/sim/sim_desktop.h"
 #include "platform/threads/threaded_dispatch.h"
 #include "tests/contract/dispatch_contract.h"
+#include "tests/contract/hot_keys_contract.h"
 #include "tests/contract/keyboard_contract.h"
+#include "tests/contract/login_items_contract.h"
 #include "tests/contract/pasteboard_contract.h"
 #include "tests/contract/workspace_contract.h"
 

@@ -36,7 +36,9 @@
 #include "platform/x11/x11_pasteboard.h"
 #include "platform/x11/x11_workspace.h"
 #include "tests/contract/dispatch_contract.h"
+#include "tests/contract/hot_keys_contract.h"
 #include "tests/contract/keyboard_contract.h"
+#include "tests/contract/login_items_contract.h"
 #include "tests/contract/pasteboard_contract.h"
 #include "tests/contract/workspace_contract.h"
 #include "tests/platform/x11/gtk_test_display.h"
@@ -505,9 +507,11 @@ class X11LoginItemsHarness {
 class X11DispatchHarness {
  public:
   platform::Dispatch& dispatch() { return dispatch_; }
-  void runFor(double seconds) { dispatch_.runMainLoopFor(seconds); }
+  void runFor(double seconds) {
+    test_support::pumpUntil([] { return false; }, seconds);
+  }
   bool runUntil(const std::function<bool()>& done, double seconds) {
-    return dispatch_.runMainLoopUntil(done, seconds);
+    return test_support::pumpUntil(done, seconds);
   }
 
  private:

@@ -4,7 +4,7 @@
 #include "platform/flutter/flutter_view_controller.h"
 #include "platform/flutter/interface_peer.h"
 #include "platform/flutter/method_channel.h"
-#include "tests/flutter/printing.h"
+#include "tests/support/printing.h"
 
 namespace lumivane::platform::testing {
 namespace {

@@ -7,7 +7,7 @@
 #include "platform/flutter/flutter_engine.h"
 #include "platform/flutter/interface_peer.h"
 #include "platform/flutter/standard_codec.h"
-#include "tests/flutter/printing.h"
+#include "tests/support/printing.h"
 
 namespace lumivane::platform::testing {
 namespace {

@@ -5,8 +5,9 @@
 #include <limits>
 #include <random>
 
-#include "tests/flutter/printing.h"
+#include "tests/flutter/wire_bytes.h"
 #include "tests/support/heap_counter.h"
+#include "tests/support/printing.h"
 
 namespace lumivane::platform::testing {
 namespace {

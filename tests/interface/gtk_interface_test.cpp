@@ -132,6 +132,8 @@ class HostSide {
 };
 
 // The three ways a call can fail, and the words the status line gives each.
+// Every call reads its answer through the same words: pasteText and the
+// questions asked as the panel shows meet all three, the others one.
 struct Failure {
   const char* kind;
   Answer answer;
@@ -418,11 +420,9 @@ TEST_F(GtkInterfaceTest, PressingTheHeaderAsksForTheDragDuringThePress) {
   pressHeader(1, GDK_2BUTTON_PRESS);
   EXPECT_EQ(host->callsOf("startWindowDrag").size(), 1u);
 
-  for (const auto& failure : kFailures) {
-    host->answers["startWindowDrag"] = failure.answer;
-    pressHeader();
-    EXPECT_EQ(status(), std::string("Could not move the panel: ") + failure.told) << failure.kind;
-  }
+  host->answers["startWindowDrag"] = kFailures[0].answer;
+  pressHeader();
+  EXPECT_EQ(status(), std::string("Could not move the panel: ") + kFailures[0].told);
 }
 
 // --- Permission ---------------------------------------------------------------
@@ -431,8 +431,11 @@ TEST_F(GtkInterfaceTest, ThePermissionIsAskedEachTimeThePanelShowsAndEveryAnswer
   show();
   EXPECT_EQ(label("permission"), "Can copy and paste in other applications");
   EXPECT_FALSE(allowOffered());
-  // Asked when shown, not again while it stays up.
-  desktop.dispatch().runMainLoopFor(0.3);
+  // Asked when shown, not again while it stays up: once the window manager
+  // has given it the keyboard, and all that set off has run.
+  ASSERT_TRUE(
+      runUntil([&] { return platform::gtk::GtkWindowCore::from(panel.get())->hasFocus(); }));
+  ASSERT_TRUE(test_support::pumpUntilSettled());
   EXPECT_EQ(host->callsOf("checkPermission").size(), 1u);
 
   host->answers["checkPermission"] = FlutterReply(EncodableValue(false));
@@ -473,13 +476,10 @@ TEST_F(GtkInterfaceTest, AskingForThePermissionTellsEveryAnswer) {
   EXPECT_EQ(label("permission"), "Not allowed to copy and paste in other applications");
   EXPECT_TRUE(allowOffered());
   EXPECT_EQ(status(), "Lumivane still may not copy and paste in other applications.");
-  for (const auto& failure : kFailures) {
-    host->answers["requestPermission"] = failure.answer;
-    click("request-permission");
-    EXPECT_EQ(status(), std::string("Could not ask for the permission: ") + failure.told)
-        << failure.kind;
-    EXPECT_TRUE(allowOffered());
-  }
+  host->answers["requestPermission"] = kFailures[1].answer;
+  click("request-permission");
+  EXPECT_EQ(status(), std::string("Could not ask for the permission: ") + kFailures[1].told);
+  EXPECT_TRUE(allowOffered());
 }
 
 // The host hides the panel while it asks the system; what the answer says is
@@ -525,13 +525,6 @@ TEST_F(GtkInterfaceTest, TheLaunchSwitchShowsWhatTheHostHoldsAfterEveryAnswer) {
   EXPECT_TRUE(statusIsProblem());
   EXPECT_EQ(host->callsOf("setLaunchAtLogin").size(), 2u) << "putting it back sets nothing";
 
-  for (const auto& failure : kFailures) {
-    host->answers["setLaunchAtLogin"] = failure.answer;
-    gtk_switch_set_active(toggle, TRUE);
-    EXPECT_FALSE(launchSwitch()) << failure.kind;
-    EXPECT_EQ(status(), std::string("Could not make Lumivane start at login: ") + failure.told);
-  }
-
   // When the host cannot say either, the switch shows what it said last, and
   // both failures are told.
   host->answers["setLaunchAtLogin"] =
@@ -543,7 +536,7 @@ TEST_F(GtkInterfaceTest, TheLaunchSwitchShowsWhatTheHostHoldsAfterEveryAnswer) {
             "Could not make Lumivane start at login: Operation not permitted.\n"
             "Could not read whether it starts at login either: Lumivane's answer could not be "
             "read.");
-  EXPECT_EQ(host->callsOf("setLaunchAtLogin").size(), 6u);
+  EXPECT_EQ(host->callsOf("setLaunchAtLogin").size(), 3u);
 }
 
 TEST_F(GtkInterfaceTest, EveryFailureToReadLaunchAtLoginIsTold) {
@@ -640,7 +633,7 @@ TEST_F(GtkInterfaceTest, RecordingIsCancelledByEscapeAClickOrThePanelHiding) {
   show();
   click("hot-key");
   pressKey(GDK_KEY_Escape);
-  desktop.dispatch().runMainLoopFor(0.2);
+  ASSERT_TRUE(test_support::pumpUntilSettled());
   EXPECT_TRUE(panel->isVisible());
   EXPECT_EQ(hotKeyShown(), "Control+Shift+T");
   EXPECT_EQ(status(), "");

@@ -31,7 +31,7 @@ TEST(X11ApplicationProcessTest, ASecondStartAsksTheRunningHostToReopenAndLeaves)
   ASSERT_EQ(first.readLine(kBoundSeconds), "launched");
 
   auto& second = startProbe(session);
-  EXPECT_EQ(second.readLine(kBoundSeconds), "handed over") << "it launched instead";
+  EXPECT_EQ(second.readLine(kBoundSeconds), "exited") << "it launched instead";
   EXPECT_EQ(second.waitForExit(kBoundSeconds), 0);
   EXPECT_EQ(first.readLine(kBoundSeconds), "reopen");
 

@@ -394,7 +394,7 @@ TEST_F(X11WindowTest, TheBackdropFillsTheContentBehindTheInterface) {
   ASSERT_NE(backdrop, nullptr);
   auto fills = [&](int width, int height) {
     GtkAllocation a{};
-    gtk_widget_get_allocation(backdrop->backdropWidget(), &a);
+    gtk_widget_get_allocation(gtk_bin_get_child(GTK_BIN(backdrop->view()->widget())), &a);
     return a.x == 0 && a.y == 0 && a.width == width && a.height == height;
   };
   EXPECT_TRUE(runUntil([&] { return fills(600, 600); }));

@@ -108,7 +108,7 @@ class X11LoginItemsTest : public ::testing::Test {
 // folders private to the user on the way.
 TEST_F(X11LoginItemsTest, RegisteringWritesAnEntryThatStartsTheProgram) {
   for (const std::string program : {"/usr/bin/lumivane", "/opt/Lumivane Host/bin/lumivane",
-                                    "/home/jo/it's \"q\" `t` $HOME \\ (1)&b;c=d|e<f>g~h*?#/x 9%",
+                                    "/home/jo/it's \"q\" `t` $HOME \\\\ (1)&b;c=d|e<f>g~h*?#/x 9%",
                                     "/opt/L\u00fcmivane/lumivane"}) {
     SCOPED_TRACE(program);
     auto loginItems = items(fs::path(program));

@@ -54,20 +54,6 @@ GdkTestDisplay::~GdkTestDisplay() {
   gdk_display_close(display_);
 }
 
-void pump() {
-  while (g_main_context_iteration(nullptr, FALSE)) {
-  }
-}
-
-bool pumpUntil(const std::function<bool()>& condition, double seconds) {
-  return waitUntil(
-      [&] {
-        pump();
-        return condition();
-      },
-      seconds);
-}
-
 DesktopProbe::DesktopProbe(const std::string& display) {
   connection_ = platform::x11::XcbConnection::open(display, nullptr);
 }

@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 
 #include "platform/x11/x11_connection.h"
+#include "tests/support/main_loop.h"
 #include "tests/support/x_session.h"
 
 // GTK in a test process. GTK, and libwnck with it, binds one default display
@@ -56,13 +56,6 @@ class GdkTestDisplay {
  private:
   GdkDisplay* display_ = nullptr;
 };
-
-// Runs what the main loop has ready, GDK's events among it.
-void pump();
-
-// Runs the main loop's pending work until `condition` holds, for at most
-// `seconds`: what GTK and libwnck learn from the server arrives through it.
-bool pumpUntil(const std::function<bool()>& condition, double seconds = 30);
 
 // What a test reads and asks of the desktop directly, on its own connection,
 // as the user or another program would.

@@ -60,6 +60,37 @@ class HostOnX11Desktop final : public platform::Desktop {
   platform::InProcessFlutterEmbedding embedding_;
 };
 
+// A tray on the executable's display, as a desktop's panel has one: started
+// with the first call; true once it holds the tray selection.
+inline bool startTray() {
+  static const bool started = [] {
+    auto& session = *gtkTestSession();
+    session.spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
+                   "--height", "24", "--SetDockType", "true", "--transparent", "false"});
+    XProbe probe(session.display());
+    return pumpUntil([&] { return probe.selectionOwner("_NET_SYSTEM_TRAY_S0") != 0; });
+  }();
+  return started;
+}
+
+// A control's target that records each action and the event it came with
+// (keyDown for none: a click never is one).
+class RecordingTarget : public platform::Responder {
+ public:
+  explicit RecordingTarget(platform::Application& application) : application_(application) {}
+  bool performAction(const std::string& selector) override {
+    selectors.push_back(selector);
+    auto event = application_.currentEvent();
+    events.push_back(event ? event->type : platform::EventType::keyDown);
+    return true;
+  }
+  std::vector<std::string> selectors;
+  std::vector<platform::EventType> events;
+
+ private:
+  platform::Application& application_;
+};
+
 // A test on the executable's X session.
 class X11DesktopTest : public ::testing::Test {
  protected:
@@ -68,7 +99,7 @@ class X11DesktopTest : public ::testing::Test {
   // Turns the main loop until `condition` holds; generous, so a loaded
   // machine does not fail the test.
   bool runUntil(const std::function<bool()>& condition, double seconds = 20) {
-    return desktop.dispatch().runMainLoopUntil(condition, seconds);
+    return pumpUntil(condition, seconds);
   }
 
   // Runs xdotool on the session and waits for it, the main loop turning

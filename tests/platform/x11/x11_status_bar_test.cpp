@@ -16,47 +16,30 @@
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
 namespace lumivane {
+namespace platform::gtk {
+
+class GtkStatusItemTestPeer {
+ public:
+  static StatusIconPresenter& presenter(StatusItem& item) {
+    return *dynamic_cast<GtkStatusItem&>(item).presenter_;
+  }
+};
+
+}  // namespace platform::gtk
 namespace {
 
 using platform::EventType;
-using platform::gtk::GtkStatusItem;
 using platform::x11::X11TrayIconPresenter;
+using test_support::RecordingTarget;
 using test_support::X11DesktopTest;
-
-// A control's target that records each action and the event it came with.
-class RecordingTarget : public platform::Responder {
- public:
-  explicit RecordingTarget(platform::Application& application) : application_(application) {}
-  bool performAction(const std::string& selector) override {
-    selectors.push_back(selector);
-    auto event = application_.currentEvent();
-    events.push_back(event ? static_cast<int>(event->type) : -1);
-    return true;
-  }
-  std::vector<std::string> selectors;
-  std::vector<int> events;
-
- private:
-  platform::Application& application_;
-};
 
 class X11StatusBarTest : public X11DesktopTest {
  protected:
-  // One tray for the executable's display, as a desktop's panel would have.
-  static void SetUpTestSuite() {
-    auto& session = *test_support::gtkTestSession();
-    session.spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
-                   "--height", "24", "--SetDockType", "true", "--transparent", "false"});
-  }
-
-  void SetUp() override {
-    ASSERT_TRUE(runUntil([&] { return probe.selectionOwner("_NET_SYSTEM_TRAY_S0") != 0; }))
-        << "no tray";
-  }
+  void SetUp() override { ASSERT_TRUE(test_support::startTray()) << "no tray"; }
 
   static X11TrayIconPresenter& trayIcon(const std::shared_ptr<platform::StatusItem>& item) {
     return dynamic_cast<X11TrayIconPresenter&>(
-        std::dynamic_pointer_cast<GtkStatusItem>(item)->presenter());
+        platform::gtk::GtkStatusItemTestPeer::presenter(*item));
   }
 
   bool embedded(X11TrayIconPresenter& icon) {
@@ -138,20 +121,20 @@ TEST_F(X11StatusBarTest, ClicksSendTheActionWithTheReleasedButton) {
   ASSERT_TRUE(runUntil([&] { return target->events.size() == 1; }));
   clickIcon(icon, "3");
   ASSERT_TRUE(runUntil([&] { return target->events.size() == 2; }));
-  EXPECT_EQ(target->events, (std::vector<int>{static_cast<int>(EventType::leftMouseUp),
-                                              static_cast<int>(EventType::rightMouseUp)}));
+  EXPECT_EQ(target->events,
+            (std::vector<EventType>{EventType::leftMouseUp, EventType::rightMouseUp}));
   EXPECT_EQ(target->selectors,
             (std::vector<std::string>{"statusBarButtonClicked", "statusBarButtonClicked"}));
 
-  // Told to answer the left button only, a right click sends nothing; the
-  // left click after it arrives alone.
+  // Told to answer the left button only, a right click sends nothing: once
+  // the left click after it has arrived, nothing came before it.
   button->sendActionOn(platform::NSEventMaskLeftMouseUp);
   clickIcon(icon, "3");
   clickIcon(icon, "1");
-  ASSERT_TRUE(runUntil([&] { return target->events.size() >= 3; }));
-  desktop.dispatch().runMainLoopFor(0.05);
+  ASSERT_TRUE(runUntil([&] {
+    return target->events.size() >= 3 && target->events.back() == EventType::leftMouseUp;
+  }));
   EXPECT_EQ(target->events.size(), 3u);
-  EXPECT_EQ(target->events.back(), static_cast<int>(EventType::leftMouseUp));
 }
 
 // Ending the host (here by a signal) while its menu is open closes the menu,
@@ -250,8 +233,8 @@ class X11StatusMenuTest : public X11StatusBarTest {
     });
     clickIcon(icon, "3");
     ASSERT_TRUE(runUntil([&] { return typed && icon.openMenu() == nullptr; }));
-    // Whatever the choice sent has been sent by now.
-    desktop.dispatch().runMainLoopFor(0.05);
+    // Whatever the choice set off has run by then.
+    ASSERT_TRUE(test_support::pumpUntilSettled());
   }
 
   std::shared_ptr<AppDelegate> host;
@@ -282,7 +265,7 @@ TEST_F(X11StatusMenuTest, DismissingTheMenuSendsNothing) {
   button->setTarget(target);
   clickIcon(trayIcon(host->statusItem), "1");
   ASSERT_TRUE(runUntil([&] { return !target->events.empty(); }));
-  EXPECT_EQ(target->events.front(), static_cast<int>(EventType::leftMouseUp));
+  EXPECT_EQ(target->events.front(), EventType::leftMouseUp);
 }
 
 }  // namespace

@@ -5,9 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/flutter/standard_codec.h"
-#include "tests/support/printing.h"
-
+// Wire-format bytes as the codec tests write them out.
 namespace lumivane::platform::testing {
 
 using Bytes = std::vector<std::uint8_t>;
