@@ -32,8 +32,7 @@ X11Pasteboard::X11Pasteboard(Options options, std::shared_ptr<detail::Pasteboard
     : options_(std::move(options)), core_(std::move(core)) {}
 
 X11Pasteboard::~X11Pasteboard() {
-  if (options_.handOffWhenDestroyed)
-    handOffBeforeExit();
+  handOffBeforeExit();
   core_->stop();
 }
 

@@ -55,9 +55,6 @@ class X11Pasteboard final : public Pasteboard {
     // host owns when it exits survives only through a clipboard manager.
     std::filesystem::path keeperPath;
     Bounds bounds;
-    // Destroying the pasteboard hands the clipboard off first (see
-    // handOffBeforeExit), so that it outlives the host.
-    bool handOffWhenDestroyed = true;
   };
 
   // Null with `error` set when the display cannot be used.
@@ -87,7 +84,7 @@ class X11Pasteboard final : public Pasteboard {
   // running clipboard manager to save it, or else starts a keeper process
   // that takes it over with the same targets, types, formats and bytes, and
   // waits until the keeper owns it. Takes at most the two bounds. Call it
-  // before exiting; destroying the pasteboard does it too unless told not to.
+  // before exiting; destroying the pasteboard does it too.
   HandOffResult handOffBeforeExit();
 
  private:

@@ -120,8 +120,6 @@ class X11PasteboardHarness {
       cannotSetUp(session_.failure());
     platform::x11::X11Pasteboard::Options options;
     options.displayName = session_.display();
-    // Nothing is to outlive a case: no keeper to start, no manager to ask.
-    options.handOffWhenDestroyed = false;
     std::string error;
     pasteboard_ = platform::x11::X11Pasteboard::open(std::move(options), &error);
     if (!pasteboard_)

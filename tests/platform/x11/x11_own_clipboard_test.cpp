@@ -20,7 +20,6 @@ TEST(X11OwnClipboardTest, TheMainThreadSavesAndRestoresWhatThisProcessesGtkOwns)
   std::string error;
   X11Pasteboard::Options options;
   options.displayName = session.display();
-  options.handOffWhenDestroyed = false;
   auto clipboard = X11Pasteboard::open(options, &error);
   ASSERT_TRUE(clipboard) << error;
   X11OwnClipboardAwarePasteboard pasteboard(std::move(clipboard), [] { return true; });
