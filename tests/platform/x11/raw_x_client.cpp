@@ -55,6 +55,10 @@ xcb_window_t RawClient::owner(const std::string& selection) {
   return reply ? reply->owner : 0;
 }
 
+xcb_timestamp_t RawClient::serverTime() {
+  return x_->serverTime(window_, atom("RAW_TIME"), &kept_).value_or(0);
+}
+
 XcbReply<xcb_generic_event_t> RawClient::waitFor(
     const std::function<bool(const xcb_generic_event_t&)>& match,
     double seconds) {
@@ -173,11 +177,13 @@ int RawOwner::requests(const std::string& target) {
 
 void RawOwner::run() {
   while (!stopping_) {
-    if (released_) {
-      for (auto it = transfers_.begin(); it != transfers_.end();) {
-        auto current = it++;
-        if (current->second.deleted)
-          sendPiece(current->first.first, current->first.second, current->second);
+    // The next piece of each transfer whose last piece has been taken.
+    for (auto it = transfers_.begin(); it != transfers_.end();) {
+      auto current = it++;
+      const auto& transfer = current->second;
+      if (transfer.deleted && (!behaviour_.holdIncrements || released_) &&
+          Clock::now() - transfer.lastSent >= behaviour_.pieceInterval) {
+        sendPiece(current->first.first, current->first.second, current->second);
       }
     }
     auto event = client_->waitFor([](const xcb_generic_event_t&) { return true; }, 0.02);
@@ -188,11 +194,8 @@ void RawOwner::run() {
     } else if (kind(*event) == XCB_PROPERTY_NOTIFY) {
       const auto& n = reinterpret_cast<const xcb_property_notify_event_t&>(*event);
       auto it = transfers_.find({n.window, n.atom});
-      if (it != transfers_.end() && n.state == XCB_PROPERTY_DELETE) {
+      if (it != transfers_.end() && n.state == XCB_PROPERTY_DELETE)
         it->second.deleted = true;
-        if (!behaviour_.holdIncrements || released_)
-          sendPiece(n.window, n.atom, it->second);
-      }
     }
   }
 }
@@ -254,6 +257,7 @@ void RawOwner::answer(const xcb_selection_request_event_t& request) {
 
 void RawOwner::sendPiece(xcb_window_t window, xcb_atom_t property, Transfer& transfer) {
   transfer.deleted = false;
+  transfer.lastSent = Clock::now();
   const std::size_t piece =
       std::min(behaviour_.incrementAbove, transfer.bytes.size() - transfer.sent);
   xcb_change_property(client_->c(), XCB_PROP_MODE_REPLACE, window, property, transfer.type,

@@ -3,6 +3,7 @@
 #include <xcb/xcb.h>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -38,6 +39,8 @@ class RawClient {
   xcb_atom_t atom(const std::string& name) { return x_->atom(name); }
   std::string name(xcb_atom_t atom) { return x_->atomName(atom); }
   xcb_window_t owner(const std::string& selection = "CLIPBOARD");
+  // The server's time now; 0 when it does not answer.
+  xcb_timestamp_t serverTime();
 
   // The first event `match` accepts, waiting at most `seconds`; events it
   // passes over wait for later calls.
@@ -89,6 +92,8 @@ class RawOwner {
     // waits) until release() when `holdIncrements`.
     std::size_t incrementAbove = 1 << 20;
     bool holdIncrements = false;
+    // Each piece sent no sooner than this after the one before.
+    std::chrono::milliseconds pieceInterval{0};
     // Announced instead of the real size when sending in increments.
     std::optional<std::uint32_t> announcedSize;
     // Answers TARGETS with this (format 8 junk, say) instead of the list.
@@ -116,6 +121,7 @@ class RawOwner {
     xcb_atom_t type = 0;
     std::uint8_t format = 8;
     bool deleted = false;
+    std::chrono::steady_clock::time_point lastSent = std::chrono::steady_clock::now();
   };
   void sendPiece(xcb_window_t window, xcb_atom_t property, Transfer& transfer);
 
