@@ -72,9 +72,12 @@ void PasteboardCore::catchUp() {
     dispatch(*event);
 }
 
-bool PasteboardCore::anotherOwns() {
+PasteboardCore::Holder PasteboardCore::holder() {
+  catchUp();
   const xcb_window_t owner = window_->ownerOf(clipboard_);
-  return owner != XCB_WINDOW_NONE && !(owner == window_->window() && weOwn());
+  if (owner == XCB_WINDOW_NONE)
+    return Holder::nobody;
+  return owner == window_->window() && weOwn() ? Holder::host : Holder::another;
 }
 
 std::string PasteboardCore::nameOf(xcb_atom_t atom) {
@@ -214,13 +217,12 @@ void PasteboardCore::tryText(std::size_t index,
 
 std::optional<PasteboardCore::ListResult> PasteboardCore::list() {
   return thread_.call<std::optional<ListResult>>(std::nullopt, [this](auto complete) {
-    catchUp();
-    const xcb_window_t owner = window_->ownerOf(clipboard_);
-    if (owner == XCB_WINDOW_NONE) {
+    const Holder holder = this->holder();
+    if (holder == Holder::nobody) {
       complete(ListResult{});
       return;
     }
-    if (owner == window_->window() && weOwn()) {
+    if (holder == Holder::host) {
       ListResult result{ListResult::Kind::ours, {}};
       result.listing.served = named(*owner_.offered());
       result.listing.changeCount = changeCount_;
@@ -278,17 +280,13 @@ PasteboardCore::TargetRead PasteboardCore::readTarget(const std::string& target,
 
 std::optional<std::string> PasteboardCore::readText(std::optional<Listing> context) {
   return thread_.call<std::optional<std::string>>(std::nullopt, [this, context](auto complete) {
-    catchUp();
-    if (context && changeCount_ != context->changeCount) {
+    const Holder holder = this->holder();
+    // Once the clipboard has changed, the listing's text is gone.
+    if (holder == Holder::nobody || (context && changeCount_ != context->changeCount)) {
       complete(std::nullopt);
       return;
     }
-    const xcb_window_t owner = window_->ownerOf(clipboard_);
-    if (owner == XCB_WINDOW_NONE) {
-      complete(std::nullopt);
-      return;
-    }
-    if (owner == window_->window() && weOwn()) {
+    if (holder == Holder::host) {
       complete(ownText({kTextTargets.begin(), kTextTargets.end()}, /*anyType=*/false));
       return;
     }
@@ -304,14 +302,9 @@ std::optional<std::string> PasteboardCore::readText(std::optional<Listing> conte
 
 std::optional<std::string> PasteboardCore::readTargetText(const std::string& target) {
   return thread_.call<std::optional<std::string>>(std::nullopt, [this, target](auto complete) {
-    catchUp();
-    const xcb_window_t owner = window_->ownerOf(clipboard_);
-    if (owner == XCB_WINDOW_NONE) {
-      complete(std::nullopt);
-      return;
-    }
-    if (owner == window_->window() && weOwn()) {
-      complete(ownText({target}, /*anyType=*/true));
+    const Holder holder = this->holder();
+    if (holder != Holder::another) {
+      complete(holder == Holder::host ? ownText({target}, /*anyType=*/true) : std::nullopt);
       return;
     }
     const auto time = window_->serverTime();
@@ -336,9 +329,8 @@ std::int64_t PasteboardCore::clear() {
 
 bool PasteboardCore::write(std::vector<std::vector<NamedTarget>> items) {
   return thread_.call<bool>(false, [this, items = std::move(items)](auto complete) {
-    catchUp();
     // Another client's clipboard the host has not cleared stays as it is.
-    if (anotherOwns()) {
+    if (holder() == Holder::another) {
       complete(false);
       return;
     }
@@ -359,8 +351,7 @@ bool PasteboardCore::setString(std::vector<NamedTarget> targets,
                                std::vector<std::string> replaced) {
   return thread_.call<bool>(false, [this, targets = std::move(targets),
                                     replaced = std::move(replaced)](auto complete) {
-    catchUp();
-    if (anotherOwns()) {
+    if (holder() == Holder::another) {
       complete(false);
       return;
     }

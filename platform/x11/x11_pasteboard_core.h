@@ -87,8 +87,10 @@ class PasteboardCore final : private ClipboardThread::Handler {
   // Handles everything the server has sent until now.
   void catchUp();
   bool weOwn() const { return owner_.owns(); }
-  // Whether another client owns the clipboard now.
-  bool anotherOwns();
+  enum class Holder { nobody, host, another };
+  // Who holds the clipboard now, once everything the server has sent until
+  // now is handled.
+  Holder holder();
   std::string nameOf(xcb_atom_t atom);
   std::vector<NamedTarget> named(const OfferedTargets& offered);
   // Asks the server for the names of those `atoms` not known yet.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <random>
 
 namespace lumivane::test_support {
 namespace {
@@ -32,6 +33,14 @@ void notify(xcb_connection_t* c,
 }
 
 }  // namespace
+
+std::string noise(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (auto& byte : bytes)
+    byte = static_cast<char>(random());
+  return bytes;
+}
 
 // RawClient -------------------------------------------------------------------
 

@@ -24,6 +24,10 @@ using platform::x11::XcbConnection;
 using platform::x11::XcbReply;
 using platform::x11::XProperty;
 
+// Bytes that look like nothing in particular, the same for the same seed: no
+// two tests (or two halves of one) share them by accident.
+std::string noise(std::size_t size, unsigned seed);
+
 // One connection and one window, driven by the test's own thread.
 class RawClient {
  public:

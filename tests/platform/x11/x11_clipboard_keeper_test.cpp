@@ -10,7 +10,6 @@
 
 #include <cstring>
 #include <fstream>
-#include <random>
 
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_pasteboard.h"
@@ -26,21 +25,12 @@ using platform::x11::readKeeperInput;
 using platform::x11::UniqueFd;
 using platform::x11::writeKeeperInput;
 using platform::x11::X11Pasteboard;
+using test_support::noise;
 using test_support::RawClient;
 using test_support::RawClipboardManager;
 using test_support::waitUntil;
 using test_support::XSession;
 using HandOff = X11Pasteboard::HandOff;
-
-constexpr char kSep = '\x1f';
-
-std::string noise(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (auto& byte : bytes)
-    byte = static_cast<char>(random());
-  return bytes;
-}
 
 // A process that has exited, whether or not its parent has collected it.
 bool processGone(pid_t pid) {

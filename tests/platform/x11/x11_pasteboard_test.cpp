@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <random>
 #include <thread>
 
 #include "capture/pasteboard_snapshot.h"
@@ -22,6 +21,7 @@ namespace {
 using platform::Bytes;
 using platform::NSPasteboardTypeString;
 using platform::x11::X11Pasteboard;
+using test_support::noise;
 using test_support::RawClient;
 using test_support::RawOwner;
 using test_support::RawTarget;
@@ -29,15 +29,6 @@ using test_support::waitUntil;
 using test_support::XSession;
 
 constexpr char kSep = '\x1f';
-
-// Bytes no two tests (or two halves of one) share by accident.
-std::string noise(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (auto& byte : bytes)
-    byte = static_cast<char>(random());
-  return bytes;
-}
 
 Bytes toBytes(const std::string& s) {
   return Bytes(s.begin(), s.end());
