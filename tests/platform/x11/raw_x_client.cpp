@@ -120,16 +120,10 @@ std::optional<xcb_atom_t> RawClient::convert(const std::string& target,
   return reinterpret_cast<const xcb_selection_notify_event_t&>(*event).property;
 }
 
-std::optional<XProperty> RawClient::read(const std::string& target, const std::string& selection) {
+std::optional<XProperty> RawClient::read(const std::string& target) {
   const xcb_atom_t property = atom("RAW_READ");
-  const xcb_atom_t targetAtom = atom(target);
   xcb_delete_property(c(), window_, property);
-  xcb_convert_selection(c(), window_, atom(selection), targetAtom, property, XCB_CURRENT_TIME);
-  auto event = waitFor([&](const xcb_generic_event_t& e) {
-    const auto& n = reinterpret_cast<const xcb_selection_notify_event_t&>(e);
-    return kind(e) == XCB_SELECTION_NOTIFY && n.requestor == window_ && n.target == targetAtom;
-  });
-  if (!event || reinterpret_cast<const xcb_selection_notify_event_t&>(*event).property == 0)
+  if (convert(target, "RAW_READ").value_or(XCB_ATOM_NONE) != property)
     return std::nullopt;
   auto first = x_->getProperty(window_, property, /*remove=*/true);
   if (!first || first->type != atom("INCR"))

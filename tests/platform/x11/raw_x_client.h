@@ -64,8 +64,7 @@ class RawClient {
                                     double seconds = 30);
   // A whole conversion, in increments when the owner sends it so; absent
   // when refused or not answered.
-  std::optional<XProperty> read(const std::string& target,
-                                const std::string& selection = "CLIPBOARD");
+  std::optional<XProperty> read(const std::string& target);
 
   // Sends `event` (32 bytes) to `window` as a client may.
   void sendEvent(xcb_window_t window, const void* event);
