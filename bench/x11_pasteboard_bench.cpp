@@ -60,7 +60,6 @@ class Bench {
   explicit Bench(XSession& session) : session_(session) {
     X11Pasteboard::Options options;
     options.displayName = session.display();
-    options.handOffWhenDestroyed = false;
     std::string error;
     pasteboard_ = X11Pasteboard::open(options, &error);
     other_ = X11Pasteboard::open(options, &error);

@@ -184,7 +184,7 @@ bool SimPasteboard::writeObjects(const std::vector<std::shared_ptr<PasteboardIte
   }
   {
     std::lock_guard lock(mutex_);
-    operation.refused = foreign || shared_->refuseWrites.load();
+    operation.refused = foreign || takenFromHost_ || shared_->refuseWrites.load();
     if (!operation.refused) {
       for (auto& item : incoming) {
         items_.push_back(std::move(item));
@@ -227,9 +227,10 @@ bool SimPasteboard::setStringAs(const std::string& by,
   operation.type = type;
   {
     std::lock_guard lock(mutex_);
-    operation.refused = mayBeRefused && shared_->refuseWrites.load();
+    operation.refused = mayBeRefused && (takenFromHost_ || shared_->refuseWrites.load());
     if (!operation.refused) {
       setStringLocked(string, type);
+      takenFromHost_ = takenFromHost_ || by != "host";
     }
     operation.changeCount = changeCount_;
     operations_.push_back(operation);
@@ -252,6 +253,7 @@ std::shared_ptr<PasteboardItem> SimPasteboard::makeItem() {
 std::int64_t SimPasteboard::clearLocked(const std::string& by) {
   items_.clear();
   ++changeCount_;
+  takenFromHost_ = by != "host";
   PasteboardOperation operation = makeOperation(clock_.now(), PasteboardOp::clearContents, by);
   operation.changeCount = changeCount_;
   operations_.push_back(operation);

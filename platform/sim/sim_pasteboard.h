@@ -107,7 +107,8 @@ class SimPasteboardItem final : public PasteboardItem {
 //
 // The change count moves on clearContents (and on every scripted or external
 // write, which clears first), as on the real pasteboard: a writer takes the
-// pasteboard over by clearing it.
+// pasteboard over by clearing it. So once another process has changed it,
+// the host's writes are refused until the host clears it again.
 class SimPasteboard final : public Pasteboard {
  public:
   SimPasteboard(SimClock& clock, SimTrace& trace, std::shared_ptr<LiveCounters> live);
@@ -175,6 +176,8 @@ class SimPasteboard final : public Pasteboard {
   std::int64_t changeCount_ = 0;
   enum class NoItemList { off, lasting, untilWritten };
   NoItemList noItemList_ = NoItemList::off;
+  // Another process has changed the pasteboard since the host last cleared it.
+  bool takenFromHost_ = false;
   std::vector<PasteboardOperation> operations_;
 };
 

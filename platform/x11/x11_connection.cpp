@@ -133,28 +133,54 @@ std::optional<XProperty> XcbConnection::getProperty(xcb_window_t window,
                                                     bool remove,
                                                     xcb_atom_t type) {
   XProperty result;
-  // Read in pieces of 1 MiB (the offset and length count 32-bit units).
-  constexpr std::uint32_t kPieceUnits = 256 * 1024;
+  const auto read = readProperty(window, property, remove, type, [&](PropertyPiece& piece) {
+    result.type = piece->type;
+    result.format = piece->format;
+    const auto* value = static_cast<const std::uint8_t*>(xcb_get_property_value(piece.get()));
+    result.data.insert(result.data.end(), value,
+                       value + xcb_get_property_value_length(piece.get()));
+    return true;
+  });
+  if (read != PropertyRead::whole)
+    return std::nullopt;
+  return result;
+}
+
+XcbConnection::PropertyRead XcbConnection::readProperty(
+    xcb_window_t window,
+    xcb_atom_t property,
+    bool remove,
+    xcb_atom_t type,
+    const std::function<bool(PropertyPiece& piece)>& piece) {
+  // The offset and length count 32-bit units: pieces of 4 MiB.
+  constexpr std::uint32_t kPieceUnits = 1 << 20;
+  const auto endEarly = [&](PropertyRead outcome) {
+    if (remove)
+      xcb_delete_property(connection_, window, property);
+    return outcome;
+  };
   std::uint32_t offset = 0;
   for (;;) {
-    auto cookie = xcb_get_property(connection_, 0, window, property, type, offset, kPieceUnits);
-    XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(connection_, cookie, nullptr));
-    if (!reply || reply->type == XCB_ATOM_NONE)
-      return std::nullopt;
-    result.type = reply->type;
-    result.format = reply->format;
-    const int length = xcb_get_property_value_length(reply.get());
-    const auto* value = static_cast<const std::uint8_t*>(xcb_get_property_value(reply.get()));
-    result.data.insert(result.data.end(), value, value + length);
-    offset += static_cast<std::uint32_t>(length) / 4;
-    if (reply->bytes_after == 0)
-      break;
-    if (length == 0)
-      return std::nullopt;  // A format the server cannot step through.
+    PropertyPiece reply(xcb_get_property_reply(
+        connection_,
+        xcb_get_property(connection_, remove, window, property, type, offset, kPieceUnits),
+        nullptr));
+    if (!reply)
+      return PropertyRead::failed;
+    if (reply->type == XCB_ATOM_NONE)
+      return offset == 0 ? PropertyRead::missing : PropertyRead::failed;
+    const auto bytes = static_cast<std::uint32_t>(xcb_get_property_value_length(reply.get()));
+    const std::uint32_t after = reply->bytes_after;
+    if (!piece(reply))
+      return after == 0 ? PropertyRead::stopped : endEarly(PropertyRead::stopped);
+    if (after == 0)
+      return PropertyRead::whole;
+    // Nothing, or not whole units, where more is to come: another type than
+    // asked for, or a server that cannot step through it.
+    if (bytes == 0 || bytes % 4 != 0)
+      return endEarly(PropertyRead::failed);
+    offset += bytes / 4;
   }
-  if (remove)
-    xcb_delete_property(connection_, window, property);
-  return result;
 }
 
 bool XcbConnection::sync() {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -84,6 +85,23 @@ class XcbConnection {
                                        xcb_atom_t property,
                                        bool remove = false,
                                        xcb_atom_t type = XCB_GET_PROPERTY_TYPE_ANY);
+
+  // How reading a property in pieces ended: read whole; no such property (or
+  // window) to begin with; stopped by the reader; or failed: the property
+  // went part-way, cannot be stepped through (it is not of `type`), or the
+  // connection has gone.
+  enum class PropertyRead { whole, missing, stopped, failed };
+  using PropertyPiece = XcbReply<xcb_get_property_reply_t>;
+  // Reads `property` of `window` in pieces of a few MiB, handing each reply
+  // to `piece` in order; `piece` may keep it, and returns false to stop.
+  // `remove` deletes the property with its last piece, in the same request
+  // (which tells a selection owner sending increments that the piece has been
+  // taken), or at once when the read ends before its last piece.
+  PropertyRead readProperty(xcb_window_t window,
+                            xcb_atom_t property,
+                            bool remove,
+                            xcb_atom_t type,
+                            const std::function<bool(PropertyPiece& piece)>& piece);
 
   // Waits for a checked request; true when the server accepted it.
   bool succeeded(xcb_void_cookie_t cookie);

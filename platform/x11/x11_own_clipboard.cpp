@@ -53,7 +53,7 @@ X11OwnClipboardAwarePasteboard::X11OwnClipboardAwarePasteboard(
 
 X11OwnClipboardAwarePasteboard::~X11OwnClipboardAwarePasteboard() = default;
 
-bool X11OwnClipboardAwarePasteboard::ownedByThisProcesssGtk() const {
+bool X11OwnClipboardAwarePasteboard::ownedByGtkInThisProcess() const {
   if (!isMainThread_ || !isMainThread_())
     return false;
   GdkDisplay* display = gdk_display_get_default();
@@ -66,7 +66,7 @@ bool X11OwnClipboardAwarePasteboard::ownedByThisProcesssGtk() const {
 
 std::optional<std::vector<std::shared_ptr<PasteboardItem>>>
 X11OwnClipboardAwarePasteboard::pasteboardItems() {
-  if (!ownedByThisProcesssGtk())
+  if (!ownedByGtkInThisProcess())
     return clipboard_->pasteboardItems();
   GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
   GdkAtom* targets = nullptr;
@@ -100,7 +100,7 @@ X11OwnClipboardAwarePasteboard::pasteboardItems() {
 }
 
 std::optional<std::string> X11OwnClipboardAwarePasteboard::stringForType(const std::string& type) {
-  if (type != NSPasteboardTypeString || !ownedByThisProcesssGtk())
+  if (type != NSPasteboardTypeString || !ownedByGtkInThisProcess())
     return clipboard_->stringForType(type);
   gtk::GCharPtr text(gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD)));
   if (!text || !isValidUtf8(text.get()))

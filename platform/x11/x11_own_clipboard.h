@@ -36,12 +36,10 @@ class X11OwnClipboardAwarePasteboard final : public Pasteboard {
   std::int64_t changeCount() override;
   std::shared_ptr<PasteboardItem> makeItem() override;
 
-  Pasteboard& clipboard() { return *clipboard_; }
-
  private:
   // Whether the call is on the main thread and a GTK widget of this process
   // owns the clipboard now.
-  bool ownedByThisProcesssGtk() const;
+  bool ownedByGtkInThisProcess() const;
 
   std::unique_ptr<Pasteboard> clipboard_;
   std::function<bool()> isMainThread_;

@@ -1,21 +1,16 @@
 #pragma once
 
-#include <sys/types.h>
-#include <xcb/xcb.h>
-
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/pasteboard.h"
-#include "platform/x11/x11_selection.h"
+#include "platform/x11/x11_clipboard_handoff.h"
+#include "platform/x11/x11_pasteboard_types.h"
 #include "platform/x11/x11_selection_owner.h"
 #include "platform/x11/x11_selection_reader.h"
 
@@ -29,103 +24,17 @@
 // and reads it when another client does. The seam's calls (any thread) are
 // handed to that thread and wait for it; each is atomic.
 //
-// Type strings. Items list X target names: "UTF8_STRING", "text/html",
-// "image/png". Targets also carry the type and format their bytes are sent
-// in, which usually match (type = the target, format 8) but not always: TEXT
-// comes back typed COMPOUND_TEXT, and some applications offer 32-bit values.
-// Putting a saved clipboard back must offer exactly the same, yet the host
-// keeps only (type string, bytes) pairs and treats the strings as opaque. So
-// when type or format differ, the type string carries them:
-//
-//     target \x1F type \x1F format          e.g. "TEXT\x1FCOMPOUND_TEXT\x1F8"
-//
-// (the unit separator, which no sensible atom name contains), and the plain
-// target name means (type = target, format 8). setDataForType accepts both.
-// A string that does not split into exactly three parts with a format of 8,
-// 16 or 32 is a plain target name.
-//
-// Learning a target's type and format takes converting it: an item read from
-// another client's clipboard reads every target the first time its types()
-// are asked for, and keeps the bytes until dataForType hands them over
-// (moved, not copied), so saving the clipboard converts each target once and
-// holds one copy of its bytes. dataForType alone reads only the target asked
-// for. Items read while the host owns the clipboard come from memory.
-//
-// NSPasteboardTypeString stands for text: setStringForType and
-// setDataForType under it offer UTF8_STRING, text/plain;charset=utf-8,
-// STRING (Latin-1, when the text can be) and TEXT; stringForType and
-// dataForType under it read UTF8_STRING, then text/plain;charset=utf-8, then
-// STRING as Latin-1, and give only valid UTF-8. Any other type string names
-// X targets as above.
+// Type strings are X target names, or carry the type and format a target is
+// sent in (x11_pasteboard_types.h); setDataForType accepts both.
+// NSPasteboardTypeString stands for text: setStringForType and setDataForType
+// under it offer every text target; stringForType and dataForType under it
+// read UTF8_STRING, then text/plain;charset=utf-8, then STRING as Latin-1, and
+// give only valid UTF-8.
 namespace lumivane::platform::x11 {
-
-// The type string of `target` sent as `type` in `format`.
-std::string typeString(const std::string& target, const std::string& type, std::uint8_t format);
-
-// What a type string names: a target, the type it goes out as and its format.
-struct TargetSpec {
-  std::string target;
-  std::string type;
-  std::uint8_t format = 8;
-};
-// Absent for an empty string.
-std::optional<TargetSpec> parseTypeString(const std::string& typeString);
 
 namespace detail {
 class PasteboardCore;
-
-// What the clipboard held when an item was listed: another client's targets
-// (read when asked for), or the host's own contents.
-struct Listing {
-  std::vector<std::string> targets;
-  std::vector<NamedTarget> served;
-  xcb_timestamp_t time = XCB_CURRENT_TIME;
-  std::int64_t changeCount = 0;
-};
-}  // namespace detail
-
-// An item of the clipboard (pasteboardItems), or a new item (makeItem) to be
-// written. Items read from the clipboard read nothing once it has changed
-// (their data is then absent), as on macOS; a new item is only ever written.
-class X11PasteboardItem final : public PasteboardItem {
- public:
-  explicit X11PasteboardItem(std::shared_ptr<detail::PasteboardCore> core);
-  X11PasteboardItem(std::shared_ptr<detail::PasteboardCore> core, detail::Listing listing);
-
-  std::vector<std::string> types() const override;
-  std::optional<Bytes> dataForType(const std::string& type) const override;
-  // False for an item read from the clipboard, for an empty or meta target
-  // (TARGETS, MULTIPLE...), for bytes that are not whole units of the format,
-  // and for text under NSPasteboardTypeString that is not valid UTF-8.
-  bool setDataForType(Bytes data, const std::string& type) override;
-
-  // What a new item offers, by type string, in the order it was set; absent
-  // for an item read from the clipboard.
-  std::optional<std::vector<std::pair<std::string, std::shared_ptr<const Bytes>>>> written() const;
-
- private:
-  // One target as read: its type and format, and its bytes, shared when they
-  // are the host's own, owned until handed over when read from another
-  // client.
-  struct Read {
-    std::string type;
-    std::uint8_t format = 0;
-    std::shared_ptr<const Bytes> shared;
-    std::optional<Bytes> owned;
-    bool unreadable = false;
-  };
-  // Reads `target` unless it has been; false when the owner has stopped
-  // answering, so that reading on would only wait again. Holds mutex_.
-  bool readLocked(const std::string& target) const;
-
-  std::shared_ptr<detail::PasteboardCore> core_;
-  const bool fromClipboard_;
-  const detail::Listing listing_;
-  mutable std::mutex mutex_;
-  mutable bool allRead_ = false;
-  mutable std::map<std::string, Read> read_;
-  std::vector<std::pair<std::string, std::shared_ptr<const Bytes>>> written_;
-};
+}
 
 class X11Pasteboard final : public Pasteboard {
  public:
@@ -146,9 +55,6 @@ class X11Pasteboard final : public Pasteboard {
     // host owns when it exits survives only through a clipboard manager.
     std::filesystem::path keeperPath;
     Bounds bounds;
-    // Destroying the pasteboard hands the clipboard off first (see
-    // handOffBeforeExit), so that it outlives the host.
-    bool handOffWhenDestroyed = true;
   };
 
   // Null with `error` set when the display cannot be used.
@@ -172,31 +78,18 @@ class X11Pasteboard final : public Pasteboard {
   std::int64_t changeCount() override;
   std::shared_ptr<PasteboardItem> makeItem() override;
 
-  // What became of the clipboard when the host let go of it.
-  enum class HandOff {
-    notOwner,        // another client's clipboard (or an empty one): nothing to do
-    savedByManager,  // the clipboard manager has a copy, and serves it when the host exits
-    keptByKeeper,    // a keeper process owns it now and serves it until replaced
-    lost,            // neither worked: it goes when the host exits
-  };
-  struct HandOffResult {
-    HandOff outcome = HandOff::lost;
-    pid_t keeperPid = -1;
-  };
+  using HandOff = ClipboardHandOff;
+  using HandOffResult = ClipboardHandOffResult;
   // Makes the clipboard outlive the host: when the host owns it, asks a
   // running clipboard manager to save it, or else starts a keeper process
   // that takes it over with the same targets, types, formats and bytes, and
   // waits until the keeper owns it. Takes at most the two bounds. Call it
-  // before exiting; destroying the pasteboard does it too unless told not to.
+  // before exiting; destroying the pasteboard does it too.
   HandOffResult handOffBeforeExit();
 
  private:
   Options options_;
   std::shared_ptr<detail::PasteboardCore> core_;
 };
-
-// Where a desktop finds the keeper for the running `executable`: beside it,
-// then in ../libexec/lumivane. Absent when neither exists.
-std::optional<std::filesystem::path> findClipboardKeeper(const std::filesystem::path& executable);
 
 }  // namespace lumivane::platform::x11

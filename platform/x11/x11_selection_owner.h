@@ -57,9 +57,6 @@ class SelectionOwner {
   std::optional<SteadyClock::time_point> nextDeadline() const;
   void expire(SteadyClock::time_point now);
 
-  // Bytes above which a target goes out in increments, and their size.
-  std::size_t incrementBytes() const { return incrementBytes_; }
-
  private:
   using TransferKey = std::pair<xcb_window_t, xcb_atom_t>;  // requestor, property
   struct Transfer {
@@ -87,6 +84,7 @@ class SelectionOwner {
   xcb_atom_t selection_;
   Bounds bounds_;
   xcb_atom_t targets_, timestamp_, multiple_, incr_, atomPair_;
+  // Bytes above which a target goes out in increments, and their size.
   std::size_t incrementBytes_;
 
   bool owned_ = false;

@@ -13,8 +13,6 @@ constexpr std::size_t kMaxSlots = 64;
 // A property whose owner gave up on answering is left alone this long, in
 // case the answer still comes, before another conversion uses it.
 constexpr std::chrono::seconds kQuiet{5};
-// A property is read in pieces of at most this many 32-bit units (4 MiB).
-constexpr std::uint32_t kPieceUnits = 1 << 20;
 
 }  // namespace
 
@@ -152,8 +150,8 @@ bool SelectionReader::handle(const xcb_generic_event_t& event) {
 void SelectionReader::answered(std::map<xcb_atom_t, Pending>::iterator it) {
   Pending& pending = it->second;
   std::size_t length = 0;
-  const Read read = readProperty(it->first, pending, &pending.type, &pending.format, &length);
-  if (read == Read::missing) {
+  const auto read = readProperty(it->first, pending, &pending.type, &pending.format, &length);
+  if (read == XcbConnection::PropertyRead::missing) {
     // Converted, says the owner, into nothing: an answer that carries no
     // data (format 0), which is all some targets ask for.
     pending.type = XCB_ATOM_NONE;
@@ -161,7 +159,7 @@ void SelectionReader::answered(std::map<xcb_atom_t, Pending>::iterator it) {
     finish(it, Converted::Outcome::data);
     return;
   }
-  if (read != Read::whole) {
+  if (read != XcbConnection::PropertyRead::whole) {
     finish(it, Converted::Outcome::failed);
     return;
   }
@@ -194,10 +192,11 @@ void SelectionReader::pieceArrived(std::map<xcb_atom_t, Pending>::iterator it) {
   xcb_atom_t type = XCB_ATOM_NONE;
   std::uint8_t format = 0;
   std::size_t length = 0;
-  const Read read = readProperty(it->first, pending, &type, &format, &length);
-  if (read == Read::missing)
+  const auto read = readProperty(it->first, pending, &type, &format, &length);
+  if (read == XcbConnection::PropertyRead::missing)
     return;  // Already taken: a notice of an earlier piece.
-  if (read != Read::whole || (pending.format != 0 && format != pending.format)) {
+  if (read != XcbConnection::PropertyRead::whole ||
+      (pending.format != 0 && format != pending.format)) {
     finish(it, Converted::Outcome::failed);
     return;
   }
@@ -210,57 +209,41 @@ void SelectionReader::pieceArrived(std::map<xcb_atom_t, Pending>::iterator it) {
   pending.due = SteadyClock::now() + bounds_.increment;
 }
 
-SelectionReader::Read SelectionReader::readProperty(xcb_atom_t property,
-                                                    Pending& pending,
-                                                    xcb_atom_t* type,
-                                                    std::uint8_t* format,
-                                                    std::size_t* length) {
+XcbConnection::PropertyRead SelectionReader::readProperty(xcb_atom_t property,
+                                                          Pending& pending,
+                                                          xcb_atom_t* type,
+                                                          std::uint8_t* format,
+                                                          std::size_t* length) {
   *length = 0;
-  std::uint32_t offset = 0;
-  for (;;) {
-    // Deleting as the last piece is read takes no request of its own, and is
-    // what tells an incremental owner to send the next piece.
-    XcbReply<xcb_get_property_reply_t> reply(
-        xcb_get_property_reply(c_,
-                               xcb_get_property(c_, 1, window_.window(), property,
-                                                XCB_GET_PROPERTY_TYPE_ANY, offset, kPieceUnits),
-                               nullptr));
-    if (!reply)
-      return Read::failed;
-    if (reply->type == XCB_ATOM_NONE)
-      return offset == 0 ? Read::missing : Read::failed;
-    const auto bytes = static_cast<std::size_t>(xcb_get_property_value_length(reply.get()));
-    const std::uint32_t after = reply->bytes_after;
-    if (offset == 0) {
-      *type = reply->type;
-      *format = reply->format;
-      if (pending.bytes + bytes + after > bounds_.maxBytes) {
-        xcb_delete_property(c_, window_.window(), property);
-        return Read::tooLarge;
-      }
-    }
-    pending.bytes += bytes;
-    *length += bytes;
-    if (pending.keepPieces) {
-      if (bytes > 0)
-        pending.pieces.push_back(std::move(reply));
-    } else {
-      // Reserved once for a whole property; grown by half again when an
-      // owner sends more than it announced.
-      Bytes& data = pending.data;
-      if (data.capacity() < data.size() + bytes + after)
-        data.reserve(std::max(data.size() + bytes + after, data.capacity() + data.capacity() / 2));
-      const auto* value = static_cast<const std::uint8_t*>(xcb_get_property_value(reply.get()));
-      data.insert(data.end(), value, value + bytes);
-    }
-    if (after == 0)
-      return Read::whole;
-    if (bytes == 0 || bytes % 4 != 0) {
-      xcb_delete_property(c_, window_.window(), property);
-      return Read::failed;
-    }
-    offset += static_cast<std::uint32_t>(bytes / 4);
-  }
+  bool first = true;
+  return window_.connection().readProperty(
+      window_.window(), property, /*remove=*/true, XCB_GET_PROPERTY_TYPE_ANY,
+      [&](XcbConnection::PropertyPiece& reply) {
+        const auto bytes = static_cast<std::size_t>(xcb_get_property_value_length(reply.get()));
+        const std::uint32_t after = reply->bytes_after;
+        if (std::exchange(first, false)) {
+          *type = reply->type;
+          *format = reply->format;
+          if (pending.bytes + bytes + after > bounds_.maxBytes)
+            return false;
+        }
+        pending.bytes += bytes;
+        *length += bytes;
+        if (pending.keepPieces) {
+          if (bytes > 0)
+            pending.pieces.push_back(std::move(reply));
+          return true;
+        }
+        // Reserved once for a whole property; grown by half again when an
+        // owner sends more than it announced.
+        Bytes& data = pending.data;
+        if (data.capacity() < data.size() + bytes + after)
+          data.reserve(
+              std::max(data.size() + bytes + after, data.capacity() + data.capacity() / 2));
+        const auto* value = static_cast<const std::uint8_t*>(xcb_get_property_value(reply.get()));
+        data.insert(data.end(), value, value + bytes);
+        return true;
+      });
 }
 
 void SelectionReader::finish(std::map<xcb_atom_t, Pending>::iterator it,

@@ -105,18 +105,18 @@ class SelectionReader {
     xcb_atom_t property = XCB_ATOM_NONE;
     SteadyClock::time_point quietUntil;
   };
-  enum class Read { whole, missing, tooLarge, failed };
 
   std::optional<xcb_atom_t> takeSlot(SteadyClock::time_point now);
   void answered(std::map<xcb_atom_t, Pending>::iterator it);
   void pieceArrived(std::map<xcb_atom_t, Pending>::iterator it);
   void finish(std::map<xcb_atom_t, Pending>::iterator it, Converted::Outcome outcome);
-  // Reads `property` of the window into `pending`, and deletes it.
-  Read readProperty(xcb_atom_t property,
-                    Pending& pending,
-                    xcb_atom_t* type,
-                    std::uint8_t* format,
-                    std::size_t* length);
+  // Reads `property` of the window into `pending`, and deletes it; stopped
+  // when it would bring the conversion more bytes than it may have.
+  XcbConnection::PropertyRead readProperty(xcb_atom_t property,
+                                           Pending& pending,
+                                           xcb_atom_t* type,
+                                           std::uint8_t* format,
+                                           std::size_t* length);
 
   SelectionWindow& window_;
   xcb_connection_t* c_;

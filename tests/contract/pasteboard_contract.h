@@ -16,8 +16,9 @@
 //   static constexpr bool kHoldsSeveralItems;   // false: one item, as X has
 //   static constexpr bool kCanLoseItemList;     // the pasteboard can give no list
 //   void loseItemList();                        // only when kCanLoseItemList
-//   static constexpr bool kCanRefuseWrites;
-//   void refuseWrites(bool refuse);             // only when kCanRefuseWrites
+//   // Whether the host's writes over another process's contents are refused
+//   // until the host clears the pasteboard.
+//   static constexpr bool kRefusesWritesOverAnotherProcess;
 
 #include <gtest/gtest.h>
 
@@ -202,20 +203,29 @@ TYPED_TEST_P(PasteboardContract, APasteboardWithNoItemListSaysSo) {
   }
 }
 
-// A refused write says so and leaves what was there, for the host and for
-// every other application: the user's clipboard is neither lost nor changed.
-TYPED_TEST_P(PasteboardContract, ARefusedWriteSaysSo) {
-  if constexpr (!TypeParam::kCanRefuseWrites) {
-    GTEST_SKIP() << "nothing refuses this pasteboard's writes";
+// A write over another process's contents that the host has not cleared is
+// refused and changes nothing, for the host or any other application: the
+// user's clipboard is never replaced by accident. Once the host has cleared
+// the pasteboard, its writes go through again.
+TYPED_TEST_P(PasteboardContract, AWriteOverAnotherProcessIsRefusedUntilTheHostClears) {
+  if constexpr (!TypeParam::kRefusesWritesOverAnotherProcess) {
+    GTEST_SKIP() << "this pasteboard takes the host's writes over anything";
   } else {
     auto& pb = this->pasteboard();
-    this->harness.writeFromAnotherProcess({{{"public.utf8-plain-text", bytesOf("kept")}}});
-    this->harness.refuseWrites(true);
-    EXPECT_FALSE(pb.setStringForType("lost", platform::NSPasteboardTypeString));
-    EXPECT_FALSE(this->writeItem({{"public.utf8-plain-text", bytesOf("lost")}}));
-    this->harness.refuseWrites(false);
-    EXPECT_EQ(pb.stringForType(platform::NSPasteboardTypeString), "kept");
-    EXPECT_EQ(this->harness.readFromAnotherProcess("public.utf8-plain-text"), bytesOf("kept"));
+    const std::string text = platform::NSPasteboardTypeString;
+    this->harness.writeFromAnotherProcess({{{text, bytesOf("kept")}}});
+    const auto count = pb.changeCount();
+    EXPECT_FALSE(pb.setStringForType("lost", text));
+    EXPECT_FALSE(this->writeItem({{"text/html", bytesOf("<i>lost</i>")}}));
+    EXPECT_EQ(pb.changeCount(), count);
+    EXPECT_EQ(pb.stringForType(text), "kept");
+    EXPECT_EQ(this->harness.readFromAnotherProcess(text), bytesOf("kept"));
+
+    pb.clearContents();
+    EXPECT_TRUE(pb.setStringForType("written", text));
+    EXPECT_TRUE(this->writeItem({{"text/html", bytesOf("<i>written</i>")}}));
+    EXPECT_EQ(this->harness.readFromAnotherProcess(text), bytesOf("written"));
+    EXPECT_EQ(this->harness.readFromAnotherProcess("text/html"), bytesOf("<i>written</i>"));
   }
 }
 
@@ -276,7 +286,7 @@ REGISTER_TYPED_TEST_SUITE_P(PasteboardContract,
                             ClearContentsEmptiesItAndEveryChangeCounts,
                             OnlyValidUtf8IsText,
                             APasteboardWithNoItemListSaysSo,
-                            ARefusedWriteSaysSo,
+                            AWriteOverAnotherProcessIsRefusedUntilTheHostClears,
                             SixtyFourMebibytesInOneTypeCrossWhole,
                             ManyItemsOrTypesAllComeBack);
 

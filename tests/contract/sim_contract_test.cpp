@@ -49,7 +49,7 @@ class SimPasteboardHarness {
  public:
   static constexpr bool kHoldsSeveralItems = true;
   static constexpr bool kCanLoseItemList = true;
-  static constexpr bool kCanRefuseWrites = true;
+  static constexpr bool kRefusesWritesOverAnotherProcess = true;
 
   platform::Pasteboard& pasteboard() { return desktop_.generalPasteboard(); }
   void writeFromAnotherProcess(const std::vector<ContractItem>& items) {
@@ -72,7 +72,6 @@ class SimPasteboardHarness {
     return std::nullopt;
   }
   void loseItemList() { desktop_.generalPasteboard().setReportsNoItemList(true); }
-  void refuseWrites(bool refuse) { desktop_.generalPasteboard().setRefusesWrites(refuse); }
 
  private:
   SimDesktop desktop_;

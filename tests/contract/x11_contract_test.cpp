@@ -115,15 +115,13 @@ class X11PasteboardHarness {
   // X refuses the host's write over another client's clipboard that the host
   // has not cleared since it was taken: the user's clipboard is never
   // replaced by accident.
-  static constexpr bool kCanRefuseWrites = true;
+  static constexpr bool kRefusesWritesOverAnotherProcess = true;
 
   X11PasteboardHarness() {
     if (!session_.ready())
       cannotSetUp(session_.failure());
     platform::x11::X11Pasteboard::Options options;
     options.displayName = session_.display();
-    // Nothing is to outlive a case: no keeper to start, no manager to ask.
-    options.handOffWhenDestroyed = false;
     std::string error;
     pasteboard_ = platform::x11::X11Pasteboard::open(std::move(options), &error);
     if (!pasteboard_)
@@ -140,7 +138,6 @@ class X11PasteboardHarness {
       ASSERT_TRUE(session_.offerClipboard(targetOf(item.front().first),
                                           std::string(bytes.begin(), bytes.end())));
       owner_.reset();
-      theirs_ = session_.clipboardOwner();
       return;
     }
     std::vector<RawTarget> targets;
@@ -166,15 +163,6 @@ class X11PasteboardHarness {
     stage({{.target = "UTF8_STRING", .type = "UTF8_STRING", .bytes = "unlisted"}}, silent);
   }
 
-  // The suite has another process write just before: the clipboard is
-  // theirs and the host has not cleared it, which is what X refuses. There
-  // is nothing to switch back; the host's own clearContents ends it.
-  void refuseWrites(bool refuse) {
-    if (refuse) {
-      EXPECT_EQ(session_.clipboardOwner(), theirs_) << "the other application lost the clipboard";
-    }
-  }
-
  private:
   // The text type of the host is UTF8_STRING to other X clients.
   static std::string targetOf(const std::string& type) {
@@ -187,14 +175,11 @@ class X11PasteboardHarness {
     auto owner = std::make_unique<RawOwner>(session_.display(), std::move(targets), behaviour);
     EXPECT_TRUE(owner->owns()) << "another client could not take the clipboard";
     owner_ = std::move(owner);
-    theirs_ = owner_->window();
   }
 
   XSession session_{kBareDisplay};
   std::unique_ptr<platform::x11::X11Pasteboard> pasteboard_;
   std::unique_ptr<RawOwner> owner_;
-  // The window of the other application that last took the clipboard.
-  unsigned long theirs_ = 0;
 };
 
 // --- Keyboard events --------------------------------------------------------------

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <random>
 #include <sstream>
 
 #include "tests/support/wait_until.h"
@@ -619,14 +618,6 @@ std::optional<bool> IncrementalReader::takePiece(double seconds) {
 }
 
 // Helpers -------------------------------------------------------------------------
-
-std::string noise(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (auto& byte : bytes)
-    byte = static_cast<char>(random());
-  return bytes;
-}
 
 std::string difference(const std::string& expected, const std::string& actual) {
   if (expected == actual)

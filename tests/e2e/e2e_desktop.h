@@ -254,8 +254,7 @@ class Desktop {
   friend class Editor;
 };
 
-// Bytes that look like nothing in particular, the same for the same seed.
-std::string noise(std::size_t size, unsigned seed);
+using test_support::noise;
 
 // How two byte strings differ: their sizes, or the first offset that does.
 std::string difference(const std::string& expected, const std::string& actual);

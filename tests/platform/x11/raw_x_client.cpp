@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <random>
 
 namespace lumivane::test_support {
 namespace {
@@ -33,6 +34,14 @@ void notify(xcb_connection_t* c,
 
 }  // namespace
 
+std::string noise(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (auto& byte : bytes)
+    byte = static_cast<char>(random());
+  return bytes;
+}
+
 // RawClient -------------------------------------------------------------------
 
 RawClient::RawClient(const std::string& display) {
@@ -53,6 +62,10 @@ xcb_window_t RawClient::owner(const std::string& selection) {
   XcbReply<xcb_get_selection_owner_reply_t> reply(
       xcb_get_selection_owner_reply(c(), xcb_get_selection_owner(c(), atom(selection)), nullptr));
   return reply ? reply->owner : 0;
+}
+
+xcb_timestamp_t RawClient::serverTime() {
+  return x_->serverTime(window_, atom("RAW_TIME"), &kept_).value_or(0);
 }
 
 XcbReply<xcb_generic_event_t> RawClient::waitFor(
@@ -107,16 +120,10 @@ std::optional<xcb_atom_t> RawClient::convert(const std::string& target,
   return reinterpret_cast<const xcb_selection_notify_event_t&>(*event).property;
 }
 
-std::optional<XProperty> RawClient::read(const std::string& target, const std::string& selection) {
+std::optional<XProperty> RawClient::read(const std::string& target) {
   const xcb_atom_t property = atom("RAW_READ");
-  const xcb_atom_t targetAtom = atom(target);
   xcb_delete_property(c(), window_, property);
-  xcb_convert_selection(c(), window_, atom(selection), targetAtom, property, XCB_CURRENT_TIME);
-  auto event = waitFor([&](const xcb_generic_event_t& e) {
-    const auto& n = reinterpret_cast<const xcb_selection_notify_event_t&>(e);
-    return kind(e) == XCB_SELECTION_NOTIFY && n.requestor == window_ && n.target == targetAtom;
-  });
-  if (!event || reinterpret_cast<const xcb_selection_notify_event_t&>(*event).property == 0)
+  if (convert(target, "RAW_READ").value_or(XCB_ATOM_NONE) != property)
     return std::nullopt;
   auto first = x_->getProperty(window_, property, /*remove=*/true);
   if (!first || first->type != atom("INCR"))
@@ -173,11 +180,13 @@ int RawOwner::requests(const std::string& target) {
 
 void RawOwner::run() {
   while (!stopping_) {
-    if (released_) {
-      for (auto it = transfers_.begin(); it != transfers_.end();) {
-        auto current = it++;
-        if (current->second.deleted)
-          sendPiece(current->first.first, current->first.second, current->second);
+    // The next piece of each transfer whose last piece has been taken.
+    for (auto it = transfers_.begin(); it != transfers_.end();) {
+      auto current = it++;
+      const auto& transfer = current->second;
+      if (transfer.deleted && (!behaviour_.holdIncrements || released_) &&
+          Clock::now() - transfer.lastSent >= behaviour_.pieceInterval) {
+        sendPiece(current->first.first, current->first.second, current->second);
       }
     }
     auto event = client_->waitFor([](const xcb_generic_event_t&) { return true; }, 0.02);
@@ -188,11 +197,8 @@ void RawOwner::run() {
     } else if (kind(*event) == XCB_PROPERTY_NOTIFY) {
       const auto& n = reinterpret_cast<const xcb_property_notify_event_t&>(*event);
       auto it = transfers_.find({n.window, n.atom});
-      if (it != transfers_.end() && n.state == XCB_PROPERTY_DELETE) {
+      if (it != transfers_.end() && n.state == XCB_PROPERTY_DELETE)
         it->second.deleted = true;
-        if (!behaviour_.holdIncrements || released_)
-          sendPiece(n.window, n.atom, it->second);
-      }
     }
   }
 }
@@ -254,6 +260,7 @@ void RawOwner::answer(const xcb_selection_request_event_t& request) {
 
 void RawOwner::sendPiece(xcb_window_t window, xcb_atom_t property, Transfer& transfer) {
   transfer.deleted = false;
+  transfer.lastSent = Clock::now();
   const std::size_t piece =
       std::min(behaviour_.incrementAbove, transfer.bytes.size() - transfer.sent);
   xcb_change_property(client_->c(), XCB_PROP_MODE_REPLACE, window, property, transfer.type,

@@ -3,6 +3,7 @@
 #include <xcb/xcb.h>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -23,6 +24,10 @@ using platform::x11::XcbConnection;
 using platform::x11::XcbReply;
 using platform::x11::XProperty;
 
+// Bytes that look like nothing in particular, the same for the same seed: no
+// two tests (or two halves of one) share them by accident.
+std::string noise(std::size_t size, unsigned seed);
+
 // One connection and one window, driven by the test's own thread.
 class RawClient {
  public:
@@ -38,6 +43,8 @@ class RawClient {
   xcb_atom_t atom(const std::string& name) { return x_->atom(name); }
   std::string name(xcb_atom_t atom) { return x_->atomName(atom); }
   xcb_window_t owner(const std::string& selection = "CLIPBOARD");
+  // The server's time now; 0 when it does not answer.
+  xcb_timestamp_t serverTime();
 
   // The first event `match` accepts, waiting at most `seconds`; events it
   // passes over wait for later calls.
@@ -57,8 +64,7 @@ class RawClient {
                                     double seconds = 30);
   // A whole conversion, in increments when the owner sends it so; absent
   // when refused or not answered.
-  std::optional<XProperty> read(const std::string& target,
-                                const std::string& selection = "CLIPBOARD");
+  std::optional<XProperty> read(const std::string& target);
 
   // Sends `event` (32 bytes) to `window` as a client may.
   void sendEvent(xcb_window_t window, const void* event);
@@ -89,6 +95,8 @@ class RawOwner {
     // waits) until release() when `holdIncrements`.
     std::size_t incrementAbove = 1 << 20;
     bool holdIncrements = false;
+    // Each piece sent no sooner than this after the one before.
+    std::chrono::milliseconds pieceInterval{0};
     // Announced instead of the real size when sending in increments.
     std::optional<std::uint32_t> announcedSize;
     // Answers TARGETS with this (format 8 junk, say) instead of the list.
@@ -116,6 +124,7 @@ class RawOwner {
     xcb_atom_t type = 0;
     std::uint8_t format = 8;
     bool deleted = false;
+    std::chrono::steady_clock::time_point lastSent = std::chrono::steady_clock::now();
   };
   void sendPiece(xcb_window_t window, xcb_atom_t property, Transfer& transfer);
 

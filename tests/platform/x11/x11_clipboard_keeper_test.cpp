@@ -10,7 +10,6 @@
 
 #include <cstring>
 #include <fstream>
-#include <random>
 
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_pasteboard.h"
@@ -26,21 +25,13 @@ using platform::x11::readKeeperInput;
 using platform::x11::UniqueFd;
 using platform::x11::writeKeeperInput;
 using platform::x11::X11Pasteboard;
+using test_support::noise;
 using test_support::RawClient;
 using test_support::RawClipboardManager;
+using test_support::RawTarget;
 using test_support::waitUntil;
 using test_support::XSession;
 using HandOff = X11Pasteboard::HandOff;
-
-constexpr char kSep = '\x1f';
-
-std::string noise(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (auto& byte : bytes)
-    byte = static_cast<char>(random());
-  return bytes;
-}
 
 // A process that has exited, whether or not its parent has collected it.
 bool processGone(pid_t pid) {
@@ -158,16 +149,12 @@ class ClipboardHandOffTest : public ::testing::Test {
 
   // The host's restored clipboard: TEXT as compound text, a 32-bit value,
   // rich text and a large image (sent in increments).
-  struct Kept {
-    std::string target, type;
-    std::uint8_t format;
-    std::string bytes;
-  };
-  std::vector<Kept> restoreUserClipboard() {
-    std::vector<Kept> kept = {{"TEXT", "COMPOUND_TEXT", 8, "user's"},
-                              {"V", "INTEGER", 32, std::string("\x01\x02\x03\x04\x05\x06\x07\x08")},
-                              {"text/html", "text/html", 8, "<b>user's</b>"},
-                              {"image/png", "image/png", 8, noise(8 << 20, 3)}};
+  std::vector<RawTarget> restoreUserClipboard() {
+    std::vector<RawTarget> kept = {
+        {"TEXT", "COMPOUND_TEXT", 8, "user's"},
+        {"V", "INTEGER", 32, std::string("\x01\x02\x03\x04\x05\x06\x07\x08")},
+        {"text/html", "text/html", 8, "<b>user's</b>"},
+        {"image/png", "image/png", 8, noise(8 << 20, 3)}};
     pasteboard->clearContents();
     auto item = pasteboard->makeItem();
     for (const auto& k : kept) {
@@ -178,7 +165,7 @@ class ClipboardHandOffTest : public ::testing::Test {
     return kept;
   }
 
-  void expectServed(const std::vector<Kept>& kept) {
+  void expectServed(const std::vector<RawTarget>& kept) {
     RawClient reader(session->display());
     for (const auto& k : kept) {
       auto value = reader.read(k.target);

@@ -15,12 +15,11 @@ namespace {
 // The user copied inside the panel: a GTK widget of the host's own process
 // owns the clipboard. Saving it on the main thread, as a paste does, must
 // neither wait for the main loop it holds nor lose what the user copied.
-TEST(X11OwnClipboardTest, TheMainThreadSavesAndRestoresWhatThisProcessesGtkOwns) {
+TEST(X11OwnClipboardTest, TheMainThreadSavesAndRestoresWhatGtkInThisProcessOwns) {
   auto& session = *test_support::gtkTestSession();
   std::string error;
   X11Pasteboard::Options options;
   options.displayName = session.display();
-  options.handOffWhenDestroyed = false;
   auto clipboard = X11Pasteboard::open(options, &error);
   ASSERT_TRUE(clipboard) << error;
   X11OwnClipboardAwarePasteboard pasteboard(std::move(clipboard), [] { return true; });

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <random>
 #include <thread>
 
 #include "capture/pasteboard_snapshot.h"
@@ -22,6 +21,7 @@ namespace {
 using platform::Bytes;
 using platform::NSPasteboardTypeString;
 using platform::x11::X11Pasteboard;
+using test_support::noise;
 using test_support::RawClient;
 using test_support::RawOwner;
 using test_support::RawTarget;
@@ -30,21 +30,21 @@ using test_support::XSession;
 
 constexpr char kSep = '\x1f';
 
-// Bytes no two tests (or two halves of one) share by accident.
-std::string noise(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (auto& byte : bytes)
-    byte = static_cast<char>(random());
-  return bytes;
-}
-
 Bytes toBytes(const std::string& s) {
   return Bytes(s.begin(), s.end());
 }
 
 std::string toString(const Bytes& b) {
   return std::string(b.begin(), b.end());
+}
+
+// The raw owners answer at once and send each piece at once unless told to
+// wait, well within these bounds, shorter than the usual ones.
+X11Pasteboard::Bounds quickToGiveUp() {
+  X11Pasteboard::Bounds bounds;
+  bounds.reading.answer = std::chrono::seconds(1);
+  bounds.reading.increment = std::chrono::seconds(1);
+  return bounds;
 }
 
 class X11PasteboardTest : public ::testing::Test {
@@ -140,8 +140,7 @@ TEST_F(X11PasteboardTextTest, ReadsTextFromTheOlderTextTargetsToo) {
 }
 
 TEST_F(X11PasteboardTextTest, RefusedWritesLeaveTheClipboardAsItWas) {
-  ASSERT_TRUE(session->offerClipboard("UTF8_STRING", "user's"));
-  const auto owner = session->clipboardOwner();
+  ASSERT_TRUE(write({{NSPasteboardTypeString, "host's"}}));
   const auto count = pasteboard->changeCount();
 
   EXPECT_FALSE(pasteboard->setStringForType("bad \xED\xA0\x80", NSPasteboardTypeString));
@@ -151,18 +150,13 @@ TEST_F(X11PasteboardTextTest, RefusedWritesLeaveTheClipboardAsItWas) {
   EXPECT_FALSE(
       item->setDataForType(toBytes("7 bytes"), std::string("V") + kSep + "INTEGER" + kSep + "32"));
   EXPECT_FALSE(item->setDataForType(toBytes("x"), ""));
-  // Another client's clipboard that the host has not cleared is not replaced.
-  ASSERT_TRUE(item->setDataForType(toBytes("host's"), NSPasteboardTypeString));
-  EXPECT_FALSE(pasteboard->writeObjects({item}));
-  EXPECT_FALSE(pasteboard->setStringForType("host's", NSPasteboardTypeString));
   // Items read from the clipboard are not new items.
   auto listed = pasteboard->pasteboardItems();
   ASSERT_TRUE(listed && listed->size() == 1);
   EXPECT_FALSE(listed->front()->setDataForType(toBytes("x"), "UTF8_STRING"));
   EXPECT_FALSE(pasteboard->writeObjects({listed->front()}));
 
-  EXPECT_EQ(session->clipboardOwner(), owner);
-  EXPECT_EQ(session->readClipboard("UTF8_STRING"), "user's");
+  EXPECT_EQ(session->readClipboard("UTF8_STRING"), "host's");
   EXPECT_EQ(pasteboard->changeCount(), count);
 }
 
@@ -180,27 +174,35 @@ std::vector<RawTarget> editorClipboard() {
           {"TEXT", "COMPOUND_TEXT", 8, "user's text"},
           {"application/x-editor-pointer", "INTEGER", 32, pointer},
           {"text/html", "text/html", 8, "<b>user's</b> text"},
-          {"image/png", "image/png", 8, noise(1 << 20, 7)}};
+          {"image/png", "image/png", 8, noise(1 << 20, 7)},
+          {"application/x-editor-marker", "application/x-editor-marker", 8, ""}};
 }
 
 // Reads every target `expected` names from whoever owns the clipboard and
-// compares type, format and bytes; the owner must list exactly those.
-void expectServes(RawClient& reader, const std::vector<RawTarget>& expected) {
+// compares type, format and bytes; the owner must list exactly those and the
+// targets that describe the clipboard, and say it took the clipboard between
+// the server times `claimed`.
+void expectServes(RawClient& reader,
+                  const std::vector<RawTarget>& expected,
+                  std::pair<xcb_timestamp_t, xcb_timestamp_t> claimed) {
   auto list = reader.read("TARGETS");
   ASSERT_TRUE(list);
   std::vector<std::string> listed;
-  for (auto atom : list->values32()) {
-    const std::string name = reader.name(atom);
-    if (name != "TARGETS" && name != "TIMESTAMP" && name != "MULTIPLE")
-      listed.push_back(name);
-  }
-  std::vector<std::string> names;
+  for (auto atom : list->values32())
+    listed.push_back(reader.name(atom));
+  std::vector<std::string> names = {"TARGETS", "TIMESTAMP", "MULTIPLE"};
   for (const auto& target : expected)
     names.push_back(target.target);
   // In any order: the host's snapshot keeps types sorted, not as listed.
   std::sort(listed.begin(), listed.end());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(listed, names);
+  // The server's clock moves on first, so that an answer of "now" would show.
+  ASSERT_TRUE(waitUntil([&] { return reader.serverTime() != claimed.second; }));
+  auto taken = reader.read("TIMESTAMP");
+  ASSERT_TRUE(taken && taken->values32().size() == 1);
+  EXPECT_GE(taken->values32()[0], claimed.first);
+  EXPECT_LE(taken->values32()[0], claimed.second);
   for (const auto& target : expected) {
     auto value = reader.read(target.target);
     ASSERT_TRUE(value) << target.target;
@@ -226,17 +228,19 @@ TEST_F(X11PasteboardSnapshotTest, ARestoredClipboardOffersExactlyWhatWasSaved) {
   pasteboard->clearContents();
   ASSERT_TRUE(session->offerClipboard("UTF8_STRING", "the selection"));
   EXPECT_EQ(pasteboard->stringForType(NSPasteboardTypeString), "the selection");
-  restoreClipboard(*pasteboard, std::move(saved));
-
   RawClient reader(session->display());
-  expectServes(reader, user);
+  const auto restore = [&](PasteboardSnapshot snapshot) {
+    const xcb_timestamp_t before = reader.serverTime();
+    restoreClipboard(*pasteboard, std::move(snapshot));
+    return std::pair(before, reader.serverTime());
+  };
+  expectServes(reader, user, restore(std::move(saved)));
   EXPECT_EQ(session->readClipboard("TEXT"), "user's text");
 
   // Saved again while the host owns it, it comes from memory, the same.
   PasteboardSnapshot again = saveClipboard(*pasteboard);
   pasteboard->clearContents();
-  restoreClipboard(*pasteboard, std::move(again));
-  expectServes(reader, user);
+  expectServes(reader, user, restore(std::move(again)));
 }
 
 TEST_F(X11PasteboardSnapshotTest, AnItemReadsNothingOnceTheClipboardHasChanged) {
@@ -310,6 +314,23 @@ TEST_F(X11PasteboardLargeTest, ACallIsAnsweredWhileAnotherThreadWaitsInALongRead
   EXPECT_TRUE(toString(*slow) == image);
 }
 
+// Each piece renews the wait for the next: a slow owner's transfer may take
+// far longer than the wait for one piece.
+TEST_F(X11PasteboardLargeTest, ASlowOwnersItemIsReadWholeHoweverLongItsTransferTakes) {
+  const auto bounds = quickToGiveUp();
+  pasteboard = open(bounds);
+  RawOwner::Behaviour slow;
+  slow.incrementAbove = 64 << 10;
+  slow.pieceInterval = bounds.reading.increment / 5;
+  const std::string image = noise(8 * slow.incrementAbove, 6);
+  RawOwner editor(session->display(), {{"image/png", "image/png", 8, image}}, slow);
+  ASSERT_TRUE(editor.owns());
+  auto items = pasteboard->pasteboardItems();
+  ASSERT_TRUE(items && items->size() == 1);
+  const auto read = items->front()->dataForType("image/png");
+  EXPECT_TRUE(read && toString(*read) == image);
+}
+
 // --- Change count ----------------------------------------------------------------
 
 using X11PasteboardChangeCountTest = X11PasteboardTest;
@@ -332,26 +353,17 @@ TEST_F(X11PasteboardChangeCountTest, AnOwnerExitingIsAChangeToo) {
   EXPECT_EQ(pasteboard->stringForType(NSPasteboardTypeString), std::nullopt);
 }
 
-// Other clients read the first item's text and every target of the later
-// ones, and a write without clearing adds to what the host offers.
-TEST_F(X11PasteboardChangeCountTest, TheFirstItemWinsAndLaterItemsAddTargets) {
-  pasteboard->clearContents();
-  auto first = pasteboard->makeItem();
-  first->setDataForType(toBytes("first"), NSPasteboardTypeString);
-  first->setDataForType(toBytes("<p>first</p>"), "text/html");
-  auto second = pasteboard->makeItem();
-  second->setDataForType(toBytes("second"), NSPasteboardTypeString);
-  second->setDataForType(toBytes("PNG"), "image/png");
-  ASSERT_TRUE(pasteboard->writeObjects({first, second}));
+// A write without clearing adds the targets the clipboard does not have yet
+// to what the host offers, as a later item of the same write does.
+TEST_F(X11PasteboardChangeCountTest, AWriteWithoutClearingAddsTargets) {
+  ASSERT_TRUE(write({{NSPasteboardTypeString, "first"}, {"text/html", "<p>first</p>"}}));
+  auto more = pasteboard->makeItem();
+  more->setDataForType(toBytes("second"), NSPasteboardTypeString);
+  more->setDataForType(toBytes("{\\rtf1}"), "text/rtf");
+  ASSERT_TRUE(pasteboard->writeObjects({more}));
   EXPECT_EQ(session->readClipboard("UTF8_STRING"), "first");
   EXPECT_EQ(session->readClipboard("text/html"), "<p>first</p>");
-  EXPECT_EQ(session->readClipboard("image/png"), "PNG");
-  // Appending without clearing adds to what the host already offers.
-  auto third = pasteboard->makeItem();
-  third->setDataForType(toBytes("{\\rtf1}"), "text/rtf");
-  ASSERT_TRUE(pasteboard->writeObjects({third}));
   EXPECT_EQ(session->readClipboard("text/rtf"), "{\\rtf1}");
-  EXPECT_EQ(session->readClipboard("text/html"), "<p>first</p>");
 }
 
 // --- Requestors that misbehave --------------------------------------------------------
@@ -512,23 +524,20 @@ TEST_F(X11PasteboardHostileRequestorTest, AFloodOfStalledTransfersDoesNotShutOut
 
 using X11PasteboardHostileOwnerTest = X11PasteboardTest;
 
-// Owners that answer at all answer well within the usual bounds; only the
-// wait between pieces is shortened, where nothing well-behaved depends on it.
-X11Pasteboard::Bounds quickToGiveUp() {
-  X11Pasteboard::Bounds bounds;
-  bounds.reading.increment = std::chrono::seconds(1);
-  return bounds;
-}
-
 TEST_F(X11PasteboardHostileOwnerTest, AnOwnerThatNeverAnswersCostsOnlyABoundedWait) {
+  const auto bounds = quickToGiveUp();
+  pasteboard = open(bounds);
   RawOwner::Behaviour silent;
   silent.answersTargets = false;
   silent.answersData = false;
   {
     RawOwner mute(session->display(), {{"UTF8_STRING", "UTF8_STRING", 8, "never"}}, silent);
     ASSERT_TRUE(mute.owns());
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(pasteboard->pasteboardItems(), std::nullopt);
     EXPECT_EQ(pasteboard->stringForType(NSPasteboardTypeString), std::nullopt);
+    // Each read waited for an answer, not for as long as a whole conversion may take.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, bounds.reading.transfer / 2);
     // Only the first text target was asked for: a silent owner is not asked on.
     EXPECT_EQ(mute.requests("text/plain;charset=utf-8"), 0);
   }
