@@ -50,7 +50,7 @@ class X11Desktop final : public gtk::GtkDesktop {
             [windows = windowList()] { return windows->visiblePanelWindow(); },
             [windows = windowList()] { return windows->panelSettling(); }),
         hotKeys_(gdk_display_get_default()),
-        accessibility_(displayName(), gdk_display_get_default()),
+        accessibility_(gdk_display_get_default()),
         // The host lets go of the clipboard it owns before it exits, so the
         // user's contents outlive it.
         handOff_(whenTerminating([this] { clipboard_.handOffBeforeExit(); })) {}
