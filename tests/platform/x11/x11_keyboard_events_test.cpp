@@ -92,18 +92,6 @@ TEST_F(X11KeyboardEventsTest, ChordPostedToAProcessReachesOnlyItAndFocusReturns)
   EXPECT_EQ(events->liveObjects().events, 0u);
 }
 
-// A window that sets no _NET_WM_PID is still found, through the server's
-// record of which process owns which connection.
-TEST_F(X11KeyboardEventsTest, FindsAWindowWithoutAPidProperty) {
-  auto target = recorder("no pid", {"--no-pid"});
-  ASSERT_TRUE(target->ready());
-  ASSERT_TRUE(user_.activate(panel_->window()));
-  auto events = keyboard();
-  ASSERT_TRUE(postCopyChord(*events, target->pid()));
-  EXPECT_EQ(target->nextLines(4), kControlC);
-  EXPECT_TRUE(waitUntil([&] { return user_.isActive(panel_->window()); }));
-}
-
 // The user is still holding Control+Shift from the hot key when the chord is
 // posted, and lets go only after the target has been activated.
 TEST_F(X11KeyboardEventsTest, WaitsForModifiersTheUserIsStillHolding) {
