@@ -1,9 +1,9 @@
 #include "platform/x11/x11_keyboard_events.h"
 
+#include <poll.h>
 #include <xcb/xtest.h>
 
 #include <algorithm>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -14,9 +14,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How often the window manager's answer is checked while waiting for a
-// window to become active; it usually comes within 4 to 10 ms.
-constexpr X11KeyboardEvents::Seconds kActivationPoll{0.002};
+// How often the panel's settling is asked after again while waiting for the
+// panel: the main thread decides it, and the server has no news of it.
+constexpr X11KeyboardEvents::Seconds kSettlingRecheck{0.02};
 
 // How deep the input focus may sit below a top-level window (toolkits give
 // focus to a child of their own).
@@ -196,9 +196,9 @@ std::optional<X11KeyboardEvents::Aim> X11KeyboardEvents::aimAtLocked(pid_t pid) 
     if (panel != XCB_WINDOW_NONE && panel != target) {
       // Active, and done asking for the focus: a panel still presenting
       // itself would take the focus back from the target mid-chord.
-      waitUntilLocked(
-          [&] { return isActiveLocked(panel) && !(panelSettling_ && panelSettling_()); },
-          kPanelActivationWait, kActivationPoll);
+      waitLocked([&] { return isActiveLocked(panel) && !(panelSettling_ && panelSettling_()); },
+                 kPanelActivationWait, panel,
+                 panelSettling_ ? std::optional(kSettlingRecheck) : std::nullopt);
     }
   }
   const xcb_window_t previous = ewmh_->activeWindow();
@@ -237,7 +237,7 @@ void X11KeyboardEvents::settleHeldKeysLocked() {
     }
     return others;
   };
-  waitUntilLocked([&] { return othersDown().empty(); }, kHeldKeysWait, kHeldKeysPoll);
+  waitLocked([&] { return othersDown().empty(); }, kHeldKeysWait, XCB_WINDOW_NONE, kHeldKeysPoll);
   for (xcb_keycode_t keycode : othersDown())
     fakeKeyLocked(XCB_KEY_RELEASE, keycode);
 }
@@ -387,7 +387,7 @@ bool X11KeyboardEvents::isActiveLocked(xcb_window_t window) {
 
 bool X11KeyboardEvents::activateLocked(xcb_window_t window, Seconds bound) {
   ewmh_->requestActivation(window, serverTimeLocked().value_or(XCB_CURRENT_TIME));
-  return waitUntilLocked([&] { return isActiveLocked(window); }, bound, kActivationPoll);
+  return waitLocked([&] { return isActiveLocked(window); }, bound, window, std::nullopt);
 }
 
 std::optional<xcb_timestamp_t> X11KeyboardEvents::serverTimeLocked() {
@@ -402,28 +402,59 @@ std::optional<xcb_timestamp_t> X11KeyboardEvents::serverTimeLocked() {
     }
     timeWindow_ = window;
   }
-  // Nothing else is listened to on this connection.
+  // Other events read on the way only woke waits, which read the state
+  // afresh.
   return connection_->serverTime(timeWindow_, connection_->atom("_LUMIVANE_SERVER_TIME"), nullptr);
 }
 
 void X11KeyboardEvents::discardEventsLocked() {
-  // Nothing else is listened to on this connection; mapping changes are read
-  // afresh for every key.
+  // Events only wake the waits, which read the state afresh; mapping changes
+  // are read afresh for every key.
   while (XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(connection_->get())}) {
   }
 }
 
-bool X11KeyboardEvents::waitUntilLocked(const std::function<bool()>& condition,
-                                        Seconds bound,
-                                        Seconds poll) {
+bool X11KeyboardEvents::waitLocked(const std::function<bool()>& condition,
+                                   Seconds bound,
+                                   xcb_window_t watched,
+                                   std::optional<Seconds> recheck) {
+  xcb_connection_t* c = connection_->get();
+  // The server's news is asked for only while waiting: the root's property
+  // changes tell of a new active window, the watched window's focus changes
+  // of the keyboard arriving there.
+  auto select = [&](bool on) {
+    if (watched == XCB_WINDOW_NONE)
+      return;
+    const std::uint32_t rootMask = on ? XCB_EVENT_MASK_PROPERTY_CHANGE : 0;
+    const std::uint32_t windowMask = on ? XCB_EVENT_MASK_FOCUS_CHANGE : 0;
+    xcb_change_window_attributes(c, connection_->root(), XCB_CW_EVENT_MASK, &rootMask);
+    // A window that has gone answers with an error, read as an event here.
+    xcb_change_window_attributes(c, watched, XCB_CW_EVENT_MASK, &windowMask);
+    xcb_flush(c);
+  };
+  select(true);
   const auto deadline = Clock::now() + toClock(bound);
+  bool held = false;
   for (;;) {
-    if (condition())
-      return true;
-    if (Clock::now() >= deadline || !connection_->alive())
-      return false;
-    std::this_thread::sleep_for(toClock(poll));
+    discardEventsLocked();
+    if (condition()) {
+      held = true;
+      break;
+    }
+    const auto now = Clock::now();
+    if (now >= deadline || !connection_->alive())
+      break;
+    // News that came during the condition's round trips is queued already.
+    if (XcbReply<xcb_generic_event_t> queued{xcb_poll_for_queued_event(c)})
+      continue;
+    auto left = deadline - now;
+    if (recheck)
+      left = std::min(left, toClock(*recheck));
+    pollfd ready{xcb_get_file_descriptor(c), POLLIN, 0};
+    ::poll(&ready, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
   }
+  select(false);
+  return held;
 }
 
 }  // namespace lumivane::platform::x11

@@ -35,15 +35,17 @@ namespace lumivane::platform::x11 {
 // the paste activates too. Without a window manager no window can be made
 // active and nothing is typed.
 //
-// Every wait is bounded:
+// Every wait is bounded, and wakes on the server's news (the active window
+// changing, the focus moving) rather than polling:
 //   - kPanelActivationWait: the host's panel, when visible, becoming active
 //     before the target is activated (a late focus change to the panel would
 //     otherwise take the chord away from the target);
 //   - kTargetActivationWait: the target becoming active; when it does not,
 //     nothing is typed;
 //   - kHeldKeysWait: keys the user still holds being released (checked every
-//     kHeldKeysPoll); keys still down after it are released by injection,
-//     since a held Shift would turn Control+C into Control+Shift+C;
+//     kHeldKeysPoll: X tells no client when another's keys go up); keys still
+//     down after it are released by injection, since a held Shift would turn
+//     Control+C into Control+Shift+C;
 //   - kFocusReturnWait: the previous window becoming active again.
 // A key-down posted to a process can thus take at most about
 // kPanelActivationWait + kTargetActivationWait + kHeldKeysWait (3.5 s) and a
@@ -127,7 +129,13 @@ class X11KeyboardEvents final : public KeyboardEvents {
   bool isActiveLocked(xcb_window_t window);
   bool activateLocked(xcb_window_t window, Seconds bound);
   std::optional<xcb_timestamp_t> serverTimeLocked();
-  bool waitUntilLocked(const std::function<bool()>& condition, Seconds bound, Seconds poll);
+  // Waits until `condition` holds, for at most `bound`, checking it again
+  // whenever the server has news of the active window or of the focus of
+  // `watched` (when given), and every `recheck` (when given).
+  bool waitLocked(const std::function<bool()>& condition,
+                  Seconds bound,
+                  xcb_window_t watched,
+                  std::optional<Seconds> recheck);
   // Waits for keys the user holds, then releases those still down.
   void settleHeldKeysLocked();
   void typeLocked(const KeyEvent& event);
