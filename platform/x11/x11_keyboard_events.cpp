@@ -118,11 +118,6 @@ void X11KeyboardEvents::CFRelease(CGEventRef event) {
   }
 }
 
-X11KeyboardEvents::LiveObjects X11KeyboardEvents::liveObjects() const {
-  std::lock_guard lock(objectsMutex_);
-  return LiveObjects{sources_.size(), events_.size()};
-}
-
 std::optional<X11KeyboardEvents::KeyEvent> X11KeyboardEvents::findEvent(CGEventRef event) {
   std::lock_guard lock(objectsMutex_);
   auto it = events_.find(event);

@@ -95,12 +95,8 @@ class X11KeyboardEvents final : public KeyboardEvents {
   void CFRelease(CGEventSourceRef source) override;
   void CFRelease(CGEventRef event) override;
 
-  // The sources and events made and not yet given back.
-  struct LiveObjects {
-    std::size_t sources = 0;
-    std::size_t events = 0;
-  };
-  LiveObjects liveObjects() const;
+  // Tests count the sources and events not given back.
+  friend class X11KeyboardEventsTestPeer;
 
  private:
   struct Source;
