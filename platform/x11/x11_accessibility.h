@@ -3,24 +3,19 @@
 #include <gdk/gdk.h>
 
 #include <atomic>
-#include <memory>
-#include <mutex>
-#include <string>
 
 #include "platform/accessibility_trust.h"
-#include "platform/x11/x11_connection.h"
+#include "platform/gtk/glib_handles.h"
 
 namespace lumivane::platform::x11 {
 
 // Whether the host may type into other applications: on X11, whether the
 // display offers the XTEST extension the synthetic keys are injected with.
 // Nothing else stands in the way; X lets any client of the display do it.
-// Any thread.
+// Made on the main thread; asked on any.
 //
-// The answer comes from a connection of this object's own (XCB asks the
-// server once per connection, and an extension cannot come or go while the
-// server runs); a connection the server dropped is replaced on the next
-// question.
+// The answer is GDK's connection's, learnt when this object is made: an
+// extension cannot come or go while the server runs.
 class X11Accessibility final : public Accessibility {
  public:
   // What the prompt tells the user.
@@ -30,10 +25,10 @@ class X11Accessibility final : public Accessibility {
       "this display does not offer. Copying the selection and pasting results will not work "
       "until the X server is started with XTEST.";
 
-  // `displayName`: the display the synthetic keys go to ($DISPLAY when
-  // empty). `promptDisplay`: the GDK display the prompt appears on (GDK's
-  // default display when null).
-  X11Accessibility(std::string displayName, GdkDisplay* promptDisplay);
+  // `display`: GDK's display the synthetic keys go to, where the prompt
+  // appears too. Null, or not an X display: never trusted, and the prompt
+  // goes to GDK's default display.
+  explicit X11Accessibility(GdkDisplay* display);
   ~X11Accessibility() override;
   X11Accessibility(const X11Accessibility&) = delete;
   X11Accessibility& operator=(const X11Accessibility&) = delete;
@@ -44,17 +39,13 @@ class X11Accessibility final : public Accessibility {
   bool AXIsProcessTrustedWithOptions(const AXTrustedCheckOptions& options) override;
 
  private:
-  struct DisplayUnref {
-    void operator()(GdkDisplay* display) const;
-  };
-  bool offersXTest();
   void prompt();
 
-  const std::string displayName_;
-  std::unique_ptr<GdkDisplay, DisplayUnref> promptDisplay_;
-  std::mutex mutex_;
-  std::unique_ptr<XcbConnection> connection_;
+  gtk::GObjectPtr<GdkDisplay> display_;
+  bool offersXTest_ = false;
+  // Set by the one call that prompts, whichever thread it is on.
   std::atomic<bool> prompted_ = false;
+  gtk::GSourcePtr prompt_;
 };
 
 }  // namespace lumivane::platform::x11

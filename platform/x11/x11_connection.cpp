@@ -220,20 +220,14 @@ bool XcbConnection::succeeded(xcb_void_cookie_t cookie) {
 }
 
 std::optional<pid_t> XcbConnection::processOfClient(xcb_window_t window) {
-  xcb_connection_t* c = connection_;
-  if (!clientIds_) {
-    clientIds_ = false;
-    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_res_id);
-    if (extension && extension->present) {
-      xcb_generic_error_t* rawError = nullptr;
-      XcbReply<xcb_res_query_version_reply_t> version(
-          xcb_res_query_version_reply(c, xcb_res_query_version(c, 1, 2), &rawError));
-      XcbReply<xcb_generic_error_t> error(rawError);
-      clientIds_ = version && (version->server_major > 1 ||
-                               (version->server_major == 1 && version->server_minor >= 2));
-    }
-  }
-  if (!*clientIds_)
+  return processOfClient(connection_, window);
+}
+
+std::optional<pid_t> XcbConnection::processOfClient(xcb_connection_t* c, xcb_window_t window) {
+  // A request to an extension the server lacks would end the connection. A
+  // server older than X-Resource 1.2 answers the query with an error.
+  const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_res_id);
+  if (!extension || !extension->present)
     return std::nullopt;
   const xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
   xcb_generic_error_t* rawError = nullptr;

@@ -133,8 +133,11 @@ class XcbConnection {
   xcb_window_t root_ = XCB_WINDOW_NONE;
   std::size_t maximumRequestBytes_ = 0;
   std::map<std::string, xcb_atom_t, std::less<>> atoms_;
-  // Whether the server gives clients' processes; asked on first use.
-  std::optional<bool> clientIds_;
+
+ public:
+  // processOfClient on a connection this class does not own: GDK's, which
+  // the services on the main thread share.
+  static std::optional<pid_t> processOfClient(xcb_connection_t* connection, xcb_window_t window);
 };
 
 }  // namespace lumivane::platform::x11

@@ -48,9 +48,10 @@ class X11Desktop final : public gtk::GtkDesktop {
         keyboardEvents_(
             displayName(),
             [windows = windowList()] { return windows->visiblePanelWindow(); },
-            [windows = windowList()] { return windows->panelSettling(); }),
+            [windows = windowList()] { return windows->panelSettling(); },
+            activationOrder_),
         hotKeys_(gdk_display_get_default()),
-        accessibility_(displayName(), gdk_display_get_default()),
+        accessibility_(gdk_display_get_default()),
         // The host lets go of the clipboard it owns before it exits, so the
         // user's contents outlive it.
         handOff_(whenTerminating([this] { clipboard_.handOffBeforeExit(); })) {}
@@ -64,7 +65,10 @@ class X11Desktop final : public gtk::GtkDesktop {
   Accessibility& accessibility() override { return accessibility_; }
 
  private:
-  X11Workspace workspace_;
+  // Which windows the user made active, noted by the workspace for the
+  // synthetic keys to turn to the same window of an application as a paste.
+  const std::shared_ptr<ActivationOrder> activationOrder_ = std::make_shared<ActivationOrder>();
+  X11Workspace workspace_{X11Workspace::Options{.activationOrder = activationOrder_}};
   X11Pasteboard& clipboard_;
   X11OwnClipboardAwarePasteboard pasteboard_;
   X11KeyboardEvents keyboardEvents_;

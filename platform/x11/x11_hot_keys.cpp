@@ -59,10 +59,6 @@ Display* xlib(void* display) {
 
 }  // namespace
 
-void X11HotKeys::DisplayUnref::operator()(GdkDisplay* display) const {
-  g_object_unref(display);
-}
-
 X11HotKeys::X11HotKeys(GdkDisplay* display)
     : display_(GDK_IS_X11_DISPLAY(display) ? GDK_DISPLAY(g_object_ref(display)) : nullptr) {
   if (!display_)
@@ -79,8 +75,7 @@ X11HotKeys::X11HotKeys(GdkDisplay* display)
 X11HotKeys::~X11HotKeys() {
   if (!display_)
     return;
-  if (regrabSource_)
-    g_source_remove(regrabSource_);
+  regrabSource_.reset();
   g_signal_handler_disconnect(gdk_keymap_get_for_display(display_.get()), keysChangedHandler_);
   gdk_window_remove_filter(nullptr, &X11HotKeys::filterEvent, this);
   if (!gdk_display_is_closed(display_.get())) {
@@ -231,31 +226,35 @@ void X11HotKeys::keysChanged(GdkKeymap* /*keymap*/, gpointer self) {
 void X11HotKeys::scheduleRegrab() {
   // Both the core notice and GDK's own may announce one change; grab once,
   // after the event that announced it has been handled.
-  if (!regrabSource_)
-    regrabSource_ = g_idle_add(&X11HotKeys::regrabWhenIdle, this);
+  if (regrabSource_ && !g_source_is_destroyed(regrabSource_.get()))
+    return;
+  regrabSource_ = gtk::addMainTimeout(
+      0,
+      [this] {
+        regrab();
+        return false;
+      },
+      G_PRIORITY_DEFAULT_IDLE);
 }
 
-gboolean X11HotKeys::regrabWhenIdle(gpointer self) {
-  auto* hotKeys = static_cast<X11HotKeys*>(self);
-  hotKeys->regrabSource_ = 0;
-  if (gdk_display_is_closed(hotKeys->display_.get()))
-    return G_SOURCE_REMOVE;
-  for (auto& registration : hotKeys->registrations_) {
+void X11HotKeys::regrab() {
+  if (gdk_display_is_closed(display_.get()))
+    return;
+  for (auto& registration : registrations_) {
     // GDK announces changes that change nothing here (the first key from a
     // new device among them); a chord held right now must stay held, and
     // must not be let go of even for a moment.
-    const Grab grab = hotKeys->grabFor(*registration);
+    const Grab grab = grabFor(*registration);
     if (!registration->grabbed.empty() && grab.keycode == registration->keycode &&
         grab.locks == registration->locks) {
       continue;
     }
-    hotKeys->ungrab(*registration);
+    ungrab(*registration);
     // A chord whose key is gone, or that another client took meanwhile,
     // waits for the next change.
-    hotKeys->grab(*registration, grab);
+    this->grab(*registration, grab);
   }
-  XFlush(xlib(hotKeys->xdisplay_));
-  return G_SOURCE_REMOVE;
+  XFlush(xlib(xdisplay_));
 }
 
 // Presses ----------------------------------------------------------------------------

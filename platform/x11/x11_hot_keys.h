@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/gtk/glib_handles.h"
 #include "platform/hot_keys.h"
 
 namespace lumivane::platform::x11 {
@@ -61,13 +62,10 @@ class X11HotKeys final : public HotKeys {
   struct Target {};
   struct Registration;
   struct Handler;
-  struct DisplayUnref {
-    void operator()(GdkDisplay* display) const;
-  };
 
   static GdkFilterReturn filterEvent(GdkXEvent* xevent, GdkEvent* event, gpointer self);
   static void keysChanged(GdkKeymap* keymap, gpointer self);
-  static gboolean regrabWhenIdle(gpointer self);
+  void regrab();
   GdkFilterReturn handle(const GdkXEvent* xevent);
   void scheduleRegrab();
   // Where a chord is to be grabbed on the current keyboard: its key (0 when
@@ -83,7 +81,7 @@ class X11HotKeys final : public HotKeys {
   bool grabVariant(xcb_keycode_t keycode, unsigned int modifiers);
   void deliver(EventHotKeyID id, std::uint32_t kind);
 
-  std::unique_ptr<GdkDisplay, DisplayUnref> display_;
+  gtk::GObjectPtr<GdkDisplay> display_;
   // GDK's Xlib connection and its root window. Xlib stays out of this
   // header: its macros (None, Bool, Status) would reach every includer.
   void* xdisplay_ = nullptr;
@@ -94,7 +92,7 @@ class X11HotKeys final : public HotKeys {
   std::vector<std::unique_ptr<Registration>> registrations_;
   std::vector<std::unique_ptr<Handler>> handlers_;
   gulong keysChangedHandler_ = 0;
-  guint regrabSource_ = 0;
+  gtk::GSourcePtr regrabSource_;
 };
 
 }  // namespace lumivane::platform::x11

@@ -1,9 +1,9 @@
 #include "platform/x11/x11_keyboard_events.h"
 
+#include <poll.h>
 #include <xcb/xtest.h>
 
 #include <algorithm>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -14,17 +14,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How often the window manager's answer is checked while waiting for a
-// window to become active; it usually comes within 4 to 10 ms.
-constexpr X11KeyboardEvents::Seconds kActivationPoll{0.002};
+// How often the panel's settling is asked after again while waiting for the
+// panel: the main thread decides it, and the server has no news of it.
+constexpr X11KeyboardEvents::Seconds kSettlingRecheck{0.02};
 
 // How deep the input focus may sit below a top-level window (toolkits give
 // focus to a child of their own).
 constexpr int kMaximumFocusDepth = 32;
-
-// The pager source indication: the window manager honours the request as the
-// user's own instead of weighing it against focus-stealing rules.
-constexpr std::uint32_t kSourceIndicationPager = 2;
 
 Clock::duration toClock(X11KeyboardEvents::Seconds seconds) {
   return std::chrono::duration_cast<Clock::duration>(seconds);
@@ -47,10 +43,13 @@ struct X11KeyboardEvents::Event {
 
 X11KeyboardEvents::X11KeyboardEvents(std::string displayName,
                                      std::function<std::uint32_t()> panelWindow,
-                                     std::function<bool()> panelSettling)
+                                     std::function<bool()> panelSettling,
+                                     std::shared_ptr<const ActivationOrder> activationOrder)
     : displayName_(std::move(displayName)),
       panelWindow_(std::move(panelWindow)),
-      panelSettling_(std::move(panelSettling)) {
+      panelSettling_(std::move(panelSettling)),
+      activationOrder_(activationOrder ? std::move(activationOrder)
+                                       : std::make_shared<const ActivationOrder>()) {
   std::lock_guard lock(connectionMutex_);
   connectionLocked();
 }
@@ -119,11 +118,6 @@ void X11KeyboardEvents::CFRelease(CGEventRef event) {
   }
 }
 
-X11KeyboardEvents::LiveObjects X11KeyboardEvents::liveObjects() const {
-  std::lock_guard lock(objectsMutex_);
-  return LiveObjects{sources_.size(), events_.size()};
-}
-
 std::optional<X11KeyboardEvents::KeyEvent> X11KeyboardEvents::findEvent(CGEventRef event) {
   std::lock_guard lock(objectsMutex_);
   auto it = events_.find(event);
@@ -187,7 +181,7 @@ void X11KeyboardEvents::CGEventPost(CGEventTapLocation /*tap*/, CGEventRef event
 std::optional<X11KeyboardEvents::Aim> X11KeyboardEvents::aimAtLocked(pid_t pid) {
   // Without a window manager nothing can be made active, and the keys would
   // go to whatever window is under the pointer.
-  if (!hasWindowManagerLocked())
+  if (!ewmh_->windowManagerRuns())
     return std::nullopt;
   const xcb_window_t target = windowOfLocked(pid);
   if (target == XCB_WINDOW_NONE)
@@ -197,12 +191,12 @@ std::optional<X11KeyboardEvents::Aim> X11KeyboardEvents::aimAtLocked(pid_t pid) 
     if (panel != XCB_WINDOW_NONE && panel != target) {
       // Active, and done asking for the focus: a panel still presenting
       // itself would take the focus back from the target mid-chord.
-      waitUntilLocked(
-          [&] { return isActiveLocked(panel) && !(panelSettling_ && panelSettling_()); },
-          kPanelActivationWait, kActivationPoll);
+      waitLocked([&] { return isActiveLocked(panel) && !(panelSettling_ && panelSettling_()); },
+                 kPanelActivationWait, panel,
+                 panelSettling_ ? std::optional(kSettlingRecheck) : std::nullopt);
     }
   }
-  const xcb_window_t previous = activeWindowLocked();
+  const xcb_window_t previous = ewmh_->activeWindow();
   if (!isActiveLocked(target) && !activateLocked(target, kTargetActivationWait))
     return std::nullopt;
   return Aim{pid, target, previous == target ? xcb_window_t{XCB_WINDOW_NONE} : previous};
@@ -238,7 +232,7 @@ void X11KeyboardEvents::settleHeldKeysLocked() {
     }
     return others;
   };
-  waitUntilLocked([&] { return othersDown().empty(); }, kHeldKeysWait, kHeldKeysPoll);
+  waitLocked([&] { return othersDown().empty(); }, kHeldKeysWait, XCB_WINDOW_NONE, kHeldKeysPoll);
   for (xcb_keycode_t keycode : othersDown())
     fakeKeyLocked(XCB_KEY_RELEASE, keycode);
 }
@@ -330,6 +324,7 @@ CGEventFlags X11KeyboardEvents::heldFlagsLocked() {
 XcbConnection* X11KeyboardEvents::connectionLocked() {
   if (!connection_ || !connection_->alive()) {
     // Whatever was pressed or aimed at went with the old connection.
+    ewmh_.reset();
     connection_.reset();
     timeWindow_ = XCB_WINDOW_NONE;
     pressedKeys_.clear();
@@ -338,6 +333,7 @@ XcbConnection* X11KeyboardEvents::connectionLocked() {
     connection_ = XcbConnection::open(displayName_, nullptr);
     if (!connection_)
       return nullptr;
+    ewmh_ = std::make_unique<Ewmh>(connection_->get(), connection_->root());
   }
   // Typing needs XTEST. XCB asks the server once per connection.
   const xcb_query_extension_reply_t* xtest =
@@ -345,73 +341,20 @@ XcbConnection* X11KeyboardEvents::connectionLocked() {
   return xtest && xtest->present ? connection_.get() : nullptr;
 }
 
-bool X11KeyboardEvents::hasWindowManagerLocked() {
-  const xcb_atom_t check = connection_->atom("_NET_SUPPORTING_WM_CHECK");
-  auto fromRoot = connection_->getProperty(connection_->root(), check, false, XCB_ATOM_WINDOW);
-  if (!fromRoot || fromRoot->values32().empty() || fromRoot->values32()[0] == XCB_WINDOW_NONE)
-    return false;
-  // A window manager that has gone leaves the root's property behind; its
-  // check window goes with it.
-  const xcb_window_t child = fromRoot->values32()[0];
-  auto fromChild = connection_->getProperty(child, check, false, XCB_ATOM_WINDOW);
-  return fromChild && !fromChild->values32().empty() && fromChild->values32()[0] == child;
-}
-
 xcb_window_t X11KeyboardEvents::windowOfLocked(pid_t pid) {
-  xcb_connection_t* c = connection_->get();
-  // Bottom to top, so that the process's topmost window is found first when
-  // read backwards.
-  auto clients = connection_->getProperty(
-      connection_->root(), connection_->atom("_NET_CLIENT_LIST_STACKING"), false, XCB_ATOM_WINDOW);
-  if (!clients || clients->values32().empty()) {
-    clients = connection_->getProperty(connection_->root(), connection_->atom("_NET_CLIENT_LIST"),
-                                       false, XCB_ATOM_WINDOW);
-  }
+  const auto clients = ewmh_->clients();
   if (!clients)
     return XCB_WINDOW_NONE;
-  std::vector<xcb_window_t> windows = clients->values32();
-  std::reverse(windows.begin(), windows.end());
-
-  const xcb_atom_t wmPid = connection_->atom("_NET_WM_PID");
-  std::vector<xcb_get_property_cookie_t> cookies;
-  cookies.reserve(windows.size());
-  for (xcb_window_t window : windows)
-    cookies.push_back(xcb_get_property(c, 0, window, wmPid, XCB_ATOM_CARDINAL, 0, 1));
-  std::vector<xcb_window_t> withoutPid;
-  xcb_window_t found = XCB_WINDOW_NONE;
-  for (std::size_t i = 0; i < windows.size(); ++i) {
-    XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, cookies[i], nullptr));
-    if (!reply)
-      continue;
-    if (reply->format != 32 || xcb_get_property_value_length(reply.get()) < 4) {
-      withoutPid.push_back(windows[i]);
-      continue;
-    }
-    const auto value = *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
-    if (found == XCB_WINDOW_NONE && static_cast<pid_t>(value) == pid)
-      found = windows[i];
+  std::vector<xcb_window_t> windows;
+  for (const auto& client : *clients) {
+    if (client.pid == pid)
+      windows.push_back(client.window);
   }
-  if (found != XCB_WINDOW_NONE)
-    return found;
-
-  // Some toolkits set no pid; the server knows the process of a local client.
-  for (xcb_window_t window : withoutPid) {
-    if (connection_->processOfClient(window) == pid)
-      return window;
-  }
-  return XCB_WINDOW_NONE;
-}
-
-xcb_window_t X11KeyboardEvents::activeWindowLocked() {
-  auto active = connection_->getProperty(
-      connection_->root(), connection_->atom("_NET_ACTIVE_WINDOW"), false, XCB_ATOM_WINDOW);
-  if (!active || active->values32().empty())
-    return XCB_WINDOW_NONE;
-  return active->values32()[0];
+  return activationOrder_->windowToActivate(windows);
 }
 
 bool X11KeyboardEvents::isActiveLocked(xcb_window_t window) {
-  if (window == XCB_WINDOW_NONE || activeWindowLocked() != window)
+  if (window == XCB_WINDOW_NONE || ewmh_->activeWindow() != window)
     return false;
   // The window manager may announce the window before the input focus, which
   // is what the keys follow, has arrived there.
@@ -438,20 +381,8 @@ bool X11KeyboardEvents::isActiveLocked(xcb_window_t window) {
 }
 
 bool X11KeyboardEvents::activateLocked(xcb_window_t window, Seconds bound) {
-  const xcb_timestamp_t time = serverTimeLocked().value_or(XCB_CURRENT_TIME);
-  xcb_client_message_event_t message{};
-  message.response_type = XCB_CLIENT_MESSAGE;
-  message.format = 32;
-  message.window = window;
-  message.type = connection_->atom("_NET_ACTIVE_WINDOW");
-  message.data.data32[0] = kSourceIndicationPager;
-  message.data.data32[1] = time;
-  message.data.data32[2] = activeWindowLocked();
-  xcb_send_event(connection_->get(), 0, connection_->root(),
-                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                 reinterpret_cast<const char*>(&message));
-  xcb_flush(connection_->get());
-  return waitUntilLocked([&] { return isActiveLocked(window); }, bound, kActivationPoll);
+  ewmh_->requestActivation(window, serverTimeLocked().value_or(XCB_CURRENT_TIME));
+  return waitLocked([&] { return isActiveLocked(window); }, bound, window, std::nullopt);
 }
 
 std::optional<xcb_timestamp_t> X11KeyboardEvents::serverTimeLocked() {
@@ -466,28 +397,59 @@ std::optional<xcb_timestamp_t> X11KeyboardEvents::serverTimeLocked() {
     }
     timeWindow_ = window;
   }
-  // Nothing else is listened to on this connection.
+  // Other events read on the way only woke waits, which read the state
+  // afresh.
   return connection_->serverTime(timeWindow_, connection_->atom("_LUMIVANE_SERVER_TIME"), nullptr);
 }
 
 void X11KeyboardEvents::discardEventsLocked() {
-  // Nothing else is listened to on this connection; mapping changes are read
-  // afresh for every key.
+  // Events only wake the waits, which read the state afresh; mapping changes
+  // are read afresh for every key.
   while (XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(connection_->get())}) {
   }
 }
 
-bool X11KeyboardEvents::waitUntilLocked(const std::function<bool()>& condition,
-                                        Seconds bound,
-                                        Seconds poll) {
+bool X11KeyboardEvents::waitLocked(const std::function<bool()>& condition,
+                                   Seconds bound,
+                                   xcb_window_t watched,
+                                   std::optional<Seconds> recheck) {
+  xcb_connection_t* c = connection_->get();
+  // The server's news is asked for only while waiting: the root's property
+  // changes tell of a new active window, the watched window's focus changes
+  // of the keyboard arriving there.
+  auto select = [&](bool on) {
+    if (watched == XCB_WINDOW_NONE)
+      return;
+    const std::uint32_t rootMask = on ? XCB_EVENT_MASK_PROPERTY_CHANGE : 0;
+    const std::uint32_t windowMask = on ? XCB_EVENT_MASK_FOCUS_CHANGE : 0;
+    xcb_change_window_attributes(c, connection_->root(), XCB_CW_EVENT_MASK, &rootMask);
+    // A window that has gone answers with an error, read as an event here.
+    xcb_change_window_attributes(c, watched, XCB_CW_EVENT_MASK, &windowMask);
+    xcb_flush(c);
+  };
+  select(true);
   const auto deadline = Clock::now() + toClock(bound);
+  bool held = false;
   for (;;) {
-    if (condition())
-      return true;
-    if (Clock::now() >= deadline || !connection_->alive())
-      return false;
-    std::this_thread::sleep_for(toClock(poll));
+    discardEventsLocked();
+    if (condition()) {
+      held = true;
+      break;
+    }
+    const auto now = Clock::now();
+    if (now >= deadline || !connection_->alive())
+      break;
+    // News that came during the condition's round trips is queued already.
+    if (XcbReply<xcb_generic_event_t> queued{xcb_poll_for_queued_event(c)})
+      continue;
+    auto left = deadline - now;
+    if (recheck)
+      left = std::min(left, toClock(*recheck));
+    pollfd ready{xcb_get_file_descriptor(c), POLLIN, 0};
+    ::poll(&ready, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
   }
+  select(false);
+  return held;
 }
 
 }  // namespace lumivane::platform::x11

@@ -13,30 +13,39 @@
 #include <string>
 
 #include "platform/keyboard_events.h"
+#include "platform/x11/x11_activation_order.h"
 #include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_ewmh.h"
 
 namespace lumivane::platform::x11 {
 
 // Synthetic keys on X11, injected with the XTEST extension: GTK 3 and many
 // other toolkits ignore key events sent with SendEvent, so the keys have to
-// look as if they were typed. Any thread: the connection is this object's
-// own, and one post runs at a time.
+// look as if they were typed. Any thread: one post runs at a time, on a
+// connection of this object's own. The host posts from worker threads, and a
+// post waits up to seconds for the window manager and the user's hands; GDK's
+// connection belongs to the main loop, which must neither be held that long
+// nor have its events read by another thread.
 //
 // X has no per-process event queue, so posting to a process means typing
 // into its window: CGEventPostToPid makes that window active through the
 // window manager, types the key there and, after the key-up, hands focus back
-// to the window that was active before (the host's panel). Without a window
-// manager no window can be made active and nothing is typed.
+// to the window that was active before (the host's panel). Which of the
+// process's windows follows the workspace's rule (windowToActivate), the one
+// the paste activates too. Without a window manager no window can be made
+// active and nothing is typed.
 //
-// Every wait is bounded:
+// Every wait is bounded, and wakes on the server's news (the active window
+// changing, the focus moving) rather than polling:
 //   - kPanelActivationWait: the host's panel, when visible, becoming active
 //     before the target is activated (a late focus change to the panel would
 //     otherwise take the chord away from the target);
 //   - kTargetActivationWait: the target becoming active; when it does not,
 //     nothing is typed;
 //   - kHeldKeysWait: keys the user still holds being released (checked every
-//     kHeldKeysPoll); keys still down after it are released by injection,
-//     since a held Shift would turn Control+C into Control+Shift+C;
+//     kHeldKeysPoll: X tells no client when another's keys go up); keys still
+//     down after it are released by injection, since a held Shift would turn
+//     Control+C into Control+Shift+C;
 //   - kFocusReturnWait: the previous window becoming active again.
 // A key-down posted to a process can thus take at most about
 // kPanelActivationWait + kTargetActivationWait + kHeldKeysWait (3.5 s) and a
@@ -59,9 +68,12 @@ class X11KeyboardEvents final : public KeyboardEvents {
   // but nothing is typed.
   // `panelSettling`: true while the panel, just shown, may still present
   // itself to get the keyboard; a target is activated only once it is over.
+  // `activationOrder`: the workspace's record of the windows the user used
+  // (none: every process's topmost window is typed into).
   X11KeyboardEvents(std::string displayName,
                     std::function<std::uint32_t()> panelWindow,
-                    std::function<bool()> panelSettling = {});
+                    std::function<bool()> panelSettling = {},
+                    std::shared_ptr<const ActivationOrder> activationOrder = nullptr);
   ~X11KeyboardEvents() override;
   X11KeyboardEvents(const X11KeyboardEvents&) = delete;
   X11KeyboardEvents& operator=(const X11KeyboardEvents&) = delete;
@@ -83,12 +95,8 @@ class X11KeyboardEvents final : public KeyboardEvents {
   void CFRelease(CGEventSourceRef source) override;
   void CFRelease(CGEventRef event) override;
 
-  // The sources and events made and not yet given back.
-  struct LiveObjects {
-    std::size_t sources = 0;
-    std::size_t events = 0;
-  };
-  LiveObjects liveObjects() const;
+  // Tests count the sources and events not given back.
+  friend class X11KeyboardEventsTestPeer;
 
  private:
   struct Source;
@@ -113,13 +121,17 @@ class X11KeyboardEvents final : public KeyboardEvents {
   // Finds the window of `pid` and makes it active; the aim on success.
   std::optional<Aim> aimAtLocked(pid_t pid);
   xcb_window_t windowOfLocked(pid_t pid);
-  bool hasWindowManagerLocked();
-  xcb_window_t activeWindowLocked();
   // Whether `window` is the active window and holds the input focus.
   bool isActiveLocked(xcb_window_t window);
   bool activateLocked(xcb_window_t window, Seconds bound);
   std::optional<xcb_timestamp_t> serverTimeLocked();
-  bool waitUntilLocked(const std::function<bool()>& condition, Seconds bound, Seconds poll);
+  // Waits until `condition` holds, for at most `bound`, checking it again
+  // whenever the server has news of the active window or of the focus of
+  // `watched` (when given), and every `recheck` (when given).
+  bool waitLocked(const std::function<bool()>& condition,
+                  Seconds bound,
+                  xcb_window_t watched,
+                  std::optional<Seconds> recheck);
   // Waits for keys the user holds, then releases those still down.
   void settleHeldKeysLocked();
   void typeLocked(const KeyEvent& event);
@@ -131,6 +143,7 @@ class X11KeyboardEvents final : public KeyboardEvents {
   const std::string displayName_;
   const std::function<std::uint32_t()> panelWindow_;
   const std::function<bool()> panelSettling_;
+  const std::shared_ptr<const ActivationOrder> activationOrder_;
 
   mutable std::mutex objectsMutex_;
   std::map<const void*, std::unique_ptr<Source>> sources_;
@@ -140,6 +153,7 @@ class X11KeyboardEvents final : public KeyboardEvents {
   // interleave.
   std::mutex connectionMutex_;
   std::unique_ptr<XcbConnection> connection_;
+  std::unique_ptr<Ewmh> ewmh_;  // on connection_
   // An unmapped window of ours whose property changes give server time.
   xcb_window_t timeWindow_ = XCB_WINDOW_NONE;
   // What this object pressed and has not released yet: event keys by their

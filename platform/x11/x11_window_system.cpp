@@ -1,10 +1,9 @@
 #include "platform/x11/x11_window_system.h"
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
+#include <X11/Xlib-xcb.h>
 #include <gdk/gdkx.h>
 
-#include <vector>
+#include "platform/x11/x11_ewmh.h"
 
 namespace lumivane::platform::x11 {
 namespace {
@@ -14,86 +13,62 @@ GdkWindow* x11WindowOf(GtkWidget* window) {
   return gdkWindow && GDK_IS_X11_WINDOW(gdkWindow) ? gdkWindow : nullptr;
 }
 
-// The first `count` format-32 values of `property` on `window`; absent when
-// it has fewer or none.
-std::optional<std::vector<unsigned long>> readCardinals(GdkDisplay* display,
-                                                        ::Window window,
-                                                        const char* property,
-                                                        Atom type,
-                                                        long count) {
-  Atom actualType = None;
-  int format = 0;
-  unsigned long items = 0;
-  unsigned long after = 0;
-  unsigned char* data = nullptr;
-  gdk_x11_display_error_trap_push(display);
-  const int status =
-      XGetWindowProperty(GDK_DISPLAY_XDISPLAY(display), window,
-                         gdk_x11_get_xatom_by_name_for_display(display, property), 0, count, False,
-                         type, &actualType, &format, &items, &after, &data);
-  gdk_x11_display_error_trap_pop_ignored(display);
-  std::optional<std::vector<unsigned long>> values;
-  if (status == Success && data && format == 32 && items == static_cast<unsigned long>(count)) {
-    // Format-32 properties come as longs.
-    const auto* longs = reinterpret_cast<const unsigned long*>(data);
-    values.emplace(longs, longs + count);
-  }
-  if (data)
-    XFree(data);
-  return values;
+xcb_window_t xidOf(GdkWindow* window) {
+  return static_cast<xcb_window_t>(gdk_x11_window_get_xid(window));
 }
 
 }  // namespace
 
+X11WindowSystem::X11WindowSystem() = default;
+X11WindowSystem::~X11WindowSystem() = default;
+
+Ewmh* X11WindowSystem::ewmhFor(GtkWidget* window) {
+  GdkWindow* gdkWindow = x11WindowOf(window);
+  if (!gdkWindow)
+    return nullptr;
+  GdkDisplay* display = gdk_window_get_display(gdkWindow);
+  if (gdk_display_is_closed(display))
+    return nullptr;
+  if (display != display_.get()) {
+    // Held, so that no other display takes its place at its address.
+    display_.reset(GDK_DISPLAY(g_object_ref(display)));
+    GdkWindow* root = gdk_screen_get_root_window(gdk_window_get_screen(gdkWindow));
+    ewmh_ = std::make_unique<Ewmh>(XGetXCBConnection(gdk_x11_display_get_xdisplay(display)),
+                                   xidOf(root));
+  }
+  return ewmh_.get();
+}
+
 std::uint64_t X11WindowSystem::handleOf(GtkWidget* window) {
   GdkWindow* gdkWindow = x11WindowOf(window);
-  return gdkWindow ? gdk_x11_window_get_xid(gdkWindow) : 0;
+  return gdkWindow ? xidOf(gdkWindow) : 0;
 }
 
 std::optional<gtk::FrameExtents> X11WindowSystem::frameExtents(GtkWidget* window) {
-  GdkWindow* gdkWindow = x11WindowOf(window);
-  if (!gdkWindow)
+  Ewmh* ewmh = ewmhFor(window);
+  const auto extents = ewmh ? ewmh->frameExtents(xidOf(x11WindowOf(window))) : std::nullopt;
+  if (!extents)
     return std::nullopt;
-  const auto values = readCardinals(gdk_window_get_display(gdkWindow), GDK_WINDOW_XID(gdkWindow),
-                                    gtk::kFrameExtentsProperty, XA_CARDINAL, 4);
-  if (!values)
-    return std::nullopt;
-  return gtk::FrameExtents{static_cast<int>((*values)[0]), static_cast<int>((*values)[1]),
-                           static_cast<int>((*values)[2]), static_cast<int>((*values)[3])};
+  return gtk::FrameExtents{static_cast<int>(extents->left), static_cast<int>(extents->right),
+                           static_cast<int>(extents->top), static_cast<int>(extents->bottom)};
 }
 
 void X11WindowSystem::requestFrameExtents(GtkWidget* window) {
+  Ewmh* ewmh = ewmhFor(window);
+  if (!ewmh)
+    return;
+  // No answer would come from a window manager that does not know the request.
   GdkWindow* gdkWindow = x11WindowOf(window);
-  if (!gdkWindow)
-    return;
-  GdkDisplay* display = gdk_window_get_display(gdkWindow);
-  GdkScreen* screen = gdk_window_get_screen(gdkWindow);
-  if (!gdk_x11_screen_supports_net_wm_hint(
-          screen, gdk_atom_intern_static_string("_NET_REQUEST_FRAME_EXTENTS"))) {
-    return;
+  if (gdk_x11_screen_supports_net_wm_hint(
+          gdk_window_get_screen(gdkWindow),
+          gdk_atom_intern_static_string("_NET_REQUEST_FRAME_EXTENTS"))) {
+    ewmh->requestFrameExtents(xidOf(gdkWindow));
   }
-  XEvent request{};
-  request.xclient.type = ClientMessage;
-  request.xclient.window = GDK_WINDOW_XID(gdkWindow);
-  request.xclient.message_type =
-      gdk_x11_get_xatom_by_name_for_display(display, "_NET_REQUEST_FRAME_EXTENTS");
-  request.xclient.format = 32;
-  Display* x = GDK_DISPLAY_XDISPLAY(display);
-  gdk_x11_display_error_trap_push(display);
-  XSendEvent(x, GDK_WINDOW_XID(gdk_screen_get_root_window(screen)), False,
-             SubstructureRedirectMask | SubstructureNotifyMask, &request);
-  XFlush(x);
-  gdk_x11_display_error_trap_pop_ignored(display);
 }
 
 bool X11WindowSystem::isActive(GtkWidget* window) {
-  GdkWindow* gdkWindow = x11WindowOf(window);
-  if (!gdkWindow)
-    return false;
-  GdkDisplay* display = gdk_window_get_display(gdkWindow);
-  const auto active = readCardinals(display, DefaultRootWindow(GDK_DISPLAY_XDISPLAY(display)),
-                                    "_NET_ACTIVE_WINDOW", XA_WINDOW, 1);
-  return active && (*active)[0] == GDK_WINDOW_XID(gdkWindow);
+  Ewmh* ewmh = ewmhFor(window);
+  return ewmh && ewmh->activeWindow() == xidOf(x11WindowOf(window));
 }
 
 std::uint32_t X11WindowSystem::presentationTime(GtkWidget* window) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/workspace.h"
+#include "platform/x11/x11_activation_order.h"
 
 namespace lumivane::platform::x11 {
 
@@ -51,9 +52,9 @@ class X11RunningApplication final : public RunningApplication {
 
   std::optional<std::string> bundleIdentifier() const override { return key_.bundleIdentifier; }
   pid_t processIdentifier() const override { return key_.pid; }
-  // Asks the window manager to activate the application's most recently
-  // active window (or, when none of its windows has been active since the
-  // workspace started watching, its topmost one), stamped with the server's
+  // Asks the window manager to activate the application's window that
+  // windowToActivate chooses (the one the user used last, else its topmost;
+  // the synthetic keys type into the same one), stamped with the server's
   // current time. The window manager decides how the rest of the desktop is
   // stacked, so the options change nothing here. False when the application
   // has no window left (it quit), when no window manager runs, or when the
@@ -84,11 +85,14 @@ class X11NotificationCenter final : public NotificationCenter {
   std::vector<Observer> observers_;
 };
 
-// The X desktop's applications as libwnck sees them on GDK's default display:
-// which one is in front, and an announcement each time another one comes to
-// the front. Made, used and destroyed on the main thread, after GDK has
-// opened its display; without one (or on a display that is not X) it knows no
-// applications and announces nothing.
+// The X desktop's applications on GDK's default display: which one is in
+// front, and an announcement each time another one comes to the front.
+// libwnck tells when the active window changes and which class a window
+// belongs to; the window manager's own properties are read through GDK's
+// connection (this runs on the main thread, as GDK does). Made, used and
+// destroyed on the main thread, after GDK has opened its display; without one
+// (or on a display that is not X) it knows no applications and announces
+// nothing.
 class X11Workspace final : public Workspace {
  public:
   struct Options {
@@ -99,6 +103,10 @@ class X11Workspace final : public Workspace {
     // are treated like any other program's (tests run the workspace as if it
     // belonged to another program this way).
     std::optional<std::string> hostBundleIdentifier = kHostBundleIdentifier;
+    // Where the windows the user makes active are noted, for the synthetic
+    // keys to turn to the same window of an application; a record of its
+    // own when absent.
+    std::shared_ptr<ActivationOrder> activationOrder;
   };
 
   X11Workspace();

@@ -2,13 +2,16 @@
 // other applications.
 //
 //   key_recorder [--title TEXT] [--class NAME] [--geometry WxH+X+Y] [--no-pid]
+//                [--second-window]
 //
 // Opens one top-level window titled TEXT (default "key recorder") with
-// WM_CLASS NAME and, unless --no-pid, _NET_WM_PID set to its own process id.
+// WM_CLASS NAME and, unless --no-pid, _NET_WM_PID set to its own process id;
+// with --second-window another one like it, mapped after it.
 // Writes one line per event to standard output, flushed at once:
-//   ready 0x<window>            once the window is mapped
+//   ready 0x<window> 0x<second> once the windows are mapped (0x0: no second)
 //   press <keysym> <state>      a KeyPress
 //   release <keysym> <state>    a KeyRelease
+// (followed by " second" for the second window's keys)
 //   mark <n>                    a _LUMIVANE_TEST_MARK client message carrying n
 // <keysym> is the key's unshifted keysym name ("c", "Control_L"), <state> the
 // modifiers held when it came, joined by '+' ("Control+Shift"), or "none".
@@ -33,6 +36,7 @@ struct Options {
   std::string className = "KeyRecorder";
   std::string geometry = "400x300+0+0";
   bool setPid = true;
+  bool secondWindow = false;
 };
 
 bool parse(int argc, char** argv, Options& options) {
@@ -47,6 +51,8 @@ bool parse(int argc, char** argv, Options& options) {
       options.geometry = argv[++i];
     } else if (arg == "--no-pid") {
       options.setPid = false;
+    } else if (arg == "--second-window") {
+      options.secondWindow = true;
     } else {
       std::fprintf(stderr, "key_recorder: unknown or incomplete option %s\n", arg.c_str());
       return false;
@@ -69,26 +75,16 @@ std::string stateName(unsigned int state) {
   return names.empty() ? "none" : names;
 }
 
-void report(XKeyEvent& event) {
+void report(XKeyEvent& event, const char* suffix) {
   const KeySym keysym = XLookupKeysym(&event, 0);
   const char* name = keysym == NoSymbol ? nullptr : XKeysymToString(keysym);
-  std::printf("%s %s %s\n", event.type == KeyPress ? "press" : "release",
+  std::printf("%s %s %s%s\n", event.type == KeyPress ? "press" : "release",
               name ? name : ("keycode-" + std::to_string(event.keycode)).c_str(),
-              stateName(event.state).c_str());
+              stateName(event.state).c_str(), suffix);
   std::fflush(stdout);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options options;
-  if (!parse(argc, argv, options))
-    return 2;
-  Display* display = XOpenDisplay(nullptr);
-  if (!display) {
-    std::fprintf(stderr, "key_recorder: cannot open the display\n");
-    return 1;
-  }
+Window openWindow(Display* display, Options& options, const std::string& title) {
   int x = 0;
   int y = 0;
   unsigned int width = 400;
@@ -100,11 +96,11 @@ int main(int argc, char** argv) {
                           WhitePixel(display, DefaultScreen(display)));
   XSelectInput(display, window, KeyPressMask | KeyReleaseMask | StructureNotifyMask);
 
-  XStoreName(display, window, options.title.c_str());
+  XStoreName(display, window, title.c_str());
   const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
   XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), utf8, 8,
-                  PropModeReplace, reinterpret_cast<const unsigned char*>(options.title.data()),
-                  static_cast<int>(options.title.size()));
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(title.data()),
+                  static_cast<int>(title.size()));
   std::string instance = options.className;
   XClassHint classHint{instance.data(), options.className.data()};
   XSetClassHint(display, window, &classHint);
@@ -131,24 +127,40 @@ int main(int argc, char** argv) {
                     reinterpret_cast<const unsigned char*>(host),
                     static_cast<int>(std::strlen(host)));
   }
-  const Atom mark = XInternAtom(display, "_LUMIVANE_TEST_MARK", False);
   XMapWindow(display, window);
+  return window;
+}
 
-  bool announced = false;
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!parse(argc, argv, options))
+    return 2;
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) {
+    std::fprintf(stderr, "key_recorder: cannot open the display\n");
+    return 1;
+  }
+  const Atom mark = XInternAtom(display, "_LUMIVANE_TEST_MARK", False);
+  const Window window = openWindow(display, options, options.title);
+  const Window second =
+      options.secondWindow ? openWindow(display, options, options.title + " 2") : 0;
+
+  int unmapped = second ? 2 : 1;
   for (;;) {
     XEvent event;
     XNextEvent(display, &event);
     switch (event.type) {
       case MapNotify:
-        if (!announced) {
-          announced = true;
-          std::printf("ready 0x%lx\n", window);
+        if (--unmapped == 0) {
+          std::printf("ready 0x%lx 0x%lx\n", window, second);
           std::fflush(stdout);
         }
         break;
       case KeyPress:
       case KeyRelease:
-        report(event.xkey);
+        report(event.xkey, event.xkey.window == second ? " second" : "");
         break;
       case ClientMessage:
         if (event.xclient.message_type == mark && event.xclient.format == 32) {

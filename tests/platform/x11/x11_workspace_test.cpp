@@ -14,8 +14,11 @@
 #include <utility>
 #include <vector>
 
+#include "capture/key_chords.h"
+#include "platform/x11/x11_keyboard_events.h"
 #include "platform/x11/x11_workspace.h"
 #include "tests/platform/x11/gtk_test_display.h"
+#include "tests/platform/x11/x_test_user.h"
 
 namespace lumivane {
 namespace {
@@ -25,11 +28,14 @@ using platform::NSApplicationActivateIgnoringOtherApps;
 using platform::NSWorkspaceApplicationKey;
 using platform::NSWorkspaceDidActivateApplicationNotification;
 using platform::RunningApplication;
+using platform::x11::X11KeyboardEvents;
 using platform::x11::X11Workspace;
 using test_support::ChildProcess;
 using test_support::DesktopProbe;
 using test_support::GtkDisplayEnvironment;
+using test_support::KeyRecorder;
 using test_support::pumpUntil;
+using Lines = std::vector<std::string>;
 
 GtkDisplayEnvironment* const desktop =
     static_cast<GtkDisplayEnvironment*>(::testing::AddGlobalTestEnvironment(
@@ -38,7 +44,7 @@ GtkDisplayEnvironment* const desktop =
 // The workspace as if it belonged to another program: this process's own
 // windows report their class like anybody else's.
 X11Workspace::Options asAnotherProgram() {
-  return X11Workspace::Options{.hostBundleIdentifier = std::nullopt};
+  return X11Workspace::Options{.hostBundleIdentifier = std::nullopt, .activationOrder = nullptr};
 }
 
 struct Seen {
@@ -149,6 +155,19 @@ class X11WorkspaceTest : public ::testing::Test {
     return window;
   }
 
+  // Puts `window` above every other without activating it, and waits until
+  // the window manager's stacking order says so.
+  void raise(xcb_window_t window) {
+    auto& x = probe.connection();
+    const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(x.get(), window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    xcb_flush(x.get());
+    ASSERT_TRUE(pumpUntil([&] {
+      auto stacking = x.getProperty(x.root(), x.atom("_NET_CLIENT_LIST_STACKING"));
+      return stacking && !stacking->values32().empty() && stacking->values32().back() == window;
+    }));
+  }
+
   static xcb_window_t xidOf(GtkWidget* window) {
     return static_cast<xcb_window_t>(gdk_x11_window_get_xid(gtk_widget_get_window(window)));
   }
@@ -215,59 +234,57 @@ TEST_F(X11WorkspaceTest, FollowsTheApplicationOfTheActiveWindow) {
   EXPECT_EQ(malformed, 0);
 }
 
-// Activating an application brings its most recently active window forward,
-// not merely its topmost one; once the application has quit, activating it
-// fails and changes nothing.
-TEST_F(X11WorkspaceTest, ActivationBringsTheApplicationBackUntilItQuits) {
-  // This process plays an application with two windows.
-  auto first = showWindow("first");
-  auto second = showWindow("second");
-  const xcb_window_t firstWindow = xidOf(first.get());
-  const xcb_window_t secondWindow = xidOf(second.get());
-  auto [editor, editorWindow] = startEditor({"l3afpad"});
-  ASSERT_NE(editorWindow, XCB_WINDOW_NONE);
-  auto workspace = std::make_unique<X11Workspace>(asAnotherProgram());
+// The window of an application the host turns to, to copy its selection and
+// to paste into it alike: the one the user used last, else (none used since
+// the workspace started watching) the topmost. The application sets no
+// process id on its windows: the server's record of its connection names its
+// process, for the workspace and the keys alike. Once it has quit, activating
+// it fails; once the workspace is gone, activating any application does.
+TEST_F(X11WorkspaceTest, CopyAndPasteTurnToTheWindowTheUserLastUsed) {
+  test_support::XTestUser user(desktop->session().display());
+  KeyRecorder app(desktop->session(), user, {"--second-window", "--no-pid"});
+  editors.push_back(&app.process());
+  ASSERT_TRUE(app.ready());
+  auto bystander = showWindow("bystander");
+  const xcb_window_t elsewhere = xidOf(bystander.get());
+  activateAsUser(elsewhere);
+  // The first window, mapped below the second, goes on top.
+  raise(app.window());
+  auto order = std::make_shared<platform::x11::ActivationOrder>();
+  auto workspace = std::make_unique<X11Workspace>(X11Workspace::Options{.activationOrder = order});
+  X11KeyboardEvents keys(
+      desktop->session().display(), [] { return 0u; }, {}, order);
+  const Lines controlC{"press Control_L none", "press c Control", "release c Control",
+                       "release Control_L Control"};
 
-  const Seen us{"Lumivane", ::getpid()};
-  activateAsUser(secondWindow, *workspace, us);
-  activateAsUser(firstWindow, *workspace, us);
-  auto ourApplication = workspace->frontmostApplication();
-  activateAsUser(editorWindow, *workspace, {"L3afpad", editor->pid()});
-  auto l3afpad = workspace->frontmostApplication();
-  ASSERT_TRUE(ourApplication && l3afpad);
+  ASSERT_TRUE(postCopyChord(keys, app.pid()));
+  EXPECT_EQ(app.nextLines(4), controlC);
 
-  // The second window on top of the first, without becoming active, and
-  // libwnck knowing it (it learns through the main loop, as the workspace
-  // does).
-  gdk_window_raise(gtk_widget_get_window(second.get()));
-  ASSERT_TRUE(pumpUntil([&] {
-    wnck_screen_force_update(wnckScreen);
-    std::vector<gulong> order;
-    for (GList* item = wnck_screen_get_windows_stacked(wnckScreen); item; item = item->next)
-      order.push_back(wnck_window_get_xid(WNCK_WINDOW(item->data)));
-    auto lower = std::find(order.begin(), order.end(), firstWindow);
-    auto upper = std::find(order.begin(), order.end(), secondWindow);
-    return lower != order.end() && upper != order.end() && upper > lower;
-  }));
-  ASSERT_EQ(probe.activeWindow(), editorWindow);
+  // The user works in the second window, then elsewhere; the first is on
+  // top again.
+  activateAsUser(app.secondWindow(), *workspace, {"KeyRecorder", app.pid()});
+  auto application = workspace->frontmostApplication();
+  activateAsUser(elsewhere, *workspace, {"Lumivane", ::getpid()});
+  auto host = workspace->frontmostApplication();
+  raise(app.window());
+  ASSERT_TRUE(postCopyChord(keys, app.pid()));
+  Lines inSecond;
+  for (const auto& line : controlC)
+    inSecond.push_back(line + " second");
+  EXPECT_EQ(app.nextLines(4), inSecond);
 
-  EXPECT_TRUE(ourApplication->activateWithOptions(NSApplicationActivateIgnoringOtherApps));
-  EXPECT_TRUE(pumpUntil([&] { return probe.activeWindow() == firstWindow; }))
+  raise(app.window());
+  ASSERT_TRUE(application->activateWithOptions(NSApplicationActivateIgnoringOtherApps));
+  EXPECT_TRUE(pumpUntil([&] { return probe.activeWindow() == app.secondWindow(); }))
       << "active: " << probe.activeWindow();
-  EXPECT_TRUE(l3afpad->activateWithOptions(NSApplicationActivateIgnoringOtherApps));
-  EXPECT_TRUE(pumpUntil([&] { return probe.activeWindow() == editorWindow; }));
 
-  activateAsUser(firstWindow, *workspace, us);
-  editor->terminate();
-  ASSERT_TRUE(pumpUntil([&] { return probe.windowsOf(editor->pid()).empty(); }));
-  EXPECT_FALSE(l3afpad->activateWithOptions(NSApplicationActivateIgnoringOtherApps));
-  EXPECT_EQ(probe.activeWindow(), firstWindow);
-  // The handle keeps its answers after the process has gone.
-  EXPECT_EQ(seen(l3afpad), (Seen{"L3afpad", editor->pid()}));
-
-  // Nor can a handle activate anything once its workspace is gone.
+  app.process().terminate();
+  ASSERT_TRUE(pumpUntil([&] {
+    return probe.managedWindows().value_or(std::set<xcb_window_t>{}).count(app.window()) == 0;
+  }));
+  EXPECT_FALSE(application->activateWithOptions(NSApplicationActivateIgnoringOtherApps));
   workspace.reset();
-  EXPECT_FALSE(ourApplication->activateWithOptions(NSApplicationActivateIgnoringOtherApps));
+  EXPECT_FALSE(host->activateWithOptions(NSApplicationActivateIgnoringOtherApps));
 }
 
 // The host's own window reports the host's bundle identifier, so the host can

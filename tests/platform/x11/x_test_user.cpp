@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <span>
 
 #include "platform/x11/x11_keyboard_mapping.h"
@@ -153,9 +154,10 @@ KeyRecorder::KeyRecorder(XSession& session, XTestUser& user, std::vector<std::st
         return session.spawn(std::move(argv), {}, /*pipeInput=*/false, /*pipeOutput=*/true);
       }()) {
   auto line = process_.readLine(30);
-  if (!line || line->rfind("ready 0x", 0) != 0)
+  unsigned int window = 0;
+  unsigned int second = 0;
+  if (!line || std::sscanf(line->c_str(), "ready 0x%x 0x%x", &window, &second) != 2)
     return;
-  const auto window = static_cast<xcb_window_t>(std::stoul(line->substr(8), nullptr, 16));
   if (session.hasWindowManager()) {
     const bool managed = waitUntil([&] {
       auto clients = user.connection().getProperty(user.connection().root(),
@@ -164,12 +166,15 @@ KeyRecorder::KeyRecorder(XSession& session, XTestUser& user, std::vector<std::st
       if (!clients)
         return false;
       const auto windows = clients->values32();
-      return std::find(windows.begin(), windows.end(), window) != windows.end();
+      return std::count(windows.begin(), windows.end(), window) +
+                 std::count(windows.begin(), windows.end(), second) ==
+             (second ? 2 : 1);
     });
     if (!managed)
       return;
   }
   window_ = window;
+  secondWindow_ = second;
 }
 
 std::optional<std::vector<std::string>> KeyRecorder::linesBefore(const std::string& sentinel,

@@ -62,6 +62,8 @@ class KeyRecorder {
   bool ready() const { return window_ != XCB_WINDOW_NONE; }
   pid_t pid() const { return process_.pid(); }
   xcb_window_t window() const { return window_; }
+  // The second window, with --second-window.
+  xcb_window_t secondWindow() const { return secondWindow_; }
 
   // The key lines it printed before the first one equal to `sentinel`, once
   // that one has come; absent when it did not come in time.
@@ -82,6 +84,7 @@ class KeyRecorder {
   ChildProcess& process_;
   long marks_ = 0;
   xcb_window_t window_ = XCB_WINDOW_NONE;
+  xcb_window_t secondWindow_ = XCB_WINDOW_NONE;
 };
 
 }  // namespace lumivane::test_support
