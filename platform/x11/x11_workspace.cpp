@@ -50,6 +50,10 @@ class WorkspaceCore : public std::enable_shared_from_this<WorkspaceCore> {
   static void onWindowClosed(WnckScreen* screen, WnckWindow* window, gpointer self);
 
   void activeWindowChanged();
+  // Notes `active` as the window the user is in now; announces its
+  // application when that is not the one last announced. The application's
+  // key, absent for no window or one of no known process.
+  std::optional<ApplicationKey> noteActive(xcb_window_t active);
   void announce(std::shared_ptr<RunningApplication> application);
   void deliverPending();
   // The application of `window`, made by process `pid` (0: unknown).
@@ -140,20 +144,24 @@ void WorkspaceCore::onWindowClosed(WnckScreen*, WnckWindow* window, gpointer sel
 }
 
 void WorkspaceCore::activeWindowChanged() {
-  const xcb_window_t active = ewmh_->activeWindow();
+  noteActive(ewmh_->activeWindow());
+}
+
+std::optional<ApplicationKey> WorkspaceCore::noteActive(xcb_window_t active) {
   // The window manager clears the active window on the way from one window
   // to the next; the application behind it has not changed yet.
   if (active == XCB_WINDOW_NONE)
-    return;
+    return std::nullopt;
   activationOrder_->noteActive(active);
   const auto pid = ewmh_->processOf(active);
   if (!pid)
-    return;
+    return std::nullopt;
   ApplicationKey key = keyOf(active, *pid);
-  if (lastAnnounced_ == key)
-    return;
-  lastAnnounced_ = key;
-  announce(std::make_shared<X11RunningApplication>(std::move(key), weak_from_this()));
+  if (lastAnnounced_ != key) {
+    lastAnnounced_ = key;
+    announce(std::make_shared<X11RunningApplication>(key, weak_from_this()));
+  }
+  return key;
 }
 
 void WorkspaceCore::announce(std::shared_ptr<RunningApplication> application) {
@@ -199,11 +207,13 @@ std::shared_ptr<RunningApplication> WorkspaceCore::frontmostApplication() {
   // notes the window the user is in now among the windows last used, and
   // tells libwnck of a window just made.
   wnck_screen_force_update(screen_);
-  const xcb_window_t active = ewmh_->activeWindow();
-  const auto pid = ewmh_->processOf(active);
-  if (!pid)
+  // The server may be ahead of libwnck: an application found in front that
+  // has not been announced is announced now, so that what the host is told
+  // and what it finds agree.
+  const auto key = noteActive(ewmh_->activeWindow());
+  if (!key)
     return nullptr;
-  return std::make_shared<X11RunningApplication>(keyOf(active, *pid), weak_from_this());
+  return std::make_shared<X11RunningApplication>(*key, weak_from_this());
 }
 
 bool WorkspaceCore::activate(const ApplicationKey& key) {
