@@ -11,68 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/wait_until.h"
 
 namespace lumivane::test_support {
-
-using Environment = std::map<std::string, std::string>;
-
-// A process a test started. It is ended by its pid when this object goes
-// (SIGTERM, then SIGKILL when it does not go within a bound), and never by
-// name: a test ends only what it started.
-class ChildProcess {
- public:
-  struct Options {
-    std::vector<std::string> argv;
-    Environment environment;
-    // Connect standard input and/or output to pipes this object keeps.
-    bool pipeInput = false;
-    bool pipeOutput = false;
-    // Where standard error (and standard output when not piped) goes;
-    // /dev/null when empty.
-    std::filesystem::path logFile;
-    // A descriptor of this process the child gets as its descriptor 3, for
-    // programs that report on a numbered descriptor (Xvfb -displayfd 3).
-    int passAsFd3 = -1;
-  };
-
-  // Starts the process; `running()` is false when it could not be started.
-  explicit ChildProcess(Options options);
-  ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-
-  pid_t pid() const { return pid_; }
-  bool running();
-  // The exit status once the process has ended within `seconds`: its exit
-  // code, or 128 + the signal that ended it. Absent when it still runs.
-  std::optional<int> waitForExit(double seconds);
-  // Sends `signal`; the process is reaped later.
-  void signal(int signal);
-  // SIGTERM, a bounded wait, then SIGKILL. Returns the exit status.
-  int terminate(double graceSeconds = 5);
-
-  // Standard input, when piped. False when the process no longer reads it.
-  bool write(const std::string& text);
-  void closeInput();
-  // One line of standard output (without its line break), waiting at most
-  // `seconds`. Absent at end of output or when nothing came in time.
-  std::optional<std::string> readLine(double seconds);
-  // The rest of standard output, byte for byte, up to its end; absent when
-  // it has not ended within `seconds`.
-  std::optional<std::string> readAll(double seconds);
-
-  const std::filesystem::path& logFile() const { return logFile_; }
-
- private:
-  pid_t pid_ = -1;
-  std::optional<int> status_;
-  int input_ = -1;
-  int output_ = -1;
-  std::string pending_;
-  bool outputEnded_ = false;
-  std::filesystem::path logFile_;
-};
 
 // A private desktop for one test: an Xvfb display chosen by the server itself
 // (-displayfd, so parallel tests never share one), optionally the openbox
@@ -161,8 +103,5 @@ class XSession {
   std::vector<std::unique_ptr<ChildProcess>> children_;
   int spawned_ = 0;
 };
-
-// The folder of the running test executable, to find programs built beside it.
-std::filesystem::path executableDirectory();
 
 }  // namespace lumivane::test_support
