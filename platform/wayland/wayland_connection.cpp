@@ -1,0 +1,242 @@
+#include "platform/wayland/wayland_connection.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+#include <wayland-client.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "platform/wayland/protocols/virtual-keyboard-unstable-v1-client-protocol.h"
+#include "platform/wayland/protocols/wlr-data-control-unstable-v1-client-protocol.h"
+#include "platform/wayland/protocols/wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
+
+namespace lumivane::platform::wayland {
+namespace {
+
+// The newest versions the backend speaks; the compositor may offer older.
+constexpr std::uint32_t kSeatVersion = 7;
+constexpr std::uint32_t kDataControlVersion = 2;
+constexpr std::uint32_t kVirtualKeyboardVersion = 1;
+constexpr std::uint32_t kToplevelVersion = 3;
+
+template <typename T>
+T* bind(wl_registry* registry,
+        std::uint32_t name,
+        const wl_interface* interface,
+        std::uint32_t offered,
+        std::uint32_t newest) {
+  return static_cast<T*>(wl_registry_bind(registry, name, interface, std::min(offered, newest)));
+}
+
+}  // namespace
+
+std::unique_ptr<WaylandConnection> WaylandConnection::open(const std::string& displayName,
+                                                           std::string* error) {
+  wl_display* display = wl_display_connect(displayName.empty() ? nullptr : displayName.c_str());
+  if (!display) {
+    if (error) {
+      *error = "cannot connect to the Wayland display " +
+               (displayName.empty() ? std::string("$WAYLAND_DISPLAY") : displayName);
+    }
+    return nullptr;
+  }
+  auto connection = std::make_unique<WaylandConnection>(Key{}, display);
+  if (!connection->bindGlobals(error) || !connection->start(error))
+    return nullptr;
+  return connection;
+}
+
+WaylandConnection::WaylandConnection(Key, wl_display* display) : display_(display) {}
+
+WaylandConnection::~WaylandConnection() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    tasks_.clear();
+  }
+  wake();
+  if (thread_.joinable())
+    thread_.join();
+  if (globals_.toplevels)
+    zwlr_foreign_toplevel_manager_v1_destroy(globals_.toplevels);
+  if (globals_.virtualKeyboards)
+    zwp_virtual_keyboard_manager_v1_destroy(globals_.virtualKeyboards);
+  if (globals_.dataControl)
+    zwlr_data_control_manager_v1_destroy(globals_.dataControl);
+  if (globals_.seat)
+    wl_seat_destroy(globals_.seat);
+  if (registry_)
+    wl_registry_destroy(registry_);
+  if (wakeFd_ >= 0)
+    ::close(wakeFd_);
+  wl_display_disconnect(display_);
+}
+
+bool WaylandConnection::bindGlobals(std::string* error) {
+  static const wl_registry_listener listener = {
+      .global = &WaylandConnection::onGlobal,
+      .global_remove = &WaylandConnection::onGlobalRemove,
+  };
+  registry_ = wl_display_get_registry(display_);
+  wl_registry_add_listener(registry_, &listener, this);
+  if (wl_display_roundtrip(display_) < 0) {
+    if (error)
+      *error = "the Wayland compositor did not answer";
+    return false;
+  }
+  return true;
+}
+
+void WaylandConnection::onGlobal(void* data,
+                                 wl_registry* registry,
+                                 std::uint32_t name,
+                                 const char* interface,
+                                 std::uint32_t version) {
+  auto& globals = static_cast<WaylandConnection*>(data)->globals_;
+  const std::string_view which = interface;
+  // The first seat: the host works for the user at the keyboard, and a
+  // session has one seat unless someone set up more.
+  if (which == wl_seat_interface.name && !globals.seat) {
+    globals.seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, kSeatVersion);
+  } else if (which == zwlr_data_control_manager_v1_interface.name && !globals.dataControl) {
+    globals.dataControl = bind<zwlr_data_control_manager_v1>(
+        registry, name, &zwlr_data_control_manager_v1_interface, version, kDataControlVersion);
+    globals.dataControlVersion = std::min(version, kDataControlVersion);
+  } else if (which == zwp_virtual_keyboard_manager_v1_interface.name && !globals.virtualKeyboards) {
+    globals.virtualKeyboards = bind<zwp_virtual_keyboard_manager_v1>(
+        registry, name, &zwp_virtual_keyboard_manager_v1_interface, version,
+        kVirtualKeyboardVersion);
+  } else if (which == zwlr_foreign_toplevel_manager_v1_interface.name && !globals.toplevels) {
+    globals.toplevels = bind<zwlr_foreign_toplevel_manager_v1>(
+        registry, name, &zwlr_foreign_toplevel_manager_v1_interface, version, kToplevelVersion);
+  }
+}
+
+void WaylandConnection::onGlobalRemove(void*, wl_registry*, std::uint32_t) {
+  // The globals the backend binds go only with the compositor.
+}
+
+bool WaylandConnection::start(std::string* error) {
+  wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wakeFd_ < 0) {
+    if (error)
+      *error = std::string("cannot make the Wayland connection's wake-up: ") + std::strerror(errno);
+    return false;
+  }
+  thread_ = std::thread([this] { run(); });
+  return true;
+}
+
+bool WaylandConnection::alive() const {
+  return wl_display_get_error(display_) == 0;
+}
+
+void WaylandConnection::post(std::function<void()> task) {
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_)
+      return;
+    tasks_.push_back(std::move(task));
+  }
+  wake();
+}
+
+void WaylandConnection::wake() {
+  if (wakeFd_ < 0)
+    return;
+  const std::uint64_t one = 1;
+  // A full counter already wakes the thread.
+  [[maybe_unused]] const auto written = ::write(wakeFd_, &one, sizeof one);
+}
+
+void WaylandConnection::watch(int fd, short events, std::function<bool(short)> handler) {
+  watches_.push_back(Watch{fd, events, std::move(handler)});
+}
+
+bool WaylandConnection::roundTrip() {
+  return wl_display_roundtrip(display_) >= 0;
+}
+
+void WaylandConnection::runTasks() {
+  for (;;) {
+    std::function<void()> task;
+    {
+      std::lock_guard lock(mutex_);
+      if (stopping_ || tasks_.empty())
+        return;
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    task();
+  }
+}
+
+void WaylandConnection::run() {
+  // Whether the compositor's socket is still worth reading: once the
+  // connection has failed, only the tasks and watches are served (the tasks
+  // find it dead), until the connection is stopped.
+  bool reading = true;
+  for (;;) {
+    runTasks();
+    {
+      std::lock_guard lock(mutex_);
+      if (stopping_)
+        return;
+    }
+    if (reading) {
+      // Events already read belong to their listeners before the thread
+      // sleeps.
+      while (wl_display_prepare_read(display_) != 0) {
+        if (wl_display_dispatch_pending(display_) < 0) {
+          reading = false;
+          break;
+        }
+      }
+    }
+    if (reading)
+      wl_display_flush(display_);
+
+    std::vector<pollfd> fds;
+    fds.push_back({reading ? wl_display_get_fd(display_) : -1, POLLIN, 0});
+    fds.push_back({wakeFd_, POLLIN, 0});
+    // Watches added by a handler below wait for the next turn.
+    const std::size_t watched = watches_.size();
+    for (std::size_t i = 0; i < watched; ++i)
+      fds.push_back({watches_[i].fd, watches_[i].events, 0});
+    const int ready = ::poll(fds.data(), fds.size(), -1);
+    if (reading) {
+      if (ready > 0 && (fds[0].revents & POLLIN)) {
+        if (wl_display_read_events(display_) < 0)
+          reading = false;
+      } else {
+        wl_display_cancel_read(display_);
+      }
+      if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))
+        reading = false;
+      if (wl_display_dispatch_pending(display_) < 0)
+        reading = false;
+    }
+    if (ready <= 0)
+      continue;
+    if (fds[1].revents & POLLIN) {
+      std::uint64_t count = 0;
+      [[maybe_unused]] const auto read = ::read(wakeFd_, &count, sizeof count);
+    }
+    // Only the watches polled are looked at; finished ones go afterwards.
+    std::vector<bool> finished(watched, false);
+    for (std::size_t i = 0; i < watched; ++i) {
+      const short revents = fds[2 + i].revents;
+      if (revents != 0)
+        finished[i] = !watches_[i].handler(revents);
+    }
+    for (std::size_t i = watched; i-- > 0;) {
+      if (finished[i])
+        watches_.erase(watches_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+  }
+}
+
+}  // namespace lumivane::platform::wayland
