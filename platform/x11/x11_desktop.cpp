@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "platform/gtk/clipboard_keeper.h"
 #include "platform/gtk/gtk_desktop.h"
 #include "platform/gtk/status_icon_chooser.h"
 #include "platform/x11/x11_accessibility.h"
@@ -109,7 +110,7 @@ std::unique_ptr<Desktop> openX11Desktop(std::string* error) {
   options.displayName = displayName();
   std::error_code ignored;
   const auto executable = std::filesystem::read_symlink("/proc/self/exe", ignored);
-  if (auto keeper = findClipboardKeeper(executable))
+  if (auto keeper = gtk::findClipboardKeeper(executable))
     options.keeperPath = *keeper;
   auto pasteboard = X11Pasteboard::open(std::move(options), &reason);
   if (!pasteboard) {

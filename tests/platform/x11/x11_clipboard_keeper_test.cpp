@@ -1,7 +1,7 @@
 // The clipboard outliving the host: the keeper process and its input, and the
 // hand-off to a clipboard manager, on private Xvfb displays.
 
-#include "platform/x11/x11_clipboard_keeper.h"
+#include "platform/gtk/clipboard_keeper.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -20,10 +20,10 @@ namespace lumivane {
 namespace {
 
 using platform::Bytes;
+using platform::gtk::readKeeperInput;
+using platform::gtk::writeKeeperInput;
 using platform::x11::NamedTarget;
-using platform::x11::readKeeperInput;
 using platform::x11::UniqueFd;
-using platform::x11::writeKeeperInput;
 using platform::x11::X11Pasteboard;
 using test_support::noise;
 using test_support::RawClient;
