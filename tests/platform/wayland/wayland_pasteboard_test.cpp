@@ -1,0 +1,135 @@
+// The Wayland clipboard beyond the pasteboard contract: serving while a
+// reader is stuck, the primary selection beside the clipboard, and the keeper
+// that keeps the clipboard after the host, on private headless sways with
+// wl-clipboard as the other clients.
+
+#include "platform/wayland/wayland_pasteboard.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <fstream>
+
+#include "platform/wayland/wayland_connection.h"
+#include "tests/support/sway_session.h"
+#include "tests/support/wait_until.h"
+
+namespace lumivane {
+namespace {
+
+using platform::Bytes;
+using platform::NSPasteboardTypeString;
+using platform::wayland::WaylandConnection;
+using platform::wayland::WaylandPasteboard;
+using test_support::SwaySession;
+using test_support::waitUntil;
+
+// A process that has exited, whether or not its parent has collected it.
+bool processGone(pid_t pid) {
+  if (::kill(pid, 0) != 0)
+    return true;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const auto close = line.rfind(')');
+  return close == std::string::npos || line.substr(close + 2, 1) == "Z";
+}
+
+std::string noise(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+  return bytes;
+}
+
+class WaylandPasteboardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(session.ready()) << session.failure();
+    std::string error;
+    connection = WaylandConnection::open(session.socketPath(), &error);
+    ASSERT_TRUE(connection) << error;
+    clipboard = open(WaylandPasteboard::Selection::clipboard);
+    ASSERT_TRUE(clipboard);
+  }
+
+  std::unique_ptr<WaylandPasteboard> open(WaylandPasteboard::Selection selection) {
+    WaylandPasteboard::Options options;
+    options.selection = selection;
+    options.displayName = session.socketPath();
+    options.keeperPath = LUMIVANE_CLIPBOARD_KEEPER;
+    std::string error;
+    auto pasteboard = WaylandPasteboard::open(connection, options, &error);
+    EXPECT_TRUE(pasteboard) << error;
+    return pasteboard;
+  }
+
+  bool write(WaylandPasteboard& pasteboard, const std::string& type, const std::string& bytes) {
+    pasteboard.clearContents();
+    auto item = pasteboard.makeItem();
+    return item->setDataForType(Bytes(bytes.begin(), bytes.end()), type) &&
+           pasteboard.writeObjects({item});
+  }
+
+  SwaySession session{SwaySession::Options{.xwayland = false, .sessionBus = false}};
+  std::shared_ptr<WaylandConnection> connection;
+  std::unique_ptr<WaylandPasteboard> clipboard;
+};
+
+// A reader that stops taking the host's 8 MiB holds up nobody: another reader
+// gets them whole meanwhile, and each asks the host once.
+TEST_F(WaylandPasteboardTest, AStuckReaderDoesNotStopAnotherBeingServed) {
+  const std::string big = noise(8 << 20);
+  ASSERT_TRUE(write(*clipboard, "image/png", big));
+  const auto served = clipboard->readsServed();
+  // Its output is never read: once that pipe is full it stops reading ours.
+  session.spawn({"wl-paste", "-t", "image/png"}, {}, /*pipeInput=*/false, /*pipeOutput=*/true);
+  ASSERT_TRUE(clipboard->waitForReadsServed(served, std::chrono::seconds(30)));
+  EXPECT_TRUE(session.readClipboard("image/png", false, 30) == big);
+  EXPECT_GE(clipboard->readsServed(), served + 2);
+}
+
+// The primary selection is a pasteboard of its own: what either holds, and
+// what the host writes to one, leaves the other as it was.
+TEST_F(WaylandPasteboardTest, PrimaryAndClipboardStayApart) {
+  auto primary = open(WaylandPasteboard::Selection::primary);
+  ASSERT_TRUE(primary);
+  ASSERT_TRUE(session.offerClipboard("text/plain;charset=utf-8", "clipboard's"));
+  ASSERT_TRUE(session.offerClipboard("text/plain;charset=utf-8", "primary's", /*primary=*/true));
+  EXPECT_EQ(clipboard->stringForType(NSPasteboardTypeString), "clipboard's");
+  EXPECT_EQ(primary->stringForType(NSPasteboardTypeString), "primary's");
+
+  const auto clipboardCount = clipboard->changeCount();
+  ASSERT_TRUE(write(*primary, NSPasteboardTypeString, "host's"));
+  EXPECT_EQ(session.readClipboard("text/plain;charset=utf-8", /*primary=*/true), "host's");
+  EXPECT_EQ(session.readClipboard("text/plain;charset=utf-8"), "clipboard's");
+  EXPECT_EQ(clipboard->changeCount(), clipboardCount);
+  EXPECT_EQ(clipboard->stringForType(NSPasteboardTypeString), "clipboard's");
+}
+
+// When the host goes, a keeper serves its clipboard, every type byte for
+// byte, until another client copies; then it ends.
+TEST_F(WaylandPasteboardTest, TheHostsClipboardOutlivesItThroughTheKeeper) {
+  const std::string image = noise(3 << 20);
+  clipboard->clearContents();
+  auto item = clipboard->makeItem();
+  ASSERT_TRUE(item->setDataForType(Bytes{'k', 'e', 'p', 't'}, NSPasteboardTypeString));
+  ASSERT_TRUE(item->setDataForType(Bytes(image.begin(), image.end()), "image/png"));
+  ASSERT_TRUE(clipboard->writeObjects({item}));
+
+  const auto handOff = clipboard->handOffBeforeExit();
+  ASSERT_EQ(handOff.outcome, WaylandPasteboard::HandOff::keptByKeeper);
+  clipboard.reset();
+  connection.reset();
+  EXPECT_EQ(session.readClipboard("text/plain;charset=utf-8"), "kept");
+  EXPECT_TRUE(session.readClipboard("image/png") == image);
+
+  EXPECT_FALSE(processGone(handOff.keeperPid));
+  ASSERT_TRUE(session.offerClipboard("text/plain", "copied later"));
+  EXPECT_TRUE(waitUntil([&] { return processGone(handOff.keeperPid); }));
+  if (!processGone(handOff.keeperPid))
+    ::kill(handOff.keeperPid, SIGKILL);
+}
+
+}  // namespace
+}  // namespace lumivane
