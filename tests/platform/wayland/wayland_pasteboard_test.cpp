@@ -1,16 +1,20 @@
 // The Wayland clipboard beyond the pasteboard contract: serving while a
-// reader is stuck, the primary selection beside the clipboard, and the keeper
-// that keeps the clipboard after the host, on private headless sways with
-// wl-clipboard as the other clients.
+// reader is stuck, the primary selection beside the clipboard, the keeper
+// that keeps the clipboard after the host, and what GTK in the host's own
+// process copied, on private headless sways with wl-clipboard as the other
+// clients.
 
 #include "platform/wayland/wayland_pasteboard.h"
 
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 #include <signal.h>
 
 #include <fstream>
 
+#include "capture/pasteboard_snapshot.h"
 #include "platform/wayland/wayland_connection.h"
+#include "platform/wayland/wayland_own_clipboard.h"
 #include "tests/support/sway_session.h"
 #include "tests/support/wait_until.h"
 
@@ -129,6 +133,29 @@ TEST_F(WaylandPasteboardTest, TheHostsClipboardOutlivesItThroughTheKeeper) {
   EXPECT_TRUE(waitUntil([&] { return processGone(handOff.keeperPid); }));
   if (!processGone(handOff.keeperPid))
     ::kill(handOff.keeperPid, SIGKILL);
+}
+
+// The user copied inside the panel: GTK in the host's own process owns the
+// clipboard. Saving it on the main thread, as a paste does, must neither wait
+// for the main loop it holds nor lose what the user copied. (GTK starts once
+// per process: ctest runs each case in a process of its own.)
+TEST_F(WaylandPasteboardTest, TheMainThreadSavesAndRestoresWhatGtkInThisProcessOwns) {
+  session.exportToThisProcess();
+  gdk_set_allowed_backends("wayland");
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+  ASSERT_TRUE(session.offerClipboard("text/plain;charset=utf-8", "another's"));
+  auto pasteboard = platform::wayland::withOwnClipboard(std::move(clipboard), [] { return true; });
+  gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), "copied in the panel", -1);
+
+  EXPECT_EQ(pasteboard->stringForType(NSPasteboardTypeString), "copied in the panel");
+  PasteboardSnapshot saved = saveClipboard(*pasteboard);
+  ASSERT_TRUE(saved);
+  // The host's own write, then the snapshot put back, serve the user's copy
+  // to everyone.
+  pasteboard->clearContents();
+  pasteboard->setStringForType("the host's text", NSPasteboardTypeString);
+  restoreClipboard(*pasteboard, std::move(saved));
+  EXPECT_EQ(session.readClipboard("text/plain;charset=utf-8"), "copied in the panel");
 }
 
 }  // namespace
