@@ -19,10 +19,7 @@ int keepClipboard(const std::string& displayName, std::vector<gtk::NamedTarget> 
     types.push_back({std::move(target.target), std::move(target.data)});
   targets.clear();
 
-  std::string error;
-  auto connection = WaylandConnection::open(displayName, &error);
-  if (!connection)
-    return 3;
+  // Before the connection: transfers that last until it goes still tell.
   std::mutex mutex;
   std::condition_variable changed;
   std::uint64_t changes = 0;
@@ -34,6 +31,10 @@ int keepClipboard(const std::string& displayName, std::vector<gtk::NamedTarget> 
     changed.notify_all();
   };
   SelectionSource::Events events{.asked = nullptr, .cancelled = tell, .transferEnded = tell};
+  std::string error;
+  auto connection = WaylandConnection::open(displayName, &error);
+  if (!connection)
+    return 3;
   std::unique_ptr<SelectionSource> source;
   zwlr_data_control_device_v1* device = nullptr;
   const auto owned = connection->call<bool>([&] {

@@ -193,8 +193,7 @@ bool PasteboardCore::claim(std::vector<OfferedTypes> items) {
   // The compositor names the new selection to every device, this one
   // included, before it answers the round trip; a claim another client
   // overtook at once leaves the source cancelled by then.
-  connection_->roundTrip();
-  if (source->cancelled())
+  if (!connection_->roundTrip() || source->cancelled())
     return false;
   // The previous source goes only now, so that the selection is never
   // empty in between; its transfers under way finish.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <deque>
 
 #include "platform/wayland/wayland_connection.h"
 
@@ -76,52 +77,55 @@ void serveTransfer(WaylandConnection& connection,
 }
 
 ReadResult readTransfer(const gtk::UniqueFd& fd, const ReadBounds& bounds) {
-  ReadResult result;
+  // The bytes come in pieces of their own and are joined once at the end,
+  // each piece freed as soon as it is copied: a read holds about one copy of
+  // the data at any time, where a growing buffer would hold up to three.
+  constexpr std::size_t kPiece = 1 << 20;
+  struct Piece {
+    std::unique_ptr<std::uint8_t[]> bytes = std::make_unique_for_overwrite<std::uint8_t[]>(kPiece);
+    std::size_t size = 0;
+  };
+  std::deque<Piece> pieces;
+  std::size_t total = 0;
   const auto deadline = SteadyClock::now() + bounds.transfer;
-  constexpr std::size_t kStep = 1 << 20;
+  ReadResult result;
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
-    if (left.count() <= 0) {
-      result.outcome = ReadResult::Outcome::timedOut;
-      return result;
-    }
     pollfd p{fd.get(), POLLIN, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(std::min(left, bounds.idle).count()));
+    const int ready = left.count() <= 0
+                          ? 0
+                          : ::poll(&p, 1, static_cast<int>(std::min(left, bounds.idle).count()));
     if (ready < 0 && errno == EINTR)
       continue;
-    if (ready == 0) {
+    if (ready == 0)
       result.outcome = ReadResult::Outcome::timedOut;
+    if (ready <= 0)
       return result;
-    }
-    if (ready < 0)
-      return result;
-    const std::size_t at = result.data.size();
-    if (at == bounds.maxBytes) {
-      // One byte more tells "too large" from "exactly the bound".
-      std::uint8_t extra = 0;
-      const ssize_t n = ::read(fd.get(), &extra, 1);
-      if (n < 0 && errno == EINTR)
-        continue;
-      if (n == 0)
-        result.outcome = ReadResult::Outcome::data;
-      else
-        result.data.clear();
-      return result;
-    }
-    result.data.resize(at + std::min(kStep, bounds.maxBytes - at));
-    const ssize_t n = ::read(fd.get(), result.data.data() + at, result.data.size() - at);
-    result.data.resize(at + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    if (pieces.empty() || pieces.back().size == kPiece)
+      pieces.emplace_back();
+    Piece& piece = pieces.back();
+    // One byte more than the bound tells "too large" from "exactly the bound".
+    const std::size_t room = std::min(kPiece - piece.size, bounds.maxBytes - total + 1);
+    const ssize_t n = ::read(fd.get(), piece.bytes.get() + piece.size, room);
     if (n < 0 && (errno == EINTR || errno == EAGAIN))
       continue;
-    if (n < 0) {
-      result.data.clear();
+    if (n < 0)
       return result;
-    }
-    if (n == 0) {
-      result.outcome = ReadResult::Outcome::data;
+    piece.size += static_cast<std::size_t>(n);
+    total += static_cast<std::size_t>(n);
+    if (total > bounds.maxBytes)
       return result;
-    }
+    if (n == 0)
+      break;
   }
+  result.data.reserve(total);
+  while (!pieces.empty()) {
+    const Piece& piece = pieces.front();
+    result.data.insert(result.data.end(), piece.bytes.get(), piece.bytes.get() + piece.size);
+    pieces.pop_front();
+  }
+  result.outcome = ReadResult::Outcome::data;
+  return result;
 }
 
 std::optional<TransferPipe> makeTransferPipe() {
