@@ -29,7 +29,8 @@
 // NSPasteboardTypeString stands for text (wayland_pasteboard_types.h):
 // setStringForType and setDataForType under it offer every text type;
 // stringForType and dataForType under it read text/plain;charset=utf-8, then
-// UTF8_STRING, text/plain, and STRING as Latin-1, and give only valid UTF-8.
+// UTF8_STRING, text/plain (or, from an owner that offers none of them, STRING
+// as Latin-1), and give only valid UTF-8.
 namespace lumivane::platform::wayland {
 
 class WaylandConnection;
