@@ -10,8 +10,6 @@
 #include <gtk/gtk.h>
 #include <signal.h>
 
-#include <fstream>
-
 #include "capture/pasteboard_snapshot.h"
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wayland_own_clipboard.h"
@@ -25,19 +23,9 @@ using platform::Bytes;
 using platform::NSPasteboardTypeString;
 using platform::wayland::WaylandConnection;
 using platform::wayland::WaylandPasteboard;
+using test_support::processGone;
 using test_support::SwaySession;
 using test_support::waitUntil;
-
-// A process that has exited, whether or not its parent has collected it.
-bool processGone(pid_t pid) {
-  if (::kill(pid, 0) != 0)
-    return true;
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(stat, line);
-  const auto close = line.rfind(')');
-  return close == std::string::npos || line.substr(close + 2, 1) == "Z";
-}
 
 std::string noise(std::size_t size) {
   std::string bytes(size, '\0');

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_pasteboard.h"
@@ -26,23 +25,13 @@ using platform::x11::NamedTarget;
 using platform::x11::UniqueFd;
 using platform::x11::X11Pasteboard;
 using test_support::noise;
+using test_support::processGone;
 using test_support::RawClient;
 using test_support::RawClipboardManager;
 using test_support::RawTarget;
 using test_support::waitUntil;
 using test_support::XSession;
 using HandOff = X11Pasteboard::HandOff;
-
-// A process that has exited, whether or not its parent has collected it.
-bool processGone(pid_t pid) {
-  if (::kill(pid, 0) != 0)
-    return true;
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(stat, line);
-  const auto close = line.rfind(')');
-  return close == std::string::npos || line.substr(close + 2, 1) == "Z";
-}
 
 NamedTarget named(const std::string& target,
                   const std::string& type,
