@@ -8,13 +8,14 @@
 #include <filesystem>
 #include <optional>
 
+#include "platform/gtk/clipboard_keeper.h"
 #include "platform/gtk/gtk_desktop.h"
+#include "platform/gtk/own_clipboard.h"
 #include "platform/gtk/status_icon_chooser.h"
 #include "platform/x11/x11_accessibility.h"
 #include "platform/x11/x11_application_edits.h"
 #include "platform/x11/x11_hot_keys.h"
 #include "platform/x11/x11_keyboard_events.h"
-#include "platform/x11/x11_own_clipboard.h"
 #include "platform/x11/x11_pasteboard.h"
 #include "platform/x11/x11_tray_icon.h"
 #include "platform/x11/x11_window_system.h"
@@ -46,7 +47,9 @@ class X11Desktop final : public gtk::GtkDesktop {
   X11Desktop(std::unique_ptr<X11Pasteboard> pasteboard, gtk::ApplicationProfiles profiles)
       : gtk::GtkDesktop(x11Parts()),
         clipboard_(*pasteboard),
-        pasteboard_(std::move(pasteboard), [this] { return dispatch().isMainThread(); }),
+        pasteboard_(std::move(pasteboard),
+                    {.isMainThread = [this] { return dispatch().isMainThread(); },
+                     .typeString = typeString}),
         keyboardEvents_(
             displayName(),
             [windows = windowList()] { return windows->visiblePanelWindow(); },
@@ -73,7 +76,7 @@ class X11Desktop final : public gtk::GtkDesktop {
   const std::shared_ptr<ActivationOrder> activationOrder_ = std::make_shared<ActivationOrder>();
   X11Workspace workspace_{X11Workspace::Options{.activationOrder = activationOrder_}};
   X11Pasteboard& clipboard_;
-  X11OwnClipboardAwarePasteboard pasteboard_;
+  gtk::OwnClipboardAwarePasteboard pasteboard_;
   X11KeyboardEvents keyboardEvents_;
   X11HotKeys hotKeys_;
   X11Accessibility accessibility_;
@@ -128,7 +131,7 @@ std::unique_ptr<Desktop> openX11Desktop(std::string* error) {
   options.displayName = displayName();
   std::error_code ignored;
   const auto executable = std::filesystem::read_symlink("/proc/self/exe", ignored);
-  if (auto keeper = findClipboardKeeper(executable))
+  if (auto keeper = gtk::findClipboardKeeper(executable))
     options.keeperPath = *keeper;
   auto pasteboard = X11Pasteboard::open(std::move(options), &reason);
   if (!pasteboard) {
