@@ -45,17 +45,9 @@ std::optional<gtk::ApplicationProfile> X11ApplicationEdits::profileFor(XcbConnec
                                                                        xcb_window_t window,
                                                                        pid_t pid) const {
   gtk::ApplicationIdentity identity;
-  // WM_CLASS holds the instance and the class, each ended by a NUL.
-  if (auto wmClass = connection.getProperty(window, XCB_ATOM_WM_CLASS); wmClass) {
-    const std::string_view names(reinterpret_cast<const char*>(wmClass->data.data()),
-                                 wmClass->data.size());
-    const std::size_t end = std::min(names.find('\0'), names.size());
-    identity.instanceName = names.substr(0, end);
-    if (end < names.size()) {
-      const std::string_view rest = names.substr(end + 1);
-      identity.className = rest.substr(0, rest.find('\0'));
-    }
-  }
+  auto names = connection.classOf(window);
+  identity.instanceName = std::move(names.instance);
+  identity.className = std::move(names.className);
   identity.processName = processName(pid);
   return profiles_.profileFor(identity);
 }
