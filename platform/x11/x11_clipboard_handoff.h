@@ -22,7 +22,8 @@ using gtk::ClipboardHandOff;
 using gtk::ClipboardHandOffResult;
 
 // When the host owns the clipboard, asks a running clipboard manager to save
-// it, or else starts the keeper at `keeperPath` (none when empty) on
+// it (saved only when the manager has read it from the host before
+// answering), or else starts the keeper at `keeperPath` (none when empty) on
 // `displayName`, which takes it over with the same targets, types, formats and
 // bytes, and waits at most `keeperBound` until the keeper owns it.
 ClipboardHandOffResult handOffClipboard(detail::PasteboardCore& core,

@@ -442,7 +442,11 @@ bool PasteboardCore::askManagerToSave(std::uint64_t generation) {
       return;
     }
     // The manager is told which targets to save; it then reads them from us
-    // and answers once it has them.
+    // and answers once it has them. An answer that comes without a single
+    // read saved nothing: the X bridge of a Wayland compositor (wlroots)
+    // holds the manager's selection and says yes at once, yet the Wayland
+    // clipboard goes empty as soon as the host does. Then the keeper takes
+    // the contents over, as it would without a manager.
     XProperty wanted;
     wanted.type = XCB_ATOM_ATOM;
     wanted.format = 32;
@@ -450,10 +454,12 @@ bool PasteboardCore::askManagerToSave(std::uint64_t generation) {
       const auto* bytes = reinterpret_cast<const std::uint8_t*>(&target.target);
       wanted.data.insert(wanted.data.end(), bytes, bytes + sizeof target.target);
     }
+    const std::uint64_t servedBefore = owner_.served();
     reader_.convert(
         manager_, saveTargets_, *time,
-        [this, generation, complete](Converted converted) {
-          const bool saved = converted.outcome == Converted::Outcome::data;
+        [this, generation, servedBefore, complete](Converted converted) {
+          const bool saved =
+              converted.outcome == Converted::Outcome::data && owner_.served() > servedBefore;
           if (saved)
             savedGeneration_ = generation;
           complete(saved);

@@ -8,9 +8,9 @@
 namespace lumivane::platform::x11 {
 namespace {
 
-// Larger targets go out in increments of this size: big enough that a 64 MiB
-// image needs few round trips, small enough that a requestor's property and
-// the server's copy of it stay modest.
+// Targets too large for one request go out in increments of this size: big
+// enough that a 64 MiB image needs few round trips, small enough that a
+// requestor's property and the server's copy of it stay modest.
 constexpr std::size_t kIncrementCap = 1 << 20;
 // The most (target, property) pairs one MULTIPLE request may ask for.
 constexpr std::uint32_t kMaxMultiplePairs = 256;
@@ -33,8 +33,9 @@ SelectionOwner::SelectionOwner(SelectionWindow& window, xcb_atom_t selection, Bo
   atomPair_ = atoms[4];
   // What one ChangeProperty can carry, less room for the request's own fields.
   const std::size_t requestLimit = window_.connection().maximumRequestBytes();
-  incrementBytes_ = std::min(kIncrementCap, requestLimit > 1024 ? requestLimit - 1024 : 4096);
-  incrementBytes_ -= incrementBytes_ % 4;
+  wholeBytes_ = requestLimit > 1024 ? requestLimit - 1024 : 4096;
+  wholeBytes_ -= wholeBytes_ % 4;
+  incrementBytes_ = std::min(kIncrementCap, wholeBytes_);
 }
 
 bool SelectionOwner::claim(std::shared_ptr<const OfferedTargets> targets, xcb_timestamp_t time) {
@@ -160,7 +161,11 @@ bool SelectionOwner::convert(xcb_window_t requestor, xcb_atom_t target, xcb_atom
     return false;
   const Bytes& data = *offered->data;
   ++served_;
-  if (data.size() > incrementBytes_) {
+  // Whatever fits in one request goes whole, as most owners send it. Some
+  // requestors lose transfers in increments: the X bridge of wlroots
+  // compositors gives up on a Wayland reader whose pipe is still full when
+  // the next piece comes, and the reader gets the pieces before that.
+  if (data.size() > wholeBytes_) {
     startTransfer(requestor, property, *offered);
     return true;
   }

@@ -92,7 +92,9 @@ class SelectionOwner {
   xcb_atom_t selection_;
   Bounds bounds_;
   xcb_atom_t targets_, timestamp_, multiple_, incr_, atomPair_;
-  // Bytes above which a target goes out in increments, and their size.
+  // Bytes above which a target goes out in increments (what one request
+  // carries), and their size.
+  std::size_t wholeBytes_;
   std::size_t incrementBytes_;
 
   bool owned_ = false;

@@ -44,7 +44,7 @@ class HostilePeersTest : public E2eTest {
 TEST_F(HostilePeersTest, MisbehavingRequestorsDoNotDisturbTheHostsClipboard) {
   ASSERT_NO_FATAL_FAILURE(startWithSelection());
   const std::vector<ClipboardTarget> clipboard = {{"text/plain", "the user's own words"},
-                                                  {"image/png", noise(std::size_t{8} << 20, 8)}};
+                                                  {"image/png", noise(std::size_t{20} << 20, 8)}};
   ASSERT_NE(desktop().offerClipboard(clipboard), nullptr);
   ASSERT_TRUE(desktop().pressHotKey());
   ASSERT_NO_FATAL_FAILURE(expectSelection(host->waitForEvent("updateSelection"), "text"));

@@ -143,7 +143,7 @@ class ClipboardHandOffTest : public ::testing::Test {
         {"TEXT", "COMPOUND_TEXT", 8, "user's"},
         {"V", "INTEGER", 32, std::string("\x01\x02\x03\x04\x05\x06\x07\x08")},
         {"text/html", "text/html", 8, "<b>user's</b>"},
-        {"image/png", "image/png", 8, noise(8 << 20, 3)}};
+        {"image/png", "image/png", 8, noise(20 << 20, 3)}};
     pasteboard->clearContents();
     auto item = pasteboard->makeItem();
     for (const auto& k : kept) {

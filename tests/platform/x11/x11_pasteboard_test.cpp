@@ -396,7 +396,7 @@ TEST_F(X11PasteboardHostileRequestorTest, ARequestorThatNeverReadsIsDroppedWitho
   X11Pasteboard::Bounds impatient;
   impatient.serving.requestorIdle = std::chrono::seconds(2);
   pasteboard = open(impatient);
-  const std::string image = noise(8 << 20, 8);
+  const std::string image = noise(20 << 20, 8);
   ASSERT_TRUE(write({{"image/png", image}, {"UTF8_STRING", "text"}}));
 
   RawClient stalled(session->display());
@@ -418,7 +418,7 @@ TEST_F(X11PasteboardHostileRequestorTest, ARequestorThatNeverReadsIsDroppedWitho
 }
 
 TEST_F(X11PasteboardHostileRequestorTest, ARequestorThatVanishesMidTransferCostsNothing) {
-  const std::string image = noise(8 << 20, 9);
+  const std::string image = noise(20 << 20, 9);
   ASSERT_TRUE(write({{"image/png", image}}));
   const auto count = pasteboard->changeCount();
   for (bool closesConnection : {true, false}) {
@@ -542,7 +542,7 @@ TEST_F(X11PasteboardHostileRequestorTest, NonsenseRequestsAreRefusedAndChangeNot
 }
 
 TEST_F(X11PasteboardHostileRequestorTest, AFloodOfStalledTransfersDoesNotShutOutAReader) {
-  const std::string image = noise(2 << 20, 2);
+  const std::string image = noise(20 << 20, 2);
   ASSERT_TRUE(write({{"image/png", image}}));
   std::vector<std::unique_ptr<RawClient>> flood;
   for (int client = 0; client < 4; ++client) {
