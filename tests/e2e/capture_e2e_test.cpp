@@ -160,27 +160,6 @@ TEST_P(EditorClipboardTest, TheClipboardAnotherEditorOwnsComesBackWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Editors, EditorClipboardTest, ::testing::ValuesIn(editors()), editorName);
 
-using LargeClipboardTest = E2eTest;
-
-// A clipboard far larger than one request (64 MiB, sent in increments both
-// ways) is saved and put back whole.
-TEST_F(LargeClipboardTest, A64MiBClipboardSurvivesACaptureByteForByte) {
-  HostProcess* host = desktop().startHost();
-  ASSERT_NE(host, nullptr);
-  Editor* editor = desktop().startEditor(l3afpad());
-  ASSERT_NE(editor, nullptr);
-  ASSERT_TRUE(editor->typeAndSelectAll(kText));
-  const std::vector<ClipboardTarget> clipboard = {{"image/png", noise(std::size_t{64} << 20, 64)}};
-  ASSERT_NE(desktop().session().offerClipboard(clipboard[0].target, clipboard[0].bytes), nullptr);
-
-  ASSERT_TRUE(desktop().pressHotKey());
-  const auto selection = host->waitForEvent("updateSelection", 3 * kBound);
-  ASSERT_TRUE(selection);
-  EXPECT_EQ(selection->value("text", ""), kText);
-  std::string why;
-  EXPECT_TRUE(desktop().clipboardHolds(clipboard, &why)) << why;
-}
-
 class NoWindowManagerTest : public E2eTest {
  protected:
   XSession::Options sessionOptions() const override { return {.windowManager = false}; }

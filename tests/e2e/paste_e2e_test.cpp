@@ -1,10 +1,8 @@
-// Pasting the interface's text into real editors, and the clipboard the host
-// serves meanwhile.
+// Pasting the interface's text into real editors.
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 
 #include "tests/e2e/e2e_test.h"
 
@@ -58,45 +56,6 @@ TEST_P(PasteTest, PasteTextInsertsTheTextAndPutsTheClipboardBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Editors, PasteTest, ::testing::ValuesIn(editors()), editorName);
-
-using ClipboardReadersTest = PasteTest;
-
-// Once a paste has put the user's clipboard back, the host owns it and other
-// applications read it from the host. Two of them read a large image at
-// once, in increments, and go on while the interface's request for the
-// selection holds the host's main thread (and empties the clipboard for the
-// copy): both get every byte, and the clipboard is the user's again after.
-TEST_F(ClipboardReadersTest, TwoReadersGetTheRightBytesWhileGetSelectionRuns) {
-  const std::vector<ClipboardTarget> clipboard = {{"text/plain", "the user's own words"},
-                                                  {"image/png", noise(std::size_t{16} << 20, 16)}};
-  ASSERT_NO_FATAL_FAILURE(startTyping(l3afpad(), clipboard));
-  ASSERT_NO_FATAL_FAILURE(paste(clipboard));
-  const std::string text = std::string(kTyped) + kPasted;
-  ASSERT_EQ(editor->savedTextOnceItIs(text), text);
-  ASSERT_TRUE(editor->key("ctrl+a"));
-
-  IncrementalReader first(desktop().display(), "image/png");
-  IncrementalReader second(desktop().display(), "image/png");
-  ASSERT_TRUE(first.begin());
-  ASSERT_TRUE(second.begin());
-  ASSERT_TRUE(host->send("call selection getSelection"));
-  ASSERT_TRUE(host->waitForEvent("step"));
-  std::optional<std::string> firstBytes;
-  std::optional<std::string> secondBytes;
-  {
-    std::jthread a([&] { firstBytes = first.finish(); });
-    std::jthread b([&] { secondBytes = second.finish(); });
-  }
-  const auto reply = host->waitForEvent("reply");
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->value("result", ""), text) << reply->dump();
-  ASSERT_TRUE(firstBytes);
-  ASSERT_TRUE(secondBytes);
-  EXPECT_TRUE(*firstBytes == clipboard[1].bytes) << difference(clipboard[1].bytes, *firstBytes);
-  EXPECT_TRUE(*secondBytes == clipboard[1].bytes) << difference(clipboard[1].bytes, *secondBytes);
-  std::string why;
-  EXPECT_TRUE(desktop().clipboardHolds(clipboard, &why)) << why;
-}
 
 }  // namespace
 }  // namespace lumivane::e2e
