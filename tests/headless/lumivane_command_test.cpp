@@ -183,46 +183,6 @@ TEST_F(LumivaneCommandTest, MalformedStatementStopsTheRunBeforeItStarts) {
             "\"sometimes\"\n");
 }
 
-// Names with escape sequences and line breaks in them (written as JSON
-// strings) reach the terminal escaped: every event is still one line, and
-// nothing in it is a control character.
-TEST_F(LumivaneCommandTest, ReadableOutputEscapesNamesFromTheScenario) {
-  const Outcome result = run({"--scenario", "-"},
-                             "app \"Ed\\u001b]0;title\\u0007itor\" selection=\"x\"\n"
-                             "pasteboard [{\"type\\u009b31m\": \"old\\nline\"}]\n"
-                             "trust on\n"
-                             "front \"Ed\\u001b]0;title\\u0007itor\"\n"
-                             "key 17 0x300\n"
-                             "wait 1\n"
-                             "call selection \"paste\\u001b[2J\\nText\"\n"
-                             "click right choose=\"Qu\\nit\"\n");
-  ASSERT_EQ(result.status, 0) << result.err;
-  std::istringstream lines(result.out);
-  int lineNumber = 0;
-  for (std::string line; std::getline(lines, line);) {
-    SCOPED_TRACE(line);
-    // After the two lines of prose, each line is empty or starts with a time.
-    if (++lineNumber > 2 && !line.empty()) {
-      ASSERT_GT(line.size(), 8u);
-      EXPECT_EQ(line.substr(3, 4).find_first_not_of(".0123456789"), std::string::npos);
-    }
-    for (std::size_t i = 0; i < line.size(); ++i) {
-      const auto byte = static_cast<unsigned char>(line[i]);
-      ASSERT_TRUE(byte >= 0x20 && byte != 0x7F) << "control byte at " << i;
-      ASSERT_FALSE(byte == 0xC2 && static_cast<unsigned char>(line[i + 1]) < 0xA0)
-          << "C1 control at " << i;
-    }
-  }
-  expectInOrder(result.out, {
-                                R"("Ed\u001b]0;title\u0007itor" comes to the front)",
-                                R"(Command+C down → "Ed\u001b]0;title\u0007itor" (pid 201))",
-                                R"(writes saved items back: 1 item: "type\u009b31m" "old\nline")",
-                                R"(selection."paste\u001b[2J\nText" → not implemented)",
-                                R"(menu opened (Quit), dismissed)",
-                                R"(pasteboard      1 item: "type\u009b31m" "old\nline")",
-                            });
-}
-
 TEST_F(LumivaneCommandTest, OptionsItCannotUseGetTheUsage) {
   for (const auto& args : std::vector<std::vector<std::string>>{{"--verbose"},
                                                                 {"--desktop", "wayland"},
