@@ -1,129 +1,24 @@
-// Capturing the selection with the hot key, in real editors.
+// Capturing the selection with the hot key, and pasting, in real editors.
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "platform/x11/x11_keyboard_mapping.h"
 #include "tests/e2e/e2e_test.h"
 
 namespace lumivane::e2e {
 namespace {
 
-constexpr xcb_keysym_t kControl = 0xffe3;  // Control_L
-constexpr xcb_keysym_t kShift = 0xffe1;    // Shift_L
-constexpr xcb_keysym_t kT = 0x74;
-constexpr xcb_keysym_t kNumLock = 0xff7f;
-
 constexpr const char* kText = "The quick brown fox";
 
-class CaptureTest : public E2eTest, public ::testing::WithParamInterface<EditorKind> {
- protected:
-  // The host, and an editor holding kText, all of it selected.
-  void startWithSelection() {
-    host = desktop().startHost();
-    ASSERT_NE(host, nullptr);
-    editor = desktop().startEditor(GetParam());
-    ASSERT_NE(editor, nullptr);
-    ASSERT_TRUE(editor->typeAndSelectAll(kText));
-  }
-
-  // The modifier bit Num Lock sets on this keyboard.
-  std::uint16_t numLockMask() {
-    auto* c = desktop().user().connection().get();
-    return platform::x11::ModifierMapping::query(c).maskOf(
-        kNumLock, platform::x11::KeyboardMapping::query(c));
-  }
-
-  HostProcess* host = nullptr;
-  Editor* editor = nullptr;
-};
-
-// The selection reaches the interface, and the user's clipboard (text,
-// markup and an image from another application) is back afterwards, every
-// target byte for byte.
-TEST_P(CaptureTest, TheHotKeyDeliversTheSelectionAndPutsTheClipboardBack) {
-  ASSERT_NO_FATAL_FAILURE(startWithSelection());
-  const auto clipboard = richClipboard();
-  ASSERT_NE(desktop().offerClipboard(clipboard), nullptr);
-
-  ASSERT_TRUE(desktop().pressHotKey());
-  const auto selection = host->waitForEvent("updateSelection");
-  ASSERT_TRUE(selection);
-  EXPECT_EQ(selection->value("text", ""), kText);
-
-  std::string why;
-  EXPECT_TRUE(desktop().clipboardHolds(clipboard, &why)) << why;
-  EXPECT_EQ(editor->savedTextOnceItIs(kText), kText);
-}
-
-// The chord is grabbed with every lock modifier, so Num Lock being on does
-// not hide it; and the host leaves the lock as the user set it.
-TEST_P(CaptureTest, TheHotKeyWorksWithNumLockOn) {
-  ASSERT_NO_FATAL_FAILURE(startWithSelection());
-  const std::uint16_t numLock = numLockMask();
-  ASSERT_NE(numLock, 0) << "Num Lock is no modifier on this keyboard";
-  ASSERT_TRUE(desktop().user().tap(kNumLock));
-  ASSERT_NE(desktop().user().modifierState() & numLock, 0);
-
-  ASSERT_TRUE(desktop().user().chord({kControl, kShift}, kT));
-  const auto selection = host->waitForEvent("updateSelection");
-  ASSERT_TRUE(selection);
-  EXPECT_EQ(selection->value("text", ""), kText);
-  EXPECT_NE(desktop().user().modifierState() & numLock, 0) << "Num Lock was switched off";
-  EXPECT_EQ(editor->savedTextOnceItIs(kText), kText);
-}
-
-// The user lets go of T but still holds Control and Shift while the host
-// copies: the editor must get Control+C alone, not Control+Shift+C (which
-// copies nothing) nor a C typed over the selection. Whether the user lets go
-// once the capture has begun or holds on until the selection has arrived
-// (the host then lets go of the keys itself), the selection arrives, the
-// editor's text is as it was, and so is the user's clipboard.
-TEST_P(CaptureTest, ModifiersTheUserStillHoldsDoNotReachTheEditor) {
-  ASSERT_NO_FATAL_FAILURE(startWithSelection());
-  auto& user = desktop().user();
-  const auto clipboard = richClipboard();
-  for (const bool holdUntilDelivered : {false, true}) {
-    SCOPED_TRACE(holdUntilDelivered ? "held until the selection arrived"
-                                    : "let go once the capture had begun");
-    RawOwner* owner = desktop().offerClipboard(clipboard);
-    ASSERT_NE(owner, nullptr);
-    ASSERT_TRUE(editor->activate());
-    ASSERT_TRUE(user.press(kControl));
-    ASSERT_TRUE(user.press(kShift));
-    ASSERT_TRUE(user.press(kT));
-    ASSERT_TRUE(user.release(kT));
-    std::optional<Json> selection;
-    if (holdUntilDelivered) {
-      selection = host->waitForEvent("updateSelection");
-    } else {
-      // The capture empties the clipboard just before its copy chord.
-      EXPECT_TRUE(desktop().waitUntilClipboardOwnerIsNot(owner->window()));
-    }
-    ASSERT_TRUE(user.release(kShift));
-    ASSERT_TRUE(user.release(kControl));
-    if (!holdUntilDelivered)
-      selection = host->waitForEvent("updateSelection");
-    // Anything typed over the selection would show in the next capture.
-    ASSERT_TRUE(selection);
-    EXPECT_EQ(selection->value("text", ""), kText);
-    std::string why;
-    EXPECT_TRUE(desktop().clipboardHolds(clipboard, &why)) << why;
-  }
-  EXPECT_EQ(editor->savedTextOnceItIs(kText), kText);
-}
-
-INSTANTIATE_TEST_SUITE_P(Editors, CaptureTest, ::testing::ValuesIn(editors()), editorName);
-
-class EditorClipboardTest : public CaptureTest {};
+class EditorClipboardTest : public E2eTest, public ::testing::WithParamInterface<EditorKind> {};
 
 // The user copied in one editor and captures (then pastes) in the other:
 // what the first one offers (GTK's or Qt's own targets, TEXT sent as
 // COMPOUND_TEXT, text in and beyond Latin-1) comes back target for target,
 // byte for byte and type for type, and text beyond Latin-1 goes both ways.
 TEST_P(EditorClipboardTest, TheClipboardAnotherEditorOwnsComesBackWhole) {
-  host = desktop().startHost();
+  HostProcess* host = desktop().startHost();
   ASSERT_NE(host, nullptr);
   const EditorKind& other = GetParam().name == l3afpad().name ? featherpad() : l3afpad();
   const std::string copied = "naïve café ✓ copied";
@@ -137,7 +32,7 @@ TEST_P(EditorClipboardTest, TheClipboardAnotherEditorOwnsComesBackWhole) {
   const auto types = desktop().clipboardTypes();
   ASSERT_FALSE(types.empty());
   const std::string selected = "ünïcödé ✓ selected";
-  editor = desktop().startEditor(GetParam(), selected);
+  Editor* editor = desktop().startEditor(GetParam(), selected);
   ASSERT_NE(editor, nullptr);
   ASSERT_TRUE(editor->key("ctrl+a"));
 
@@ -159,27 +54,6 @@ TEST_P(EditorClipboardTest, TheClipboardAnotherEditorOwnsComesBackWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Editors, EditorClipboardTest, ::testing::ValuesIn(editors()), editorName);
-
-using LargeClipboardTest = E2eTest;
-
-// A clipboard far larger than one request (64 MiB, sent in increments both
-// ways) is saved and put back whole.
-TEST_F(LargeClipboardTest, A64MiBClipboardSurvivesACaptureByteForByte) {
-  HostProcess* host = desktop().startHost();
-  ASSERT_NE(host, nullptr);
-  Editor* editor = desktop().startEditor(l3afpad());
-  ASSERT_NE(editor, nullptr);
-  ASSERT_TRUE(editor->typeAndSelectAll(kText));
-  const std::vector<ClipboardTarget> clipboard = {{"image/png", noise(std::size_t{64} << 20, 64)}};
-  ASSERT_NE(desktop().session().offerClipboard(clipboard[0].target, clipboard[0].bytes), nullptr);
-
-  ASSERT_TRUE(desktop().pressHotKey());
-  const auto selection = host->waitForEvent("updateSelection", 3 * kBound);
-  ASSERT_TRUE(selection);
-  EXPECT_EQ(selection->value("text", ""), kText);
-  std::string why;
-  EXPECT_TRUE(desktop().clipboardHolds(clipboard, &why)) << why;
-}
 
 class NoWindowManagerTest : public E2eTest {
  protected:

@@ -556,67 +556,6 @@ bool Desktop::click(xcb_window_t window, int button) {
   return false;
 }
 
-// IncrementalReader ----------------------------------------------------------------
-
-IncrementalReader::IncrementalReader(const std::string& display, std::string target)
-    : client_(display),
-      target_(std::move(target)),
-      property_(client_.ready() ? client_.atom("LUMIVANE_E2E_READ") : xcb_atom_t{XCB_ATOM_NONE}) {}
-
-namespace {
-
-std::uint8_t eventKind(const xcb_generic_event_t& event) {
-  return event.response_type & 0x7f;
-}
-
-}  // namespace
-
-bool IncrementalReader::begin(double seconds) {
-  if (!client_.ready())
-    return false;
-  const auto answered = client_.convert(target_, "LUMIVANE_E2E_READ", XCB_CURRENT_TIME, seconds);
-  if (!answered || *answered != property_)
-    return false;
-  auto announcement = client_.x().getProperty(client_.window(), property_, /*remove=*/true);
-  if (!announcement || announcement->type != client_.atom("INCR"))
-    return false;
-  // Taking the announcement away asks for the first piece.
-  return takePiece(seconds) == true;
-}
-
-std::optional<std::string> IncrementalReader::finish(double seconds) {
-  const auto deadline = deadlineAfter(seconds);
-  for (;;) {
-    const auto more = takePiece(secondsLeft(deadline));
-    if (!more)
-      return std::nullopt;
-    if (!*more)
-      return std::move(bytes_);
-  }
-}
-
-std::optional<bool> IncrementalReader::takePiece(double seconds) {
-  const auto deadline = deadlineAfter(seconds);
-  for (;;) {
-    auto notice = client_.waitFor(
-        [&](const xcb_generic_event_t& e) {
-          const auto& n = reinterpret_cast<const xcb_property_notify_event_t&>(e);
-          return eventKind(e) == XCB_PROPERTY_NOTIFY && n.window == client_.window() &&
-                 n.atom == property_ && n.state == XCB_PROPERTY_NEW_VALUE;
-        },
-        std::max(0.0, secondsLeft(deadline)));
-    if (!notice)
-      return std::nullopt;
-    auto value = client_.x().getProperty(client_.window(), property_, /*remove=*/true);
-    if (!value)
-      continue;  // The notice of a piece already taken.
-    if (value->data.empty())
-      return false;  // An empty piece ends the transfer.
-    bytes_.append(value->data.begin(), value->data.end());
-    return true;
-  }
-}
-
 // Helpers -------------------------------------------------------------------------
 
 std::string difference(const std::string& expected, const std::string& actual) {

@@ -149,30 +149,6 @@ struct ClipboardTarget {
 // Targets that describe a clipboard rather than hold its contents.
 bool isMetaTarget(const std::string& target);
 
-// Another client reading the clipboard at its own pace: the owner sends a
-// large target in increments, each only once the last has been taken.
-class IncrementalReader {
- public:
-  IncrementalReader(const std::string& display, std::string target);
-
-  // Asks the clipboard's owner for the target; true once the owner has
-  // announced an incremental transfer and its first piece has come.
-  bool begin(double seconds = kBound);
-  // Takes the rest; the whole, absent when the transfer did not end.
-  std::optional<std::string> finish(double seconds = kBound);
-  test_support::RawClient& client() { return client_; }
-
- private:
-  // One piece: true when it held bytes, false for the empty one that ends
-  // the transfer, absent when none came.
-  std::optional<bool> takePiece(double seconds);
-
-  test_support::RawClient client_;
-  std::string target_;
-  xcb_atom_t property_;
-  std::string bytes_;
-};
-
 // A private desktop with everything the end-to-end tests and the benchmark
 // use on it.
 class Desktop {

@@ -171,14 +171,6 @@ TEST(StandardCodecWire, InvalidUtf8IsRepairedOnEncode) {
 
 // ---------------------------------------------------------------------------
 
-TEST(StandardCodecRoundTrip, EveryKind) {
-  const EncodableValue value = everyKind();
-  EXPECT_EQ(messageCodec.decodeMessage(messageCodec.encodeMessage(value)), value);
-  for (const auto& element : std::get<EncodableList>(value)) {
-    EXPECT_EQ(messageCodec.decodeMessage(messageCodec.encodeMessage(element)), element);
-  }
-}
-
 TEST(StandardCodecRoundTrip, AtEveryAlignmentInCallsAndEnvelopes) {
   // Names of 0..8 bytes shift everything after them through every residue.
   for (std::size_t length = 0; length <= 8; ++length) {

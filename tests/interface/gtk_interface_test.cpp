@@ -132,8 +132,8 @@ class HostSide {
 };
 
 // The three ways a call can fail, and the words the status line gives each.
-// Every call reads its answer through the same words: pasteText and the
-// questions asked as the panel shows meet all three, the others one.
+// Every call reads its answer through the same words: pasteText meets all
+// three, the others one.
 struct Failure {
   const char* kind;
   Answer answer;
@@ -444,21 +444,15 @@ TEST_F(GtkInterfaceTest, ThePermissionIsAskedEachTimeThePanelShowsAndEveryAnswer
   EXPECT_TRUE(allowOffered());
   EXPECT_EQ(status(), "");
 
-  for (const auto& failure : kFailures) {
-    host->answers["checkPermission"] = failure.answer;
-    hideAndShow();
-    EXPECT_EQ(label("permission"), "Permission to copy and paste not known") << failure.kind;
-    EXPECT_TRUE(allowOffered());
-    EXPECT_EQ(status(),
-              std::string("Could not check the permission to copy and paste: ") + failure.told);
-    EXPECT_TRUE(statusIsProblem());
-  }
-  host->answers["checkPermission"] = FlutterReply(EncodableValue(1));
+  host->answers["checkPermission"] = Malformed{};
   hideAndShow();
+  EXPECT_EQ(label("permission"), "Permission to copy and paste not known");
+  EXPECT_TRUE(allowOffered());
   EXPECT_EQ(status(),
-            "Could not check the permission to copy and paste: Lumivane's answer was not what "
-            "this panel expects.");
-  EXPECT_EQ(host->callsOf("checkPermission").size(), 6u);
+            "Could not check the permission to copy and paste: Lumivane's answer could not be "
+            "read.");
+  EXPECT_TRUE(statusIsProblem());
+  EXPECT_EQ(host->callsOf("checkPermission").size(), 3u);
 }
 
 TEST_F(GtkInterfaceTest, AskingForThePermissionTellsEveryAnswer) {
@@ -470,7 +464,6 @@ TEST_F(GtkInterfaceTest, AskingForThePermissionTellsEveryAnswer) {
   EXPECT_EQ(label("permission"), "Can copy and paste in other applications");
   EXPECT_FALSE(allowOffered());
   EXPECT_EQ(status(), "");
-
   host->answers["requestPermission"] = FlutterReply(EncodableValue(false));
   click("request-permission");
   EXPECT_EQ(label("permission"), "Not allowed to copy and paste in other applications");
@@ -480,13 +473,9 @@ TEST_F(GtkInterfaceTest, AskingForThePermissionTellsEveryAnswer) {
   click("request-permission");
   EXPECT_EQ(status(), std::string("Could not ask for the permission: ") + kFailures[1].told);
   EXPECT_TRUE(allowOffered());
-}
 
-// The host hides the panel while it asks the system; what the answer says is
-// there when the panel shows again, and gone the time after.
-TEST_F(GtkInterfaceTest, WhatIsToldWhileThePanelIsHiddenWaitsToBeSeen) {
-  host->answers["checkPermission"] = FlutterReply(EncodableValue(false));
-  show();
+  // The host hides the panel while it asks the system; what the answer says
+  // is there when the panel shows again, and gone the time after.
   host->answers["requestPermission"] = FlutterReply(EncodableValue(false));
   host->onCall = [this](const ReceivedCall& call) {
     if (call.method == "requestPermission")
@@ -539,18 +528,8 @@ TEST_F(GtkInterfaceTest, TheLaunchSwitchShowsWhatTheHostHoldsAfterEveryAnswer) {
   EXPECT_EQ(host->callsOf("setLaunchAtLogin").size(), 3u);
 }
 
-TEST_F(GtkInterfaceTest, EveryFailureToReadLaunchAtLoginIsTold) {
-  for (const auto& failure : kFailures) {
-    host->answers["getLaunchAtLogin"] = failure.answer;
-    hideAndShow();
-    EXPECT_EQ(status(),
-              std::string("Could not read whether Lumivane starts at login: ") + failure.told)
-        << failure.kind;
-    EXPECT_FALSE(launchSwitch());
-  }
-  EXPECT_TRUE(host->callsOf("setLaunchAtLogin").empty());
-
-  // Both questions of a showing failing: neither answer hides the other.
+// Both questions of a showing failing: neither answer hides the other.
+TEST_F(GtkInterfaceTest, BothFailuresOfAShowingAreTold) {
   host->answers["checkPermission"] = FlutterReply(platform::FlutterMethodNotImplemented);
   host->answers["getLaunchAtLogin"] = Malformed{};
   hideAndShow();
@@ -558,6 +537,8 @@ TEST_F(GtkInterfaceTest, EveryFailureToReadLaunchAtLoginIsTold) {
             "Could not check the permission to copy and paste: this version of Lumivane does not "
             "offer it.\nCould not read whether Lumivane starts at login: Lumivane's answer could "
             "not be read.");
+  EXPECT_FALSE(launchSwitch());
+  EXPECT_TRUE(host->callsOf("setLaunchAtLogin").empty());
 }
 
 // --- The shortcut ---------------------------------------------------------------
@@ -605,9 +586,6 @@ TEST_F(GtkInterfaceTest, RefusedShortcutsAreToldAndTheOneInForceStays) {
       {FlutterReply(FlutterError("INVALID_ARGUMENT", "keyCode and modifiers required")), GDK_KEY_F5,
        GDK_MOD4_MASK,
        "Lumivane did not accept Super+F5 as a shortcut; Control+Shift+T is still in use."},
-      {FlutterReply(FlutterError("SOME_ERROR", "The disk is on fire")), GDK_KEY_Left,
-       GDK_CONTROL_MASK,
-       "Could not change the shortcut: The disk is on fire. Control+Shift+T is still in use."},
       {FlutterReply(platform::FlutterMethodNotImplemented), GDK_KEY_Left, GDK_CONTROL_MASK,
        "Could not change the shortcut: this version of Lumivane does not offer it. "
        "Control+Shift+T is still in use."},
@@ -658,9 +636,9 @@ TEST_F(GtkInterfaceTest, RecordingIsCancelledByEscapeAClickOrThePanelHiding) {
 
 // --- Spelling -------------------------------------------------------------------
 
-// Misspelled words are marked as the text shows, and the text view's menu
-// offers corrections, in the language of the environment.
-TEST_F(GtkInterfaceTest, TheTextIsCheckedForSpellingWithSuggestions) {
+// Misspelled words are marked as the text shows, in the language of the
+// environment.
+TEST_F(GtkInterfaceTest, TheTextIsCheckedForSpelling) {
   EXPECT_EQ(label("spelling"), "English (United States)");
   show();
   host->sendSelection("Teh quick brown fox");
@@ -674,85 +652,6 @@ TEST_F(GtkInterfaceTest, TheTextIsCheckedForSpellingWithSuggestions) {
   };
   ASSERT_TRUE(runUntil([&] { return marked(1); }));
   EXPECT_FALSE(marked(6));
-
-  // A right click on the word.
-  GtkTextView* view = GTK_TEXT_VIEW(widget("text"));
-  GtkTextIter inWord;
-  gtk_text_buffer_get_iter_at_offset(buffer(), &inWord, 1);
-  GdkRectangle at;
-  gtk_text_view_get_iter_location(view, &inWord, &at);
-  int x = 0;
-  int y = 0;
-  gtk_text_view_buffer_to_window_coords(view, GTK_TEXT_WINDOW_TEXT, at.x + 1, at.y + at.height / 2,
-                                        &x, &y);
-  GdkWindow* textWindow = gtk_text_view_get_window(view, GTK_TEXT_WINDOW_TEXT);
-  GdkEvent* click = gdk_event_new(GDK_BUTTON_PRESS);
-  click->button.window = GDK_WINDOW(g_object_ref(textWindow));
-  click->button.send_event = TRUE;
-  click->button.time = GDK_CURRENT_TIME;
-  click->button.button = GDK_BUTTON_SECONDARY;
-  click->button.x = x;
-  click->button.y = y;
-  gdk_event_set_device(
-      click,
-      gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_window_get_display(textWindow))));
-  gtk_main_do_event(click);
-  gdk_event_free(click);
-
-  // The text view asks the clipboard what it could paste before it builds
-  // its menu; gspell puts the corrections in a submenu of it.
-  std::vector<std::string> items;
-  std::function<void(GtkWidget*)> collect = [&](GtkWidget* menu) {
-    GList* children = gtk_container_get_children(GTK_CONTAINER(menu));
-    for (GList* child = children; child; child = child->next) {
-      // Corrections are shown in bold, by markup.
-      gchar* plain = nullptr;
-      const char* label = gtk_menu_item_get_label(GTK_MENU_ITEM(child->data));
-      if (label && pango_parse_markup(label, -1, 0, nullptr, &plain, nullptr, nullptr)) {
-        items.emplace_back(plain);
-        g_free(plain);
-      }
-      if (GtkWidget* submenu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(child->data)))
-        collect(submenu);
-    }
-    g_list_free(children);
-  };
-  ASSERT_TRUE(runUntil([&] {
-    items.clear();
-    for (GList* menu = gtk_menu_get_for_attach_widget(widget("text")); menu; menu = menu->next)
-      collect(GTK_WIDGET(menu->data));
-    return !items.empty();
-  }));
-  for (GList* menu = gtk_menu_get_for_attach_widget(widget("text")); menu; menu = menu->next)
-    gtk_menu_popdown(GTK_MENU(menu->data));
-  std::string all;
-  for (const auto& item : items)
-    all += item + "|";
-  EXPECT_NE(std::find(items.begin(), items.end(), "The"), items.end())
-      << "the menu offers the correction: " << all;
-}
-
-// --- Real keys --------------------------------------------------------------------
-
-// Keys typed on the server reach the panel with the focus: Control+Enter
-// inserts, a chord reaches the recorder, Escape closes.
-TEST_F(GtkInterfaceTest, RealKeysInsertRecordAndClose) {
-  show();
-  ASSERT_TRUE(
-      runUntil([&] { return platform::gtk::GtkWindowCore::from(panel.get())->hasFocus(); }));
-  host->sendSelection("typed");
-  xdotool({"key", "--clearmodifiers", "ctrl+Return"});
-  ASSERT_TRUE(runUntil([&] { return host->callsOf("pasteText").size() == 1; }));
-  EXPECT_EQ(host->callsOf("pasteText")[0].arguments, EncodableValue("typed"));
-  EXPECT_EQ(text(), "typed");
-
-  click("hot-key");
-  xdotool({"key", "--clearmodifiers", "ctrl+alt+k"});
-  ASSERT_TRUE(runUntil([&] { return host->callsOf("setGlobalHotKey").size() == 1; }));
-  EXPECT_EQ(hotKeyShown(), "Control+Alt+K");
-
-  xdotool({"key", "--clearmodifiers", "Escape"});
-  EXPECT_TRUE(runUntil([&] { return !panel->isVisible(); }));
 }
 
 // --- Where it runs -----------------------------------------------------------------

@@ -26,24 +26,14 @@ HotKeyChord chord(std::uint32_t keyCode, std::uint32_t modifiers) {
   return HotKeyChord{keyCode, modifiers};
 }
 
-TEST(HotKeyChordTest, LettersAreTheirUsKeysWhateverTheirCase) {
+// Letters are their US keys whatever their case; digits and punctuation
+// typed with Shift come back to the key they are on.
+TEST(HotKeyChordTest, ShiftedSymbolsAreTheKeysTheyAreTypedOn) {
   EXPECT_EQ(std::get<HotKeyChord>(press(XK_t, kControl | kShift)), kStartupHotKey);
-  // With Shift held the press produces the capital.
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_T, kControl | kShift)), chord(0x11, 0x300));
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_a, kControl)).keyCode, 0x00u);
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_Z, kControl | kShift)).keyCode, 0x06u);
+  EXPECT_EQ(std::get<HotKeyChord>(press(XK_T, kControl | kShift)), kStartupHotKey);
   EXPECT_EQ(std::get<HotKeyChord>(press(XK_l, kControl | kAlt)), chord(0x25, 0x900));
-}
-
-// Digits and punctuation typed with Shift come back to the key they are on.
-TEST(HotKeyChordTest, ShiftedDigitsAndPunctuationAreTheKeysTheyAreTypedOn) {
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_1, kControl)).keyCode, 0x12u);
   EXPECT_EQ(std::get<HotKeyChord>(press(XK_exclam, kControl | kShift)), chord(0x12, 0x300));
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_parenright, kControl | kShift)).keyCode, 0x1Du);
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_minus, kAlt)).keyCode, 0x1Bu);
   EXPECT_EQ(std::get<HotKeyChord>(press(XK_question, kControl | kShift)).keyCode, 0x2Cu);
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_braceleft, kControl | kShift)).keyCode, 0x21u);
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_grave, kControl)).keyCode, 0x32u);
   EXPECT_EQ(std::get<HotKeyChord>(press(XK_ISO_Left_Tab, kControl | kShift)).keyCode, 0x30u);
 }
 
@@ -63,28 +53,11 @@ TEST(HotKeyChordTest, TheKeysOwnSymbolDecidesOverWhatShiftOrTheLayoutMadeOfIt) {
             ChordRefusal::unusableKey);
 }
 
-TEST(HotKeyChordTest, FunctionKeysArrowsAndEditingKeysHaveTheirCodes) {
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_F1, kAlt)).keyCode, 0x7Au);
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_F5, kAlt)).keyCode, 0x60u);
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_F12, kControl)).keyCode, 0x6Fu);
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_Left, kControl)).keyCode, 0x7Bu);
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_Right, kControl)).keyCode, 0x7Cu);
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_Down, kControl)).keyCode, 0x7Du);
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_Up, kControl)).keyCode, 0x7Eu);
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_space, kControl)).keyCode, 0x31u);
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_Return, kControl)).keyCode, 0x24u);
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_KP_Enter, kControl)).keyCode, 0x4Cu);
-}
-
 // Control, Shift, Alt and Super by role; Super also when GDK reports only its
 // virtual bit. Locks and modifiers without a role are no part of the chord.
 TEST(HotKeyChordTest, ModifiersMapByRoleAndLocksAreLeftOut) {
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_k, kControl)).modifiers, platform::cmdKey);
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_k, kAlt)).modifiers, platform::optionKey);
   EXPECT_EQ(std::get<HotKeyChord>(press(XK_k, GDK_MOD4_MASK)).modifiers, platform::controlKey);
   EXPECT_EQ(std::get<HotKeyChord>(press(XK_k, GDK_SUPER_MASK)).modifiers, platform::controlKey);
-  EXPECT_EQ(std::get<HotKeyChord>(press(XK_K, kAlt | kShift)).modifiers,
-            platform::optionKey | platform::shiftKey);
   EXPECT_EQ(
       std::get<HotKeyChord>(press(XK_k, kControl | kAlt | kShift | GDK_MOD4_MASK | GDK_SUPER_MASK))
           .modifiers,
@@ -95,17 +68,13 @@ TEST(HotKeyChordTest, ModifiersMapByRoleAndLocksAreLeftOut) {
             platform::cmdKey);
 }
 
-TEST(HotKeyChordTest, ChordsWithoutControlAltOrSuperAreRefused) {
-  EXPECT_EQ(std::get<ChordRefusal>(press(XK_t, GdkModifierType(0))),
-            ChordRefusal::noCommandModifier);
+// Chords without Control, Alt or Super are refused; modifiers alone are a chord
+// still being pressed; keys the host has no code for (Print, Menu, a key only
+// other layouts have) make none.
+TEST(HotKeyChordTest, IncompleteAndUnusableChordsAreRefused) {
   EXPECT_EQ(std::get<ChordRefusal>(press(XK_T, kShift)), ChordRefusal::noCommandModifier);
   EXPECT_EQ(std::get<ChordRefusal>(press(XK_F5, kShift | GDK_LOCK_MASK | GDK_MOD2_MASK)),
             ChordRefusal::noCommandModifier);
-}
-
-// Modifiers alone are a chord still being pressed; keys the host has no code
-// for (Print, Menu, a key only other layouts have) make none.
-TEST(HotKeyChordTest, ModifierKeysWaitAndKeysWithoutACodeAreRefused) {
   for (guint modifier :
        {XK_Control_L, XK_Control_R, XK_Shift_L, XK_Alt_L, XK_Super_L, XK_ISO_Level3_Shift}) {
     EXPECT_EQ(std::get<ChordRefusal>(press(modifier, kControl)), ChordRefusal::incomplete)
@@ -118,14 +87,10 @@ TEST(HotKeyChordTest, ModifierKeysWaitAndKeysWithoutACodeAreRefused) {
 
 TEST(HotKeyChordTest, ChordsAreNamedAsTheUserPressesThem) {
   EXPECT_EQ(chordName(kStartupHotKey), "Control+Shift+T");
-  EXPECT_EQ(chordName(chord(0x25, platform::cmdKey | platform::optionKey)), "Control+Alt+L");
   EXPECT_EQ(chordName(chord(0x12, platform::controlKey | platform::shiftKey)), "Shift+Super+1");
   EXPECT_EQ(chordName(chord(0x60, platform::optionKey)), "Alt+F5");
-  EXPECT_EQ(chordName(chord(0x7E, platform::cmdKey)), "Control+Up");
-  EXPECT_EQ(chordName(chord(0x31, platform::cmdKey)), "Control+Space");
-  EXPECT_EQ(chordName(chord(0x2C, platform::cmdKey)), "Control+/");
-  EXPECT_EQ(chordName(chord(0x5B, platform::cmdKey)), "Control+Keypad 8");
   EXPECT_EQ(chordName(chord(0x74, platform::cmdKey)), "Control+Page Up");
+  EXPECT_EQ(chordName(chord(0x5B, platform::cmdKey)), "Control+Keypad 8");
   EXPECT_EQ(chordName(chord(0x0A, platform::cmdKey)), "Control+key 10");
 }
 

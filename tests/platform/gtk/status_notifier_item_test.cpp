@@ -288,19 +288,6 @@ TEST_F(StatusNotifierItemTest, PanelRequestsBecomeTheHostsClicksAndChoices) {
   EXPECT_EQ(events.clicks.size(), clicks);
 }
 
-TEST_F(StatusNotifierItemTest, RegistersAgainWithARestartedWatcher) {
-  panels.push_back(startPanel());
-  RecordingEvents events;
-  StatusNotifierPresenter item(events, bus.get(), 1);
-  item.setIcon("", false, "T", "");
-  ASSERT_TRUE(panels.back()->waitFor("registered " + itemName(1)));
-  panels.back()->stop();
-  ASSERT_TRUE(runUntil([&] { return !owned(platform::gtk::kStatusNotifierWatcherName); }));
-  panels.push_back(startPanel());
-  EXPECT_TRUE(panels.back()->waitFor("registered " + itemName(1)));
-  EXPECT_EQ(panels.back()->properties()["Id"], "lumivane");
-}
-
 // When another connection holds the item's name, the watcher is given the
 // item's path and finds it under this connection's own name.
 TEST_F(StatusNotifierItemTest, RegistersByPathWhenItsNameIsTaken) {

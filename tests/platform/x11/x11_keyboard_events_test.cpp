@@ -117,25 +117,6 @@ class X11KeyboardEventsTest : public ::testing::Test {
   std::unique_ptr<X11Pasteboard> clipboard_;
 };
 
-// The copy chord as the host posts it: exactly Control+C in the target, nothing
-// anywhere else, and the panel active again afterwards.
-TEST_F(X11KeyboardEventsTest, ChordPostedToAProcessReachesOnlyItAndFocusReturns) {
-  auto target = recorder("target");
-  auto bystander = recorder("bystander");
-  ASSERT_TRUE(target->ready() && bystander->ready());
-  ASSERT_TRUE(user_.activate(panel_->window()));
-  auto events = keyboard();
-
-  ASSERT_TRUE(postCopyChord(*events, target->pid()));
-
-  EXPECT_EQ(target->nextLines(4), kControlC);
-  EXPECT_TRUE(waitUntil([&] { return user_.isActive(panel_->window()); }));
-  EXPECT_EQ(receivedSoFar(*panel_), Lines{});
-  EXPECT_EQ(receivedSoFar(*bystander), Lines{});
-  EXPECT_EQ(receivedSoFar(*target), Lines{});
-  EXPECT_EQ(X11KeyboardEventsTestPeer::live(*events), 0u);
-}
-
 // The user is still holding Control+Shift from the hot key when the chord is
 // posted, and lets go only after the target has been activated: until then
 // the target sees nothing (no key of the chord, no release the user did not
@@ -184,17 +165,6 @@ TEST_F(X11KeyboardEventsTest, ReleasesKeysHeldLongerThanItWaits) {
     if (line.rfind("press c", 0) == 0 || line.rfind("release c", 0) == 0)
       cKey.push_back(line);
   EXPECT_EQ(cKey, (Lines{"press c Control", "release c Control"}));
-}
-
-// A process without a window, or one that has gone: nothing is typed, the
-// panel keeps the focus.
-TEST_F(X11KeyboardEventsTest, PostsNothingForAProcessWithoutAWindow) {
-  auto& windowless = session_.spawn({"sleep", "600"});
-  auto events = keyboard();
-  ASSERT_TRUE(postCopyChord(*events, windowless.pid()));
-  ASSERT_TRUE(postCopyChord(*events, 999999));
-  EXPECT_TRUE(user_.isActive(panel_->window()));
-  EXPECT_EQ(receivedSoFar(*panel_), Lines{});
 }
 
 // Flags are set, not added to: a Shift the user holds does not ride along, and
@@ -380,53 +350,6 @@ TEST_F(X11KeyboardEventsTest, ReleasesItsKeysWhenItGoes) {
   events.reset();
   EXPECT_TRUE(user_.keysDown().empty());
 }
-
-// Real editors copy their selection into the CLIPBOARD on the posted chord:
-// a GTK 3 one and a Qt 5 one, the two toolkits most Linux editors use.
-struct Editor {
-  std::string name;
-  std::vector<std::string> argv;
-  test_support::Environment environment;
-};
-
-class X11KeyboardEventsEditorTest : public X11KeyboardEventsTest,
-                                    public ::testing::WithParamInterface<Editor> {
- protected:
-  // The CLIPBOARD as another client reads it ("" when nobody owns it).
-  std::string clipboard() {
-    auto& xclip =
-        session_.spawn({"sh", "-c", "xclip -selection clipboard -o; echo"}, {}, false, true);
-    return xclip.readLine(20).value_or("(xclip did not answer)");
-  }
-};
-
-TEST_P(X11KeyboardEventsEditorTest, CopiesTheSelectionOnThePostedChord) {
-  const std::string text = "Lumivane reads this selection 42";
-  auto& editor = session_.spawn(GetParam().argv, GetParam().environment);
-  auto window = user_.waitForWindowOf(editor.pid());
-  ASSERT_TRUE(window) << GetParam().name << " showed no window";
-  ASSERT_TRUE(user_.activate(*window));
-  auto& typing = session_.spawn({"xdotool", "type", "--delay", "15", text});
-  ASSERT_EQ(typing.waitForExit(60), 0);
-  auto& selecting = session_.spawn({"xdotool", "key", "ctrl+a"});
-  ASSERT_EQ(selecting.waitForExit(60), 0);
-  ASSERT_TRUE(user_.activate(panel_->window()));
-  ASSERT_EQ(clipboard(), "");
-
-  auto events = keyboard();
-  ASSERT_TRUE(postCopyChord(*events, editor.pid()));
-
-  EXPECT_TRUE(waitUntil([&] { return clipboard() == text; }))
-      << "the clipboard holds \"" << clipboard() << "\"";
-  EXPECT_TRUE(waitUntil([&] { return user_.isActive(panel_->window()); }));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Editors,
-    X11KeyboardEventsEditorTest,
-    ::testing::Values(Editor{"l3afpad", {"l3afpad"}, {}},
-                      Editor{"featherpad", {"featherpad"}, {{"QT_QPA_PLATFORM", "xcb"}}}),
-    [](const auto& info) { return info.param.name; });
 
 // Without a window manager no window can be made active; typing anyway would
 // reach whatever is under the pointer.

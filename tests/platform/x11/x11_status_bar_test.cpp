@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "shell/app_delegate.h"
 #include "tests/platform/x11/host_on_x11.h"
 #include "tests/support/recording_delegate.h"
 
@@ -181,91 +180,6 @@ TEST_F(X11StatusBarTest, EndingTheHostWithItsMenuOpenClosesTheMenu) {
   EXPECT_TRUE(application.isTerminating());
   EXPECT_EQ(icon.openMenu(), nullptr);
   EXPECT_TRUE(delegate->actions.empty()) << "nothing was chosen";
-}
-
-// The host's menu: a right click opens it at the icon; its Quit item ends the
-// application only once the menu has closed, and dismissing it does nothing.
-class X11StatusMenuTest : public X11StatusBarTest {
- protected:
-  void SetUp() override {
-    X11StatusBarTest::SetUp();
-    host = std::make_shared<AppDelegate>(desktop);
-    desktop.application().setDelegate(host);
-    host->setupStatusItem();
-    ASSERT_TRUE(host->statusItem);
-    ASSERT_TRUE(runUntil([&] { return embedded(trayIcon(host->statusItem)); }));
-  }
-
-  // Clicks the icon with the right button and, once the menu is on screen,
-  // types `keys` into it; returns when the host has gone on.
-  void chooseFromMenu(std::vector<std::string> keys) {
-    auto& icon = trayIcon(host->statusItem);
-    bool typed = false;
-    // The menu runs its own loop inside the click: this drives it from there.
-    auto driver = platform::gtk::addMainTimeout(10, [&] {
-      GtkMenu* menu = icon.openMenu();
-      if (!typed && menu && gtk_widget_get_mapped(GTK_WIDGET(menu))) {
-        typed = true;
-        entries = 0;
-        gtk_container_foreach(
-            GTK_CONTAINER(menu),
-            [](GtkWidget* item, gpointer data) {
-              auto* self = static_cast<X11StatusMenuTest*>(data);
-              ++self->entries;
-              GtkWidget* label = gtk_bin_get_child(GTK_BIN(item));
-              self->labels.push_back(gtk_label_get_text(GTK_LABEL(label)));
-              guint key = 0;
-              GdkModifierType mods{};
-              gtk_accel_label_get_accel(GTK_ACCEL_LABEL(label), &key, &mods);
-              self->accelerators.push_back(
-                  platform::gtk::GCharPtr(gtk_accelerator_get_label(key, mods)).get());
-            },
-            this);
-        keys.insert(keys.begin(), "key");
-        keys.insert(keys.begin(), "xdotool");
-        session().spawn(keys);
-      }
-      return true;
-    });
-    auto hook = desktop.application().addTerminationHook([&] {
-      menuOpenAtTermination = icon.openMenu() != nullptr;
-      ++terminations;
-    });
-    clickIcon(icon, "3");
-    ASSERT_TRUE(runUntil([&] { return typed && icon.openMenu() == nullptr; }));
-    // Whatever the choice set off has run by then.
-    ASSERT_TRUE(test_support::pumpUntilSettled());
-  }
-
-  std::shared_ptr<AppDelegate> host;
-  int entries = 0;
-  std::vector<std::string> labels;
-  std::vector<std::string> accelerators;
-  bool menuOpenAtTermination = true;
-  int terminations = 0;
-};
-
-TEST_F(X11StatusMenuTest, QuitEndsTheApplicationOnlyAfterTheMenuHasClosed) {
-  chooseFromMenu({"Down", "Return"});
-  EXPECT_EQ(labels, std::vector<std::string>{"Quit"});
-  EXPECT_EQ(accelerators, std::vector<std::string>{"Ctrl+Q"});
-  EXPECT_TRUE(desktop.application().isTerminating());
-  EXPECT_EQ(terminations, 1);
-  EXPECT_FALSE(menuOpenAtTermination);
-}
-
-TEST_F(X11StatusMenuTest, DismissingTheMenuSendsNothing) {
-  chooseFromMenu({"Escape"});
-  EXPECT_EQ(entries, 1);
-  EXPECT_FALSE(desktop.application().isTerminating());
-  EXPECT_EQ(terminations, 0);
-  // The host took its menu off again: the next left click is the icon's own.
-  auto target = std::make_shared<RecordingTarget>(desktop.application());
-  auto button = host->statusItem->button();
-  button->setTarget(target);
-  clickIcon(trayIcon(host->statusItem), "1");
-  ASSERT_TRUE(runUntil([&] { return !target->events.empty(); }));
-  EXPECT_EQ(target->events.front(), EventType::leftMouseUp);
 }
 
 }  // namespace

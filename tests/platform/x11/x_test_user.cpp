@@ -114,29 +114,6 @@ bool XTestUser::activate(xcb_window_t window) {
   return waitUntil([&] { return isActive(window); });
 }
 
-std::optional<xcb_window_t> XTestUser::waitForWindowOf(pid_t pid, double seconds) {
-  std::optional<xcb_window_t> found;
-  waitUntil(
-      [&] {
-        auto clients = connection_->getProperty(
-            connection_->root(), connection_->atom("_NET_CLIENT_LIST"), false, XCB_ATOM_WINDOW);
-        if (!clients)
-          return false;
-        for (xcb_window_t window : clients->values32()) {
-          auto windowPid = connection_->getProperty(window, connection_->atom("_NET_WM_PID"), false,
-                                                    XCB_ATOM_CARDINAL);
-          if (windowPid && !windowPid->values32().empty() &&
-              static_cast<pid_t>(windowPid->values32()[0]) == pid) {
-            found = window;
-            return true;
-          }
-        }
-        return false;
-      },
-      seconds);
-  return found;
-}
-
 // KeyRecorder -------------------------------------------------------------------
 
 namespace {

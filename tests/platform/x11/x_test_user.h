@@ -46,8 +46,6 @@ class XTestUser {
   // it is the active window with the input focus.
   bool activate(xcb_window_t window);
   bool isActive(xcb_window_t window);
-  // The managed top-level window of `pid`, waiting for it to appear.
-  std::optional<xcb_window_t> waitForWindowOf(pid_t pid, double seconds = 30);
 
  private:
   std::unique_ptr<platform::x11::XcbConnection> connection_;
