@@ -2,6 +2,9 @@
 
 #include "platform/sim/sim_desktop.h"
 
+#if LUMIVANE_HAVE_GTK
+#include "platform/gtk/gtk_application.h"
+#endif
 #if LUMIVANE_HAVE_X11
 #include "platform/x11/x11_desktop.h"
 #endif
@@ -48,6 +51,17 @@ std::string backendNames(std::span<const Backend> backends) {
     names += backend.name;
   }
   return names;
+}
+
+bool pressHotKeyOfRunningHost(std::string* error) {
+#if LUMIVANE_HAVE_GTK
+  // The hosts of every Linux desktop are one application on the session bus.
+  return gtk::pressRunningHostHotKey(gtk::GtkApplicationOptions{}.applicationId, error);
+#else
+  if (error)
+    *error = "this build runs no desktop a host could be running on";
+  return false;
+#endif
 }
 
 }  // namespace lumivane::platform

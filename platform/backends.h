@@ -37,4 +37,10 @@ const Backend* findBackend(std::span<const Backend> backends, std::string_view n
 // "x11, sim": the names, for messages.
 std::string backendNames(std::span<const Backend> backends);
 
+// Asks the host already running in this session to act as if its hot key
+// had been pressed (`lumivane --capture`, for a shortcut of the desktop's own
+// to run where the host cannot bind one itself). False with `*error` saying
+// why when no host runs or none can be reached from this build.
+bool pressHotKeyOfRunningHost(std::string* error);
+
 }  // namespace lumivane::platform
