@@ -177,6 +177,8 @@ Opened openRealDesktop(const Options& options,
     return opened;
   }
   std::string why;
+  // Why a desktop this session has was passed over, for when another opens.
+  std::string passedOver;
   for (const auto& backend : backends) {
     if (!backend.real)
       continue;
@@ -184,9 +186,13 @@ Opened openRealDesktop(const Options& options,
     if (reason.empty()) {
       if ((opened.desktop = backend.open(&reason))) {
         opened.backend = &backend;
+        if (!passedOver.empty())
+          err << "lumivane: " << passedOver << ": using the " << backend.name << " desktop\n";
         return opened;
       }
     }
+    if (passedOver.empty() && backend.inSession && backend.inSession())
+      passedOver = reason;
     why += std::string(why.empty() ? "" : "; ") + backend.name + ": " + reason;
   }
   err << "lumivane: "

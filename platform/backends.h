@@ -26,6 +26,10 @@ struct Backend {
   // Opens the backend's desktop on the calling thread, which becomes the
   // application's main thread. Null with `*error` saying why when it cannot.
   std::function<std::unique_ptr<Desktop>(std::string* error)> open;
+  // Whether this session has the backend's display at all (its variable is
+  // set); none: never. A backend the session has but that cannot open is
+  // worth a word to the user when another opens in its place.
+  std::function<bool()> inSession = nullptr;
 };
 
 // Every backend built in, real ones first, in the order they are tried.

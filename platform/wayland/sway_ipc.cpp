@@ -299,4 +299,9 @@ std::optional<std::string> SwayIpcEvents::read() {
   return std::move(event->payload);
 }
 
+bool announcesReload(const std::string& event) {
+  const json parsed = json::parse(event, nullptr, /*allow_exceptions=*/false);
+  return parsed.is_object() && stringAt(parsed, "change") == "reload";
+}
+
 }  // namespace lumivane::platform::wayland

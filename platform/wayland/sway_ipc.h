@@ -117,4 +117,8 @@ class SwayIpcEvents {
   int fd_ = -1;
 };
 
+// Whether a "workspace" event says that sway has reloaded its configuration,
+// which drops what was bound and ruled at run time.
+bool announcesReload(const std::string& event);
+
 }  // namespace lumivane::platform::wayland

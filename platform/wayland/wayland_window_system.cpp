@@ -1,0 +1,14 @@
+#include "platform/wayland/wayland_window_system.h"
+
+namespace lumivane::platform::wayland {
+
+std::uint64_t WaylandWindowSystem::handleOf(GtkWidget* window) {
+  GdkWindow* gdkWindow = window ? gtk_widget_get_window(window) : nullptr;
+  return reinterpret_cast<std::uintptr_t>(gdkWindow);
+}
+
+bool WaylandWindowSystem::isActive(GtkWidget* window) {
+  return GTK_IS_WINDOW(window) && gtk_window_is_active(GTK_WINDOW(window));
+}
+
+}  // namespace lumivane::platform::wayland
