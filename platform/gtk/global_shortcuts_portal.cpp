@@ -62,11 +62,15 @@ GlobalShortcutsPortal::~GlobalShortcutsPortal() {
   closeSession();
 }
 
+std::string GlobalShortcutsPortal::newToken() {
+  return "lumivane" + std::to_string(++tokens_);
+}
+
 GVariantPtr GlobalShortcutsPortal::request(const char* method,
+                                           const std::string& token,
                                            GVariant* parameters,
                                            std::string* error) {
   GVariantPtr owned(g_variant_ref_sink(parameters));
-  const std::string token = "lumivane" + std::to_string(++requests_);
   const std::string path = requestPath(bus_.get(), token);
   // The answer is waited for on a context of its own, so that nothing else
   // the main loop has runs meanwhile.
@@ -138,10 +142,11 @@ bool GlobalShortcutsPortal::bind(const std::string& trigger,
                                  const std::string& description,
                                  std::string* error) {
   closeSession();
-  const std::string sessionToken = "lumivane" + std::to_string(++requests_);
+  const std::string token = newToken();
+  const std::string sessionToken = newToken();
   GVariantPtr created =
-      request("CreateSession",
-              g_variant_new("(@a{sv})", options(sessionToken + "r", sessionToken.c_str())), error);
+      request("CreateSession", token,
+              g_variant_new("(@a{sv})", options(token, sessionToken.c_str())), error);
   const gchar* session = nullptr;
   if (!created || !g_variant_lookup(created.get(), "session_handle", "&s", &session) ||
       !g_variant_is_object_path(session)) {
@@ -179,11 +184,12 @@ bool GlobalShortcutsPortal::bind(const std::string& trigger,
   GVariantBuilder shortcuts;
   g_variant_builder_init(&shortcuts, G_VARIANT_TYPE("a(sa{sv})"));
   g_variant_builder_add(&shortcuts, "(s@a{sv})", kShortcutId, g_variant_builder_end(&shortcut));
-  const std::string token = "lumivane" + std::to_string(++requests_);
-  GVariantPtr bound = request("BindShortcuts",
-                              g_variant_new("(o@a(sa{sv})s@a{sv})", session_.c_str(),
-                                            g_variant_builder_end(&shortcuts), "", options(token)),
-                              error);
+  const std::string bindToken = newToken();
+  GVariantPtr bound =
+      request("BindShortcuts", bindToken,
+              g_variant_new("(o@a(sa{sv})s@a{sv})", session_.c_str(),
+                            g_variant_builder_end(&shortcuts), "", options(bindToken)),
+              error);
   // The portal answers with the shortcuts it bound; the user may have bound
   // none.
   GVariantPtr list(

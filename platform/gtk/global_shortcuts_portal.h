@@ -46,9 +46,15 @@ class GlobalShortcutsPortal {
   std::function<void(bool pressed)> onActivated;
 
  private:
-  // Calls `method` of the portal and waits for its request's answer; the
-  // answer's results, or null with `error` set.
-  GVariantPtr request(const char* method, GVariant* parameters, std::string* error);
+  // A token no request or session of this object has had.
+  std::string newToken();
+  // Calls `method` of the portal with `parameters`, whose options carry
+  // `token`, and waits for its request's answer; the answer's results, or
+  // null with `error` set.
+  GVariantPtr request(const char* method,
+                      const std::string& token,
+                      GVariant* parameters,
+                      std::string* error);
   void closeSession();
   // A signal of the portal's, for the shortcut of this session or another.
   void delivered(GVariant* parameters, bool pressed);
@@ -57,7 +63,7 @@ class GlobalShortcutsPortal {
   std::string session_;
   DBusHandle activated_;
   DBusHandle deactivated_;
-  unsigned requests_ = 0;
+  unsigned tokens_ = 0;
 };
 
 }  // namespace lumivane::platform::gtk

@@ -116,10 +116,9 @@ gtk::ApplicationProfiles loadProfiles() {
   return profiles;
 }
 
-std::string captureCommand() {
+std::string executable() {
   std::error_code ignored;
-  const auto executable = std::filesystem::read_symlink("/proc/self/exe", ignored);
-  return executable.empty() ? std::string() : executable.string() + " --capture";
+  return std::filesystem::read_symlink("/proc/self/exe", ignored).string();
 }
 
 GDBusConnection* sessionBus() {
@@ -150,9 +149,8 @@ class WaylandDesktop final : public gtk::GtkDesktop {
                 .panelSettling = [windows = windowList()] { return windows->panelSettling(); },
                 .profiles = loadProfiles()}),
         bus_(sessionBus()),
-        hotKeys_(WaylandHotKeys::Options{.ipc = ipc_,
-                                         .captureCommand = captureCommand(),
-                                         .bus = bus_.get()}),
+        hotKeys_(
+            WaylandHotKeys::Options{.ipc = ipc_, .executable = executable(), .bus = bus_.get()}),
         accessibility_(
             connection_
                 ->call<bool>([this] { return connection_->globals().dataControl != nullptr; })

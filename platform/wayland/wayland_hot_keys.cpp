@@ -114,8 +114,14 @@ OSStatus WaylandHotKeys::RegisterEventHotKey(std::uint32_t keyCode,
   return noErr;
 }
 
+std::string WaylandHotKeys::bindCommand(const Registration& registration) const {
+  // One press is one capture, however long the keys are held.
+  return "bindsym --no-repeat " + registration.chord + " exec " + options_.executable +
+         " --capture";
+}
+
 OSStatus WaylandHotKeys::bindWithSway(const Registration& registration) {
-  if (!options_.ipc || !plainPath(options_.captureCommand))
+  if (!options_.ipc || !plainPath(options_.executable))
     return eventHotKeyInvalidErr;
   // A chord of the user's own configuration stays the user's.
   const auto wanted = parseSwayChord(registration.chord);
@@ -125,8 +131,7 @@ OSStatus WaylandHotKeys::bindWithSway(const Registration& registration) {
   const auto bound = chordsBoundIn(*configuration);
   if (std::find(bound.begin(), bound.end(), *wanted) != bound.end())
     return eventHotKeyExistsErr;
-  const auto results = options_.ipc->runCommand("bindsym --no-repeat " + registration.chord +
-                                                " exec " + options_.captureCommand);
+  const auto results = options_.ipc->runCommand(bindCommand(registration));
   if (!results || results->empty() || !results->front().success)
     return eventHotKeyInvalidErr;
   return noErr;
@@ -159,8 +164,7 @@ void WaylandHotKeys::pressFromOutside() {
 void WaylandHotKeys::swayReloaded() {
   for (const auto& registration : registrations_) {
     if (!registration->byPortal && options_.ipc) {
-      options_.ipc->runCommand("bindsym --no-repeat " + registration->chord + " exec " +
-                               options_.captureCommand);
+      options_.ipc->runCommand(bindCommand(*registration));
     }
   }
 }

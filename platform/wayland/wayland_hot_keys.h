@@ -38,10 +38,11 @@ class WaylandHotKeys final : public gtk::GtkHotKeys {
  public:
   struct Options {
     // sway's IPC; none: no sway binding.
-    std::shared_ptr<SwayIpc> ipc;
-    // What a sway binding runs: this executable with --capture. Only plain
-    // paths are taken, which sway's command line passes on unchanged.
-    std::string captureCommand;
+    std::shared_ptr<SwayIpc> ipc = nullptr;
+    // The lumivane executable, which a sway binding runs with --capture.
+    // Only plain paths are taken, which sway's command line passes on
+    // unchanged.
+    std::string executable = {};
     // The session bus, where the portal is looked for; null: no portal.
     GDBusConnection* bus = nullptr;
   };
@@ -81,6 +82,7 @@ class WaylandHotKeys final : public gtk::GtkHotKeys {
   struct Registration;
 
   OSStatus bindWithSway(const Registration& registration);
+  std::string bindCommand(const Registration& registration) const;
 
   const Options options_;
   gtk::HotKeyHandlers handlers_;

@@ -63,20 +63,20 @@ class WaylandKeyboardEvents final : public KeyboardEvents {
   struct Options {
     // The compositor's windows, shared with the workspace; without them no
     // process can be posted to.
-    std::shared_ptr<WaylandToplevels> toplevels;
+    std::shared_ptr<WaylandToplevels> toplevels = nullptr;
     // sway's IPC, for the process of each window and the X class of
     // XWayland windows.
-    std::shared_ptr<SwayIpc> ipc;
+    std::shared_ptr<SwayIpc> ipc = nullptr;
     // Whether the host's panel is on the screen, and whether it may still
     // present itself to get the keyboard after being shown. Called from the
     // posting thread.
-    std::function<bool()> panelVisible;
-    std::function<bool()> panelSettling;
+    std::function<bool()> panelVisible = nullptr;
+    std::function<bool()> panelSettling = nullptr;
     // The app id of the host's windows.
     std::string hostAppId = "lumivane";
     // How applications copy and paste; none: the host's chords go to every
     // application as they are.
-    std::optional<gtk::ApplicationProfiles> profiles;
+    std::optional<gtk::ApplicationProfiles> profiles = std::nullopt;
   };
 
   // Makes the virtual keyboard on `connection`, which outlives this object.

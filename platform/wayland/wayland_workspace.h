@@ -61,9 +61,9 @@ class WaylandWorkspace final : public Workspace {
   struct Options {
     // The list of windows, shared with the synthetic keys; none: nothing is
     // known.
-    std::shared_ptr<WaylandToplevels> toplevels;
+    std::shared_ptr<WaylandToplevels> toplevels = nullptr;
     // sway's IPC for the windows' processes; none: every process is 0.
-    std::shared_ptr<SwayIpc> ipc;
+    std::shared_ptr<SwayIpc> ipc = nullptr;
     // The host's bundle identifier, which every window of this process
     // reports whatever its app id; absent: this process's windows are
     // treated like any other program's (tests run the workspace so).
