@@ -112,6 +112,24 @@ std::optional<std::vector<KeyStroke>> parseKeys(std::string_view text, std::stri
       ++start;
       continue;
     }
+    if (text[start] == '"') {
+      // Text typed as it stands, spaces and all, up to the closing quote.
+      const std::size_t close = text.find('"', start + 1);
+      if (close == std::string_view::npos) {
+        *problem = "a quoted text has no closing \"";
+        return std::nullopt;
+      }
+      const std::string_view quoted = text.substr(start + 1, close - start - 1);
+      if (!g_utf8_validate(quoted.data(), static_cast<gssize>(quoted.size()), nullptr)) {
+        *problem = "a quoted text is not UTF-8";
+        return std::nullopt;
+      }
+      for (const char* c = quoted.data(); c < quoted.data() + quoted.size();
+           c = g_utf8_next_char(c))
+        strokes.push_back({gdk_unicode_to_keyval(g_utf8_get_char(c)), 0});
+      start = close + 1;
+      continue;
+    }
     const std::size_t end = std::min(text.find(' ', start), text.size());
     const std::string_view chord = text.substr(start, end - start);
     start = end;

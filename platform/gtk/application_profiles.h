@@ -95,11 +95,14 @@ class ApplicationProfiles {
   std::vector<Entry> entries_;
 };
 
-// The keys of `text`: chords separated by spaces, each modifiers and a key
-// name joined by '+' ("Control+Shift+c", "Shift+Insert", "g"). Modifiers:
-// Control (Ctrl), Shift, Alt (Mod1), Super (Mod4). Key names are keysym names
-// ("c", "Insert", "quotedbl"). Absent, with `problem` set, when a part names
-// nothing.
+// The keys of `text`, separated by spaces: chords, each modifiers and a key
+// name joined by '+' ("Control+Shift+c", "Shift+Insert", "g"), and texts in
+// double quotes, typed a character at a time ("(insert 1)" is ten keys; a
+// double quote itself is the key quotedbl). Modifiers: Control (Ctrl), Shift,
+// Alt (Mod1), Super (Mod4). Key names are keysym names ("c", "Insert",
+// "quotedbl"). A keysym the keyboard produces only with Shift ("P", "colon")
+// is typed with Shift. Absent, with `problem` set, when a part names nothing
+// or a quote is left open.
 std::optional<std::vector<KeyStroke>> parseKeys(std::string_view text, std::string* problem);
 
 }  // namespace lumivane::platform::gtk

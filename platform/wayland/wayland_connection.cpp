@@ -1,12 +1,16 @@
 #include "platform/wayland/wayland_connection.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "platform/wayland/protocols/virtual-keyboard-unstable-v1-client-protocol.h"
@@ -150,8 +154,14 @@ void WaylandConnection::wake() {
   [[maybe_unused]] const auto written = ::write(wakeFd_, &one, sizeof one);
 }
 
-void WaylandConnection::watch(int fd, short events, std::function<bool(short)> handler) {
-  watches_.push_back(Watch{fd, events, std::move(handler)});
+void WaylandConnection::watch(int fd,
+                              short events,
+                              std::function<bool(short)> handler,
+                              std::chrono::milliseconds idle) {
+  // Joins the others at the thread's next turn: a handler that adds a watch
+  // runs from inside watches_.
+  added_.push_back(
+      Watch{fd, events, std::move(handler), idle, std::chrono::steady_clock::now() + idle});
 }
 
 void* WaylandConnection::bindGlobal(std::uint32_t name,
@@ -179,6 +189,13 @@ void WaylandConnection::runTasks() {
 }
 
 void WaylandConnection::run() {
+  // Transfers write to pipes whose readers may have gone: with SIGPIPE
+  // blocked here, such a write fails instead of ending the host.
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+
   // Whether the compositor's socket is still worth reading: once the
   // connection has failed, only the tasks and watches are served (the tasks
   // find it dead), until the connection is stopped.
@@ -206,11 +223,24 @@ void WaylandConnection::run() {
     std::vector<pollfd> fds;
     fds.push_back({reading ? wl_display_get_fd(display_) : -1, POLLIN, 0});
     fds.push_back({wakeFd_, POLLIN, 0});
-    // Watches added by a handler below wait for the next turn.
+    for (auto& watch : added_)
+      watches_.push_back(std::move(watch));
+    added_.clear();
     const std::size_t watched = watches_.size();
-    for (std::size_t i = 0; i < watched; ++i)
+    std::optional<std::chrono::steady_clock::time_point> due;
+    for (std::size_t i = 0; i < watched; ++i) {
       fds.push_back({watches_[i].fd, watches_[i].events, 0});
-    const int ready = ::poll(fds.data(), fds.size(), -1);
+      if (watches_[i].idle.count() > 0 && (!due || watches_[i].due < *due))
+        due = watches_[i].due;
+    }
+    int timeout = -1;
+    if (due) {
+      timeout = static_cast<int>(std::clamp<std::int64_t>(
+          std::chrono::ceil<std::chrono::milliseconds>(*due - std::chrono::steady_clock::now())
+              .count(),
+          0, 60'000));
+    }
+    const int ready = ::poll(fds.data(), fds.size(), timeout);
     if (reading) {
       if (ready > 0 && (fds[0].revents & POLLIN)) {
         if (wl_display_read_events(display_) < 0)
@@ -223,18 +253,21 @@ void WaylandConnection::run() {
       if (wl_display_dispatch_pending(display_) < 0)
         reading = false;
     }
-    if (ready <= 0)
+    if (ready < 0)
       continue;
     if (fds[1].revents & POLLIN) {
       std::uint64_t count = 0;
       [[maybe_unused]] const auto read = ::read(wakeFd_, &count, sizeof count);
     }
     // Only the watches polled are looked at; finished ones go afterwards.
+    const auto now = std::chrono::steady_clock::now();
     std::vector<bool> finished(watched, false);
     for (std::size_t i = 0; i < watched; ++i) {
       const short revents = fds[2 + i].revents;
-      if (revents != 0)
-        finished[i] = !watches_[i].handler(revents);
+      if (revents == 0 && (watches_[i].idle.count() == 0 || now < watches_[i].due))
+        continue;
+      finished[i] = !watches_[i].handler(revents);
+      watches_[i].due = std::chrono::steady_clock::now() + watches_[i].idle;
     }
     for (std::size_t i = watched; i-- > 0;) {
       if (finished[i])

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -89,9 +90,15 @@ class WaylandConnection {
 
   // Calls `handler` on the connection's thread each time `fd` is ready for
   // `events` (POLLIN, POLLOUT), until it returns false or the connection
-  // goes; the handler then owns nothing the connection keeps. The watcher
-  // does not own or close `fd`. Connection's thread only.
-  void watch(int fd, short events, std::function<bool(short revents)> handler);
+  // goes; the handler then owns nothing the connection keeps. With an `idle`
+  // bound, the handler is also called with 0 once `fd` has not been ready
+  // for that long since the watch began or the handler last ran: a transfer
+  // whose peer stopped reading or writing ends there. The watcher does not
+  // own or close `fd`. Connection's thread only.
+  void watch(int fd,
+             short events,
+             std::function<bool(short revents)> handler,
+             std::chrono::milliseconds idle = std::chrono::milliseconds::zero());
 
   // Binds the global `name` of the registry (a name from globals()) as
   // `interface` at `version`. Connection's thread only; the caller adds its
@@ -108,6 +115,8 @@ class WaylandConnection {
     int fd;
     short events;
     std::function<bool(short)> handler;
+    std::chrono::milliseconds idle;
+    std::chrono::steady_clock::time_point due;
   };
 
   bool bindGlobals(std::string* error);
@@ -132,6 +141,7 @@ class WaylandConnection {
   bool stopping_ = false;
   int wakeFd_ = -1;
   std::vector<Watch> watches_;  // Connection's thread only.
+  std::vector<Watch> added_;    // Connection's thread only.
   std::thread thread_;
 };
 

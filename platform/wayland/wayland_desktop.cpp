@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "platform/gtk/application_profiles.h"
+#include "platform/gtk/clipboard_keeper.h"
 #include "platform/gtk/gtk_desktop.h"
 #include "platform/gtk/status_icon_chooser.h"
 #include "platform/wayland/sway_ipc.h"
@@ -17,6 +18,8 @@
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wayland_hot_keys.h"
 #include "platform/wayland/wayland_keyboard_events.h"
+#include "platform/wayland/wayland_own_clipboard.h"
+#include "platform/wayland/wayland_pasteboard.h"
 #include "platform/wayland/wayland_toplevels.h"
 #include "platform/wayland/wayland_window_system.h"
 #include "platform/wayland/wayland_workspace.h"
@@ -47,17 +50,6 @@ std::string missingProtocols(const WaylandGlobals& globals) {
            "--desktop x11";
   }
   return {};
-}
-
-// The general pasteboard, on data-control. The clipboard of this desktop
-// (WaylandPasteboard::open) is not part of this program yet; until it is,
-// the desktop does not open.
-constexpr bool kClipboardBuiltIn = false;
-constexpr const char* kNoClipboard = "this build has no Wayland clipboard yet";
-std::unique_ptr<Pasteboard> openPasteboard(WaylandConnection& /*connection*/, std::string* error) {
-  if (error)
-    *error = kNoClipboard;
-  return nullptr;
 }
 
 // sway's announcements that it has reloaded its configuration, read on the
@@ -131,13 +123,15 @@ GDBusConnection* sessionBus() {
 // the workspace and the keys that share it.
 class WaylandDesktop final : public gtk::GtkDesktop {
  public:
-  WaylandDesktop(std::unique_ptr<WaylandConnection> connection,
-                 std::unique_ptr<Pasteboard> pasteboard)
+  WaylandDesktop(std::shared_ptr<WaylandConnection> connection,
+                 std::unique_ptr<WaylandPasteboard> clipboard)
       : gtk::GtkDesktop(waylandParts()),
         connection_(std::move(connection)),
         ipc_(SwayIpc::fromEnvironment()),
         toplevels_(WaylandToplevels::start(*connection_)),
-        pasteboard_(std::move(pasteboard)),
+        clipboard_(*clipboard),
+        pasteboard_(
+            withOwnClipboard(std::move(clipboard), [this] { return dispatch().isMainThread(); })),
         workspace_(WaylandWorkspace::Options{.toplevels = toplevels_, .ipc = ipc_}),
         keyboardEvents_(
             *connection_,
@@ -155,7 +149,10 @@ class WaylandDesktop final : public gtk::GtkDesktop {
             connection_
                 ->call<bool>([this] { return connection_->globals().dataControl != nullptr; })
                 .value_or(false),
-            keyboardEvents_.ready()) {
+            keyboardEvents_.ready()),
+        // The clipboard the host holds when it exits goes to a keeper, for
+        // a Wayland selection ends with its client.
+        handOff_(whenTerminating([this] { clipboard_.handOffBeforeExit(); })) {
     if (ipc_) {
       floatPanel();
       reloads_ = std::make_unique<SwayReloadWatch>(ipc_->path(), [this] {
@@ -176,9 +173,10 @@ class WaylandDesktop final : public gtk::GtkDesktop {
  private:
   void floatPanel() { ipc_->runCommand(kPanelRule); }
 
-  const std::unique_ptr<WaylandConnection> connection_;
+  const std::shared_ptr<WaylandConnection> connection_;
   const std::shared_ptr<SwayIpc> ipc_;
   const std::shared_ptr<WaylandToplevels> toplevels_;
+  WaylandPasteboard& clipboard_;
   const std::unique_ptr<Pasteboard> pasteboard_;
   WaylandWorkspace workspace_;
   WaylandKeyboardEvents keyboardEvents_;
@@ -186,6 +184,7 @@ class WaylandDesktop final : public gtk::GtkDesktop {
   WaylandHotKeys hotKeys_;
   WaylandAccessibility accessibility_;
   std::unique_ptr<SwayReloadWatch> reloads_;
+  gtk::GtkHostApplication::TerminationHook handOff_;
 };
 
 }  // namespace
@@ -200,8 +199,6 @@ std::string unavailableReason() {
     return reason;
   reason = connection->call<std::string>([&] { return missingProtocols(connection->globals()); })
                .value_or("the Wayland compositor went away");
-  if (reason.empty() && !kClipboardBuiltIn)
-    return kNoClipboard;
   return reason;
 }
 
@@ -214,17 +211,21 @@ std::unique_ptr<Desktop> openWaylandDesktop(std::string* error) {
   };
   if (!gtk::initializeGtk("wayland", &reason))
     return fail();
-  auto connection = WaylandConnection::open(displayName(), &reason);
+  std::shared_ptr<WaylandConnection> connection = WaylandConnection::open(displayName(), &reason);
   if (!connection)
     return fail();
   reason = connection->call<std::string>([&] { return missingProtocols(connection->globals()); })
                .value_or("the Wayland compositor went away");
   if (!reason.empty())
     return fail();
-  auto pasteboard = openPasteboard(*connection, &reason);
-  if (!pasteboard)
+  WaylandPasteboard::Options options;
+  options.displayName = displayName();
+  if (auto keeper = gtk::findClipboardKeeper(executable()))
+    options.keeperPath = *keeper;
+  auto clipboard = WaylandPasteboard::open(connection, std::move(options), &reason);
+  if (!clipboard)
     return fail();
-  return std::make_unique<WaylandDesktop>(std::move(connection), std::move(pasteboard));
+  return std::make_unique<WaylandDesktop>(std::move(connection), std::move(clipboard));
 }
 
 }  // namespace lumivane::platform::wayland

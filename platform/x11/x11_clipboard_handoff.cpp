@@ -1,6 +1,6 @@
 #include "platform/x11/x11_clipboard_handoff.h"
 
-#include "platform/x11/x11_clipboard_keeper.h"
+#include "platform/gtk/clipboard_keeper.h"
 #include "platform/x11/x11_pasteboard_core.h"
 
 namespace lumivane::platform::x11 {
@@ -24,24 +24,15 @@ ClipboardHandOffResult handOffClipboard(detail::PasteboardCore& core,
   }
   if (keeperPath.empty())
     return {HandOff::lost};
-  const auto pid = startClipboardKeeper(keeperPath, displayName, state.targets, keeperBound);
+  std::vector<std::string> arguments;
+  if (!displayName.empty())
+    arguments = {"--display", displayName};
+  const auto pid = gtk::startClipboardKeeper(keeperPath, arguments, state.targets, keeperBound);
   // The keeper reports once the server has named it the owner; the notice of
   // that reaches this connection after the report at the latest.
   if (!pid || core.ownsClipboard())
     return {HandOff::lost};
   return {HandOff::keptByKeeper, *pid};
-}
-
-std::optional<std::filesystem::path> findClipboardKeeper(const std::filesystem::path& executable) {
-  const auto folder = executable.parent_path();
-  for (const auto& candidate :
-       {folder / "lumivane-clipboard-keeper",
-        folder / ".." / "libexec" / "lumivane" / "lumivane-clipboard-keeper"}) {
-    std::error_code error;
-    if (std::filesystem::is_regular_file(candidate, error))
-      return candidate.lexically_normal();
-  }
-  return std::nullopt;
 }
 
 }  // namespace lumivane::platform::x11

@@ -2,6 +2,7 @@
 
 #include <xcb/res.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace lumivane::platform::x11 {
@@ -221,6 +222,29 @@ bool XcbConnection::succeeded(xcb_void_cookie_t cookie) {
 
 std::optional<pid_t> XcbConnection::processOfClient(xcb_window_t window) {
   return processOfClient(connection_, window);
+}
+
+XcbConnection::WindowClass XcbConnection::classOf(xcb_window_t window) {
+  return classOf(connection_, window);
+}
+
+XcbConnection::WindowClass XcbConnection::classOf(xcb_connection_t* c, xcb_window_t window) {
+  WindowClass names;
+  // Two strings, each ended by a NUL; a few hundred bytes are plenty.
+  XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+      c, xcb_get_property(c, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256), nullptr));
+  if (!reply || reply->format != 8)
+    return names;
+  const std::string_view value(
+      static_cast<const char*>(xcb_get_property_value(reply.get())),
+      static_cast<std::size_t>(xcb_get_property_value_length(reply.get())));
+  const std::size_t end = std::min(value.find('\0'), value.size());
+  names.instance = value.substr(0, end);
+  if (end < value.size()) {
+    const std::string_view rest = value.substr(end + 1);
+    names.className = rest.substr(0, rest.find('\0'));
+  }
+  return names;
 }
 
 std::optional<pid_t> XcbConnection::processOfClient(xcb_connection_t* c, xcb_window_t window) {

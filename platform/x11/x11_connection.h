@@ -124,6 +124,14 @@ class XcbConnection {
   // window gone).
   std::optional<pid_t> processOfClient(xcb_window_t window);
 
+  // The two names of a window's WM_CLASS: the instance ("xterm") and the
+  // class ("XTerm"); empty where the window sets none (or is gone).
+  struct WindowClass {
+    std::string instance;
+    std::string className;
+  };
+  WindowClass classOf(xcb_window_t window);
+
   // The largest request the server takes, in bytes.
   std::size_t maximumRequestBytes() const { return maximumRequestBytes_; }
 
@@ -138,6 +146,8 @@ class XcbConnection {
   // processOfClient on a connection this class does not own: GDK's, which
   // the services on the main thread share.
   static std::optional<pid_t> processOfClient(xcb_connection_t* connection, xcb_window_t window);
+  // classOf on a connection this class does not own.
+  static WindowClass classOf(xcb_connection_t* connection, xcb_window_t window);
 };
 
 }  // namespace lumivane::platform::x11

@@ -3,16 +3,19 @@
 #include <gtk/gtk.h>
 #include <xcb/xcb.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 
+#include "platform/gtk/clipboard_keeper.h"
 #include "platform/gtk/gtk_desktop.h"
+#include "platform/gtk/own_clipboard.h"
 #include "platform/gtk/status_icon_chooser.h"
 #include "platform/x11/x11_accessibility.h"
+#include "platform/x11/x11_application_edits.h"
 #include "platform/x11/x11_hot_keys.h"
 #include "platform/x11/x11_keyboard_events.h"
-#include "platform/x11/x11_own_clipboard.h"
 #include "platform/x11/x11_pasteboard.h"
 #include "platform/x11/x11_tray_icon.h"
 #include "platform/x11/x11_window_system.h"
@@ -41,15 +44,18 @@ gtk::GtkDesktopParts x11Parts() {
 // come before the synthetic keys that give focus back to the panel.
 class X11Desktop final : public gtk::GtkDesktop {
  public:
-  explicit X11Desktop(std::unique_ptr<X11Pasteboard> pasteboard)
+  X11Desktop(std::unique_ptr<X11Pasteboard> pasteboard, gtk::ApplicationProfiles profiles)
       : gtk::GtkDesktop(x11Parts()),
         clipboard_(*pasteboard),
-        pasteboard_(std::move(pasteboard), [this] { return dispatch().isMainThread(); }),
+        pasteboard_(std::move(pasteboard),
+                    {.isMainThread = [this] { return dispatch().isMainThread(); },
+                     .typeString = typeString}),
         keyboardEvents_(
             displayName(),
             [windows = windowList()] { return windows->visiblePanelWindow(); },
             [windows = windowList()] { return windows->panelSettling(); },
-            activationOrder_),
+            activationOrder_,
+            std::make_unique<X11ApplicationEdits>(std::move(profiles), clipboard_, displayName())),
         hotKeys_(gdk_display_get_default()),
         accessibility_(gdk_display_get_default()),
         // The host lets go of the clipboard it owns before it exits, so the
@@ -70,12 +76,28 @@ class X11Desktop final : public gtk::GtkDesktop {
   const std::shared_ptr<ActivationOrder> activationOrder_ = std::make_shared<ActivationOrder>();
   X11Workspace workspace_{X11Workspace::Options{.activationOrder = activationOrder_}};
   X11Pasteboard& clipboard_;
-  X11OwnClipboardAwarePasteboard pasteboard_;
+  gtk::OwnClipboardAwarePasteboard pasteboard_;
   X11KeyboardEvents keyboardEvents_;
   X11HotKeys hotKeys_;
   X11Accessibility accessibility_;
   gtk::GtkHostApplication::TerminationHook handOff_;
 };
+
+// How applications copy and paste: the built-in table and the user's file.
+// What is wrong with the file is told on standard error, a line each, and
+// left out.
+gtk::ApplicationProfiles loadApplicationProfiles() {
+  std::vector<std::string> problems;
+  auto profiles = gtk::ApplicationProfiles::forUser(&problems);
+  const char* home = std::getenv("HOME");
+  const std::string homePrefix = home && *home ? std::string(home) + "/" : std::string();
+  for (std::string& problem : problems) {
+    if (!homePrefix.empty() && problem.starts_with(homePrefix))
+      problem.replace(0, homePrefix.size(), "~/");
+    std::fprintf(stderr, "lumivane: %s\n", problem.c_str());
+  }
+  return profiles;
+}
 
 }  // namespace
 
@@ -109,7 +131,7 @@ std::unique_ptr<Desktop> openX11Desktop(std::string* error) {
   options.displayName = displayName();
   std::error_code ignored;
   const auto executable = std::filesystem::read_symlink("/proc/self/exe", ignored);
-  if (auto keeper = findClipboardKeeper(executable))
+  if (auto keeper = gtk::findClipboardKeeper(executable))
     options.keeperPath = *keeper;
   auto pasteboard = X11Pasteboard::open(std::move(options), &reason);
   if (!pasteboard) {
@@ -117,7 +139,7 @@ std::unique_ptr<Desktop> openX11Desktop(std::string* error) {
       *error = reason;
     return nullptr;
   }
-  return std::make_unique<X11Desktop>(std::move(pasteboard));
+  return std::make_unique<X11Desktop>(std::move(pasteboard), loadApplicationProfiles());
 }
 
 }  // namespace lumivane::platform::x11

@@ -73,6 +73,12 @@ std::optional<pid_t> Ewmh::processOf(xcb_window_t window) {
   return processesOf({window}).front();
 }
 
+std::string Ewmh::classOf(xcb_window_t window) {
+  if (window == XCB_WINDOW_NONE)
+    return {};
+  return XcbConnection::classOf(ewmh_.connection, window).className;
+}
+
 std::vector<std::optional<pid_t>> Ewmh::processesOf(const std::vector<xcb_window_t>& windows) {
   std::vector<std::optional<pid_t>> pids(windows.size());
   if (!ready_)

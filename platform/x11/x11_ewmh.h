@@ -5,6 +5,7 @@
 #include <xcb/xcb_ewmh.h>
 
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace lumivane::platform::x11 {
@@ -48,6 +49,10 @@ class Ewmh {
   // that set none, the server's record of the client behind it. 0 when
   // neither tells; absent when the window is gone (or none).
   std::optional<pid_t> processOf(xcb_window_t window);
+  // The class part of `window`'s WM_CLASS ("FeatherPad"), read from the
+  // server: a window made a moment ago has it before anyone else knows the
+  // window. Empty when it sets none.
+  std::string classOf(xcb_window_t window);
   // The frame the window manager puts around `window`; absent until it has
   // said.
   std::optional<xcb_ewmh_get_extents_reply_t> frameExtents(xcb_window_t window);

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/x11/x11_application_edits.h"
 #include "platform/x11/x11_keyboard_mapping.h"
 
 namespace lumivane::platform::x11 {
@@ -31,6 +32,27 @@ T* asObject(const void* ref) {
   return static_cast<T*>(const_cast<void*>(ref));
 }
 
+// The keys that set the modifiers of `mask`, in the order of their bits;
+// absent when one of them has no key.
+std::optional<std::vector<xcb_keycode_t>> modifierKeysFor(std::uint16_t mask,
+                                                          const ModifierMapping& modifiers,
+                                                          const KeyboardMapping& keyboard) {
+  std::vector<xcb_keycode_t> keys;
+  for (std::uint16_t bit = 1; bit <= 0x80; bit = static_cast<std::uint16_t>(bit << 1)) {
+    if (!(mask & bit))
+      continue;
+    auto keycode = modifiers.keycodeFor(bit, keyboard);
+    if (!keycode)
+      return std::nullopt;
+    keys.push_back(*keycode);
+  }
+  return keys;
+}
+
+std::chrono::milliseconds toMilliseconds(X11KeyboardEvents::Seconds seconds) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(seconds);
+}
+
 }  // namespace
 
 struct X11KeyboardEvents::Source {
@@ -44,12 +66,14 @@ struct X11KeyboardEvents::Event {
 X11KeyboardEvents::X11KeyboardEvents(std::string displayName,
                                      std::function<std::uint32_t()> panelWindow,
                                      std::function<bool()> panelSettling,
-                                     std::shared_ptr<const ActivationOrder> activationOrder)
+                                     std::shared_ptr<const ActivationOrder> activationOrder,
+                                     std::unique_ptr<X11ApplicationEdits> edits)
     : displayName_(std::move(displayName)),
       panelWindow_(std::move(panelWindow)),
       panelSettling_(std::move(panelSettling)),
       activationOrder_(activationOrder ? std::move(activationOrder)
-                                       : std::make_shared<const ActivationOrder>()) {
+                                       : std::make_shared<const ActivationOrder>()),
+      edits_(std::move(edits)) {
   std::lock_guard lock(connectionMutex_);
   connectionLocked();
 }
@@ -143,6 +167,17 @@ void X11KeyboardEvents::CGEventPostToPid(pid_t pid, CGEventRef event) {
       restoreFocusLocked(*aim_);
       aim_.reset();
     }
+    std::optional<gtk::EditAction> copy;
+    if (isHostChord(*key, kVK_ANSI_C)) {
+      if (auto profile = profileLocked(windowOfLocked(pid), pid))
+        copy = profile->copy;
+    }
+    // Copying from PRIMARY needs no window, and copying nothing none either.
+    if (copy && copy->kind != gtk::EditAction::Kind::keys) {
+      if (copy->kind == gtk::EditAction::Kind::primary)
+        edits_->copyFromPrimary(*connection_, *ewmh_, pid);
+      return;
+    }
     if (!aim_) {
       aim_ = aimAtLocked(pid);
       if (!aim_)
@@ -153,9 +188,14 @@ void X11KeyboardEvents::CGEventPostToPid(pid_t pid, CGEventRef event) {
     // target only.
     if (!isActiveLocked(aim_->target))
       return;
-    typeLocked(*key);
+    if (copy)
+      typeStrokesLocked(copy->keys);
+    else
+      typeLocked(*key);
     return;
   }
+  // What a key-down typed in place of the chord is whole: this key-up
+  // releases nothing of it, and only gives the focus back.
   typeLocked(*key);
   if (aim_ && aim_->pid == pid && pressedKeys_.empty()) {
     restoreFocusLocked(*aim_);
@@ -173,9 +213,60 @@ void X11KeyboardEvents::CGEventPost(CGEventTapLocation /*tap*/, CGEventRef event
   if (!connectionLocked())
     return;
   discardEventsLocked();
-  if (key->keyDown)
-    settleHeldKeysLocked();
+  const bool paste = isHostChord(*key, kVK_ANSI_V);
+  if (!key->keyDown) {
+    typeLocked(*key);
+    // Waited for after the key is up: a key held that long would repeat.
+    if (paste && pasteReadsBefore_) {
+      edits_->clipboard().waitForConversionsServed(*pasteReadsBefore_,
+                                                   toMilliseconds(kPasteReadWait));
+    }
+    pasteReadsBefore_.reset();
+    return;
+  }
+  settleHeldKeysLocked();
+  if (paste) {
+    const xcb_window_t active = ewmh_->activeWindow();
+    const pid_t pid = active == XCB_WINDOW_NONE ? 0 : ewmh_->processOf(active).value_or(0);
+    if (auto profile = profileLocked(active, pid)) {
+      pasteLocked(profile->paste);
+      return;
+    }
+    pasteReadsBefore_ = edits_->clipboard().conversionsServed();
+  }
   typeLocked(*key);
+}
+
+bool X11KeyboardEvents::isHostChord(const KeyEvent& event, CGKeyCode virtualKey) const {
+  return edits_ && event.virtualKey == virtualKey && event.flags == kCGEventFlagMaskCommand;
+}
+
+std::optional<gtk::ApplicationProfile> X11KeyboardEvents::profileLocked(xcb_window_t window,
+                                                                        pid_t pid) {
+  return edits_->profileFor(*connection_, window, pid);
+}
+
+void X11KeyboardEvents::pasteLocked(const gtk::EditAction& paste) {
+  using Kind = gtk::EditAction::Kind;
+  X11Pasteboard& clipboard = edits_->clipboard();
+  if (paste.kind == Kind::keys) {
+    const std::uint64_t before = clipboard.conversionsServed();
+    typeStrokesLocked(paste.keys);
+    clipboard.waitForConversionsServed(before, toMilliseconds(kPasteReadWait));
+    return;
+  }
+  if (paste.kind != Kind::primary)
+    return;
+  // The host has put the text on the clipboard; the application pastes
+  // PRIMARY, so PRIMARY offers it too while the keys go out.
+  X11Pasteboard* primary = edits_->primary();
+  const auto text = clipboard.stringForType(NSPasteboardTypeString);
+  if (!primary || !text)
+    return;
+  PrimaryLoan loan(*primary, *text);
+  const std::uint64_t before = primary->conversionsServed();
+  typeStrokesLocked(paste.keys);
+  primary->waitForConversionsServed(before, toMilliseconds(kPasteReadWait));
 }
 
 std::optional<X11KeyboardEvents::Aim> X11KeyboardEvents::aimAtLocked(pid_t pid) {
@@ -241,17 +332,10 @@ void X11KeyboardEvents::typeLocked(const KeyEvent& event) {
   xcb_connection_t* c = connection_->get();
   const KeyboardMapping keyboard = KeyboardMapping::query(c);
   const ModifierMapping modifiers = ModifierMapping::query(c);
-  const std::uint16_t mask = modifiersForEventFlags(event.flags);
-  std::vector<xcb_keycode_t> modifierKeys;
-  bool expressible = true;
-  for (std::uint16_t bit = 1; bit != 0 && bit <= 0x80; bit = static_cast<std::uint16_t>(bit << 1)) {
-    if (!(mask & bit))
-      continue;
-    if (auto keycode = modifiers.keycodeFor(bit, keyboard))
-      modifierKeys.push_back(*keycode);
-    else
-      expressible = false;
-  }
+  const auto expressible =
+      modifierKeysFor(modifiersForEventFlags(event.flags), modifiers, keyboard);
+  const std::vector<xcb_keycode_t> modifierKeys =
+      expressible.value_or(std::vector<xcb_keycode_t>{});
 
   if (event.keyDown) {
     const auto keysym = keysymForVirtualKey(event.virtualKey);
@@ -281,6 +365,27 @@ void X11KeyboardEvents::typeLocked(const KeyEvent& event) {
   // the key-up carried.
   if (pressedKeys_.empty())
     releaseOursLocked();
+}
+
+void X11KeyboardEvents::typeStrokesLocked(const std::vector<gtk::KeyStroke>& strokes) {
+  xcb_connection_t* c = connection_->get();
+  const KeyboardMapping keyboard = KeyboardMapping::query(c);
+  const ModifierMapping modifiers = ModifierMapping::query(c);
+  for (const gtk::KeyStroke& stroke : strokes) {
+    const auto key = keyboard.typingKeyOf(stroke.keysym);
+    if (!key)
+      continue;
+    const std::uint16_t mask = stroke.modifiers | (key->shift ? gtk::kShiftMask : 0);
+    const auto modifierKeys = modifierKeysFor(mask, modifiers, keyboard);
+    if (!modifierKeys)
+      continue;
+    for (xcb_keycode_t modifier : *modifierKeys)
+      fakeKeyLocked(XCB_KEY_PRESS, modifier);
+    fakeKeyLocked(XCB_KEY_PRESS, key->keycode);
+    fakeKeyLocked(XCB_KEY_RELEASE, key->keycode);
+    for (auto it = modifierKeys->rbegin(); it != modifierKeys->rend(); ++it)
+      fakeKeyLocked(XCB_KEY_RELEASE, *it);
+  }
 }
 
 bool X11KeyboardEvents::fakeKeyLocked(std::uint8_t type, xcb_keycode_t keycode) {

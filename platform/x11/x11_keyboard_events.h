@@ -11,9 +11,12 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "platform/gtk/application_profiles.h"
 #include "platform/keyboard_events.h"
 #include "platform/x11/x11_activation_order.h"
+#include "platform/x11/x11_application_edits.h"
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_ewmh.h"
 
@@ -50,8 +53,23 @@ namespace lumivane::platform::x11 {
 // A key-down posted to a process can thus take at most about
 // kPanelActivationWait + kTargetActivationWait + kHeldKeysWait (3.5 s) and a
 // few round trips to the server, its key-up kFocusReturnWait (1 s);
-// CGEventPost only the held-key wait. Called on the main thread, these waits
-// hold the main loop.
+// CGEventPost only the held-key wait, and kPasteReadWait after the host's
+// paste chord (below). Called on the main thread, these waits hold the main
+// loop.
+//
+// The host's copy chord (Command+C, posted to a process) and paste chord
+// (Command+V, at a tap) mean copy and paste; what that takes depends on the
+// application (x11_application_edits.h). The copy's application is the one
+// whose window the chord would go to, the paste's the one whose window is
+// active. One its profile names gets its own keys in place of the chord
+// (each typed whole at the key-down, with Shift where its keysym needs it;
+// the key-up only gives the focus back), or has its selection taken from
+// PRIMARY without a key, or the text it is to paste offered as PRIMARY while
+// its keys are typed. Any other gets the chord as it is. A paste that typed
+// keys returns once the application has read what it pastes, or after
+// kPasteReadWait: an application may first ask for much else (a browser
+// reads the clipboard over when it is activated), and the host puts the
+// user's clipboard back soon after the chord.
 class X11KeyboardEvents final : public KeyboardEvents {
  public:
   using Seconds = std::chrono::duration<double>;
@@ -60,6 +78,7 @@ class X11KeyboardEvents final : public KeyboardEvents {
   static constexpr Seconds kHeldKeysWait{1.5};
   static constexpr Seconds kHeldKeysPoll{0.01};
   static constexpr Seconds kFocusReturnWait{1.0};
+  static constexpr Seconds kPasteReadWait{2.0};
 
   // `displayName`: the display to type into ($DISPLAY when empty).
   // `panelWindow`: the X window of the host's panel while it is visible, 0
@@ -70,10 +89,13 @@ class X11KeyboardEvents final : public KeyboardEvents {
   // itself to get the keyboard; a target is activated only once it is over.
   // `activationOrder`: the workspace's record of the windows the user used
   // (none: every process's topmost window is typed into).
+  // `edits`: the applications' profiles and the selections (none: every
+  // application gets the host's chords as they are).
   X11KeyboardEvents(std::string displayName,
                     std::function<std::uint32_t()> panelWindow,
                     std::function<bool()> panelSettling = {},
-                    std::shared_ptr<const ActivationOrder> activationOrder = nullptr);
+                    std::shared_ptr<const ActivationOrder> activationOrder = nullptr,
+                    std::unique_ptr<X11ApplicationEdits> edits = nullptr);
   ~X11KeyboardEvents() override;
   X11KeyboardEvents(const X11KeyboardEvents&) = delete;
   X11KeyboardEvents& operator=(const X11KeyboardEvents&) = delete;
@@ -135,6 +157,17 @@ class X11KeyboardEvents final : public KeyboardEvents {
   // Waits for keys the user holds, then releases those still down.
   void settleHeldKeysLocked();
   void typeLocked(const KeyEvent& event);
+  // Each stroke whole: its modifiers down, its key down and up, the
+  // modifiers up. Strokes this keyboard cannot type are left out.
+  void typeStrokesLocked(const std::vector<gtk::KeyStroke>& strokes);
+  // Whether `event` is the host's copy or paste chord: `virtualKey` with
+  // exactly the Command flag, and edits to make of it.
+  bool isHostChord(const KeyEvent& event, CGKeyCode virtualKey) const;
+  // How the application of `window` (of `pid`) copies or pastes; absent when
+  // no profile names it.
+  std::optional<gtk::ApplicationProfile> profileLocked(xcb_window_t window, pid_t pid);
+  // Pastes as `paste` says, into whatever has the focus.
+  void pasteLocked(const gtk::EditAction& paste);
   bool fakeKeyLocked(std::uint8_t type, xcb_keycode_t keycode);
   void releaseOursLocked();
   void restoreFocusLocked(const Aim& aim);
@@ -144,6 +177,7 @@ class X11KeyboardEvents final : public KeyboardEvents {
   const std::function<std::uint32_t()> panelWindow_;
   const std::function<bool()> panelSettling_;
   const std::shared_ptr<const ActivationOrder> activationOrder_;
+  const std::unique_ptr<X11ApplicationEdits> edits_;
 
   mutable std::mutex objectsMutex_;
   std::map<const void*, std::unique_ptr<Source>> sources_;
@@ -161,6 +195,9 @@ class X11KeyboardEvents final : public KeyboardEvents {
   std::map<CGKeyCode, xcb_keycode_t> pressedKeys_;
   std::set<xcb_keycode_t> pressedModifiers_;
   std::optional<Aim> aim_;
+  // The clipboard's conversions served before the host's own paste chord
+  // went out, until its key-up.
+  std::optional<std::uint64_t> pasteReadsBefore_;
 };
 
 }  // namespace lumivane::platform::x11

@@ -58,6 +58,16 @@ std::optional<xcb_keycode_t> KeyboardMapping::keycodeOf(xcb_keysym_t keysym) con
   return keycodes.front();
 }
 
+std::optional<KeyboardMapping::TypingKey> KeyboardMapping::typingKeyOf(xcb_keysym_t keysym) const {
+  for (xcb_keycode_t keycode : keycodesOf(keysym)) {
+    for (int level = 0; level < 2; ++level) {
+      if (keysymOf(keycode, level) == keysym)
+        return TypingKey{keycode, level == 1};
+    }
+  }
+  return std::nullopt;
+}
+
 xcb_keysym_t KeyboardMapping::keysymOf(xcb_keycode_t keycode, int column) const {
   if (!symbols_ || column < 0)
     return XCB_NO_SYMBOL;

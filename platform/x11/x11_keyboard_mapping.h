@@ -34,6 +34,15 @@ class KeyboardMapping {
   // no key of this keyboard produces it.
   std::optional<xcb_keycode_t> keycodeOf(xcb_keysym_t keysym) const;
 
+  // A key that types `keysym` on its first shift level, else on its second,
+  // and whether it takes Shift (the second). Absent when no key has it on
+  // either: another group's would take switching groups.
+  struct TypingKey {
+    xcb_keycode_t keycode = 0;
+    bool shift = false;
+  };
+  std::optional<TypingKey> typingKeyOf(xcb_keysym_t keysym) const;
+
   // The keysym in `column` of `keycode`'s row; 0 (NoSymbol) outside the table.
   xcb_keysym_t keysymOf(xcb_keycode_t keycode, int column = 0) const;
 

@@ -12,14 +12,16 @@ std::unique_ptr<X11Pasteboard> X11Pasteboard::open(Options options, std::string*
   auto window = SelectionWindow::open(options.displayName, error);
   if (!window)
     return nullptr;
-  const auto ownerChange = window->watchOwner(window->connection().atom("CLIPBOARD"));
+  const xcb_atom_t selection =
+      window->connection().atom(options.selection == Selection::primary ? "PRIMARY" : "CLIPBOARD");
+  const auto ownerChange = window->watchOwner(selection);
   if (!ownerChange) {
     if (error)
       *error = "the X server cannot report clipboard changes (no XFixes)";
     return nullptr;
   }
-  auto core =
-      std::make_shared<detail::PasteboardCore>(std::move(window), options.bounds, *ownerChange);
+  auto core = std::make_shared<detail::PasteboardCore>(std::move(window), selection, options.bounds,
+                                                       *ownerChange);
   if (!core->start()) {
     if (error)
       *error = "cannot start the clipboard's thread";
@@ -113,8 +115,22 @@ std::shared_ptr<PasteboardItem> X11Pasteboard::makeItem() {
 }
 
 X11Pasteboard::HandOffResult X11Pasteboard::handOffBeforeExit() {
+  if (options_.selection != Selection::clipboard)
+    return {HandOff::notOwner};
   return handOffClipboard(*core_, options_.keeperPath, options_.displayName,
                           options_.bounds.keeper);
+}
+
+std::uint64_t X11Pasteboard::conversionsServed() {
+  return core_->served();
+}
+
+bool X11Pasteboard::waitForConversionsServed(std::uint64_t count, std::chrono::milliseconds bound) {
+  return core_->waitForServed(count, bound);
+}
+
+void X11Pasteboard::letGo() {
+  core_->letGo();
 }
 
 }  // namespace lumivane::platform::x11

@@ -14,7 +14,8 @@
 #include "platform/x11/x11_selection_owner.h"
 #include "platform/x11/x11_selection_reader.h"
 
-// The general pasteboard on X: the CLIPBOARD selection.
+// The general pasteboard on X: the CLIPBOARD selection; or, for the
+// applications that keep their selection there, the PRIMARY one.
 //
 // X has one clipboard item, offered by whichever client owns the selection,
 // as a list of targets (named formats) that the owner converts on request.
@@ -48,9 +49,11 @@ class X11Pasteboard final : public Pasteboard {
     std::chrono::milliseconds clipboardManager{5000};
     std::chrono::milliseconds keeper{5000};
   };
+  enum class Selection { clipboard, primary };
   struct Options {
     // The display to use; $DISPLAY when empty.
     std::string displayName;
+    Selection selection = Selection::clipboard;
     // The lumivane-clipboard-keeper executable; without one, a clipboard the
     // host owns when it exits survives only through a clipboard manager.
     std::filesystem::path keeperPath;
@@ -84,8 +87,22 @@ class X11Pasteboard final : public Pasteboard {
   // running clipboard manager to save it, or else starts a keeper process
   // that takes it over with the same targets, types, formats and bytes, and
   // waits until the keeper owns it. Takes at most the two bounds. Call it
-  // before exiting; destroying the pasteboard does it too.
+  // before exiting; destroying the pasteboard does it too. PRIMARY goes with
+  // the host: it only ever holds what the user selected last.
   HandOffResult handOffBeforeExit();
+
+  // How many times other clients have been given the contents the host
+  // offers (any target but those that describe the selection); any thread.
+  // Counting from before a paste's keys tells when the application has read
+  // what they paste.
+  std::uint64_t conversionsServed();
+  // Waits until more than `count` have been served, for at most `bound`;
+  // true when they have.
+  bool waitForConversionsServed(std::uint64_t count, std::chrono::milliseconds bound);
+  // Stops owning the selection when the host owns it, after answering every
+  // request that has come; nobody owns it then. A later claim by another
+  // client stays as it is.
+  void letGo();
 
  private:
   Options options_;

@@ -10,16 +10,17 @@
 namespace lumivane::platform::x11::detail {
 
 PasteboardCore::PasteboardCore(std::unique_ptr<SelectionWindow> window,
+                               xcb_atom_t selection,
                                const X11Pasteboard::Bounds& bounds,
                                std::uint8_t ownerChangeEvent)
     : window_(std::move(window)),
       bounds_(bounds),
       ownerChangeEvent_(ownerChangeEvent),
-      clipboard_(window_->connection().atom("CLIPBOARD")),
+      selection_(selection),
       manager_(window_->connection().atom("CLIPBOARD_MANAGER")),
       saveTargets_(window_->connection().atom("SAVE_TARGETS")),
       targetsAtom_(window_->connection().atom("TARGETS")),
-      owner_(*window_, clipboard_, bounds.serving),
+      owner_(*window_, selection_, bounds.serving),
       reader_(*window_, bounds.reading),
       thread_(*window_, *this) {}
 
@@ -32,8 +33,15 @@ void PasteboardCore::dispatch(const xcb_generic_event_t& event) {
     ownerChanged(event);
     return;
   }
-  if (!owner_.handle(event))
+  if (!owner_.handle(event)) {
     reader_.handle(event);
+    return;
+  }
+  if (owner_.served() != served_.load(std::memory_order_relaxed)) {
+    std::lock_guard lock(servedMutex_);
+    served_.store(owner_.served(), std::memory_order_release);
+    servedChanged_.notify_all();
+  }
 }
 
 std::optional<SteadyClock::time_point> PasteboardCore::expire(SteadyClock::time_point now) {
@@ -47,11 +55,31 @@ std::optional<SteadyClock::time_point> PasteboardCore::expire(SteadyClock::time_
 
 void PasteboardCore::ending() {
   reader_.failAll();
+  // Other clients may be waiting for answers from the host, which is about
+  // to close its connection (some never ask a clipboard again when one goes
+  // unanswered). A copy a clipboard manager has saved stays the host's for
+  // the manager to take over as the host leaves.
+  if (weOwn() && savedGeneration_ == generation_)
+    catchUp();
+  else
+    answerAndLetGo();
+  // The answers are handled by the server before the connection closes:
+  // closing with events unread may cut off what was sent but not yet read.
+  window_->sync();
+}
+
+void PasteboardCore::answerAndLetGo() {
+  // What has come is answered while the selection is still the host's; what
+  // comes until the server has seen it go is refused. From then on the
+  // server answers for a selection nobody owns.
+  catchUp();
+  if (owner_.letGo())
+    catchUp();
 }
 
 void PasteboardCore::ownerChanged(const xcb_generic_event_t& event) {
   const auto& change = reinterpret_cast<const xcb_xfixes_selection_notify_event_t&>(event);
-  if (change.selection != clipboard_)
+  if (change.selection != selection_)
     return;
   if (change.subtype == XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER &&
       change.owner == window_->window()) {
@@ -74,7 +102,7 @@ void PasteboardCore::catchUp() {
 
 PasteboardCore::Holder PasteboardCore::holder() {
   catchUp();
-  const xcb_window_t owner = window_->ownerOf(clipboard_);
+  const xcb_window_t owner = window_->ownerOf(selection_);
   if (owner == XCB_WINDOW_NONE)
     return Holder::nobody;
   return owner == window_->window() && weOwn() ? Holder::host : Holder::another;
@@ -179,7 +207,7 @@ std::optional<std::string> PasteboardCore::ownText(const std::vector<std::string
 void PasteboardCore::readOne(xcb_atom_t target,
                              xcb_timestamp_t time,
                              Complete<TargetRead> complete) {
-  reader_.convert(clipboard_, target, time, [this, complete](Converted converted) {
+  reader_.convert(selection_, target, time, [this, complete](Converted converted) {
     TargetRead read;
     read.outcome = converted.outcome;
     if (converted.outcome == Converted::Outcome::data && converted.format != 0) {
@@ -235,7 +263,7 @@ std::optional<PasteboardCore::ListResult> PasteboardCore::list() {
       return;
     }
     const std::int64_t count = changeCount_;
-    reader_.convert(clipboard_, targetsAtom_, *time, [this, complete, time, count](Converted c) {
+    reader_.convert(selection_, targetsAtom_, *time, [this, complete, time, count](Converted c) {
       // Some owners type the list TARGETS instead of ATOM.
       if (c.outcome != Converted::Outcome::data || c.format != 32 ||
           (c.type != XCB_ATOM_ATOM && c.type != targetsAtom_)) {
@@ -432,6 +460,18 @@ bool PasteboardCore::askManagerToSave(std::uint64_t generation) {
         },
         &wanted, bounds_.clipboardManager);
   });
+}
+
+void PasteboardCore::letGo() {
+  thread_.call<bool>(false, [this](auto complete) {
+    answerAndLetGo();
+    complete(true);
+  });
+}
+
+bool PasteboardCore::waitForServed(std::uint64_t count, std::chrono::milliseconds bound) {
+  std::unique_lock lock(servedMutex_);
+  return servedChanged_.wait_for(lock, bound, [&] { return served_.load() > count; });
 }
 
 bool PasteboardCore::ownsClipboard() {

@@ -3,10 +3,13 @@
 #include <xcb/xcb.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,7 +54,9 @@ class PasteboardCore final : private ClipboardThread::Handler {
     std::uint64_t generation = 0;
   };
 
+  // Serves and reads `selection` (CLIPBOARD or PRIMARY).
   PasteboardCore(std::unique_ptr<SelectionWindow> window,
+                 xcb_atom_t selection,
                  const X11Pasteboard::Bounds& bounds,
                  std::uint8_t ownerChangeEvent);
   ~PasteboardCore() override;
@@ -73,6 +78,12 @@ class PasteboardCore final : private ClipboardThread::Handler {
   HandOffState handOffState();
   bool askManagerToSave(std::uint64_t generation);
   bool ownsClipboard();
+  void letGo();
+  // Conversions of the contents served to other clients so far, and a wait
+  // for more than `count` of them (never on the clipboard's thread, which
+  // serves them).
+  std::uint64_t served() const { return served_.load(std::memory_order_acquire); }
+  bool waitForServed(std::uint64_t count, std::chrono::milliseconds bound);
 
  private:
   template <typename T>
@@ -84,6 +95,9 @@ class PasteboardCore final : private ClipboardThread::Handler {
   void ending() override;
 
   void ownerChanged(const xcb_generic_event_t& event);
+  // Answers every request that has come, then stops owning the selection
+  // when the host does.
+  void answerAndLetGo();
   // Handles everything the server has sent until now.
   void catchUp();
   bool weOwn() const { return owner_.owns(); }
@@ -107,10 +121,13 @@ class PasteboardCore final : private ClipboardThread::Handler {
   std::unique_ptr<SelectionWindow> window_;
   X11Pasteboard::Bounds bounds_;
   const std::uint8_t ownerChangeEvent_;
-  xcb_atom_t clipboard_, manager_, saveTargets_, targetsAtom_;
+  xcb_atom_t selection_, manager_, saveTargets_, targetsAtom_;
   SelectionOwner owner_;
   SelectionReader reader_;
   std::atomic<std::int64_t> published_{0};
+  std::atomic<std::uint64_t> served_{0};
+  std::mutex servedMutex_;
+  std::condition_variable servedChanged_;
 
   std::int64_t changeCount_ = 0;
   // Claims of ours whose owner-change reports are still to come; those

@@ -5,39 +5,10 @@
 namespace lumivane::platform::x11 {
 namespace {
 
+using gtk::fromLatin1;
+using gtk::toLatin1;
+
 constexpr char kSeparator = '\x1f';
-
-// The text in Latin-1 when every character is in it.
-std::optional<Bytes> toLatin1(const std::string& utf8) {
-  Bytes latin1;
-  latin1.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size(); ++i) {
-    const auto byte = static_cast<std::uint8_t>(utf8[i]);
-    if (byte < 0x80) {
-      latin1.push_back(byte);
-    } else if ((byte == 0xC2 || byte == 0xC3) && i + 1 < utf8.size()) {
-      latin1.push_back(static_cast<std::uint8_t>(((byte & 0x03) << 6) |
-                                                 (static_cast<std::uint8_t>(utf8[++i]) & 0x3F)));
-    } else {
-      return std::nullopt;
-    }
-  }
-  return latin1;
-}
-
-std::string fromLatin1(const Bytes& latin1) {
-  std::string utf8;
-  utf8.reserve(latin1.size() + latin1.size() / 8);
-  for (std::uint8_t byte : latin1) {
-    if (byte < 0x80) {
-      utf8.push_back(static_cast<char>(byte));
-    } else {
-      utf8.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-      utf8.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-    }
-  }
-  return utf8;
-}
 
 // The targets text is offered under.
 std::vector<NamedTarget> textTargets(const std::string& utf8) {

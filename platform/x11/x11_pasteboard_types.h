@@ -44,17 +44,13 @@ struct TargetSpec {
 // Absent for an empty string.
 std::optional<TargetSpec> parseTypeString(const std::string& typeString);
 
-inline constexpr const char* kUtf8String = "UTF8_STRING";
-inline constexpr const char* kUtf8Plain = "text/plain;charset=utf-8";
-inline constexpr const char* kLatin1String = "STRING";
-inline constexpr const char* kText = "TEXT";
+using gtk::isText;
+using gtk::kLatin1String;
+using gtk::kText;
+using gtk::kUtf8Plain;
+using gtk::kUtf8String;
 // Where text is looked for, in order of preference.
 inline constexpr std::array<const char*, 3> kTextTargets = {kUtf8String, kUtf8Plain, kLatin1String};
-
-// Whether `type` is the pasteboard's text type.
-inline bool isText(const std::string& type) {
-  return type == NSPasteboardTypeString;
-}
 
 // The bytes of a target as text when they are valid UTF-8 in format 8.
 std::optional<std::string> utf8From(std::uint8_t format, const Bytes& data);

@@ -3,33 +3,9 @@
 #include <poll.h>
 #include <xcb/xfixes.h>
 
-#include <algorithm>
-#include <array>
 #include <cerrno>
 
 namespace lumivane::platform::x11 {
-
-bool isMetaTarget(std::string_view name) {
-  // LENGTH is an old way of asking for a size; the rest either describe the
-  // selection or make its owner do something.
-  static constexpr std::array<std::string_view, 9> kMeta = {
-      "TARGETS", "TIMESTAMP",        "MULTIPLE",        "SAVE_TARGETS", "DELETE",
-      "INCR",    "INSERT_SELECTION", "INSERT_PROPERTY", "LENGTH"};
-  return std::find(kMeta.begin(), kMeta.end(), name) != kMeta.end();
-}
-
-bool fitsFormat(std::size_t size, std::uint8_t format) {
-  switch (format) {
-    case 8:
-      return true;
-    case 16:
-      return size % 2 == 0;
-    case 32:
-      return size % 4 == 0;
-    default:
-      return false;
-  }
-}
 
 std::unique_ptr<SelectionWindow> SelectionWindow::open(const std::string& displayName,
                                                        std::string* error) {

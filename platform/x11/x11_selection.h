@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/gtk/clipboard_targets.h"
+#include "platform/gtk/unique_fd.h"
 #include "platform/pasteboard.h"
 #include "platform/x11/x11_connection.h"
 
@@ -22,34 +24,6 @@
 namespace lumivane::platform::x11 {
 
 using SteadyClock = std::chrono::steady_clock;
-
-// A descriptor closed when it goes.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other)
-      reset(other.release());
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  int release() { return std::exchange(fd_, -1); }
-  void reset(int fd = -1) {
-    if (fd_ >= 0)
-      ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 // One target an owner offers: the name a requestor asks for, and the type and
 // format its bytes go out in (format 32 bytes are 32-bit values in this
@@ -65,19 +39,10 @@ using OfferedTargets = std::vector<OfferedTarget>;
 
 // The same by name, for where no connection is at hand: items, the keeper's
 // input.
-struct NamedTarget {
-  std::string target;
-  std::string type;
-  std::uint8_t format = 8;
-  std::shared_ptr<const Bytes> data;
-};
-
-// Targets that describe a selection or ask its owner to act rather than carry
-// its contents. An owner answers them itself; a reader never saves them.
-bool isMetaTarget(std::string_view name);
-
-// Whether `size` bytes are whole units of `format` (8, 16 or 32).
-bool fitsFormat(std::size_t size, std::uint8_t format);
+using gtk::fitsFormat;
+using gtk::isMetaTarget;
+using gtk::NamedTarget;
+using gtk::UniqueFd;
 
 // X server times are 32-bit milliseconds that wrap; true when `a` is before `b`.
 inline bool timeBefore(xcb_timestamp_t a, xcb_timestamp_t b) {

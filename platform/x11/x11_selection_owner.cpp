@@ -48,6 +48,17 @@ bool SelectionOwner::claim(std::shared_ptr<const OfferedTargets> targets, xcb_ti
   return true;
 }
 
+bool SelectionOwner::letGo() {
+  if (!owned_)
+    return false;
+  // Stamped with the claim's time, the request does nothing when another
+  // client has claimed the selection since.
+  xcb_set_selection_owner(c_, XCB_WINDOW_NONE, selection_, ownedSince_);
+  owned_ = false;
+  offered_.reset();
+  return true;
+}
+
 bool SelectionOwner::handle(const xcb_generic_event_t& event) {
   switch (eventKind(event)) {
     case 0: {
@@ -148,6 +159,7 @@ bool SelectionOwner::convert(xcb_window_t requestor, xcb_atom_t target, xcb_atom
   if (offered == offeredTargets.end() || !offered->data)
     return false;
   const Bytes& data = *offered->data;
+  ++served_;
   if (data.size() > incrementBytes_) {
     startTransfer(requestor, property, *offered);
     return true;

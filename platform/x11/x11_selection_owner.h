@@ -42,6 +42,11 @@ class SelectionOwner {
   // nothing changes here.
   bool claim(std::shared_ptr<const OfferedTargets> targets, xcb_timestamp_t time);
 
+  // Gives the selection up when it is ours, unless another client has
+  // claimed it since; requests that come after are refused. False when it
+  // was not ours.
+  bool letGo();
+
   // Whether the selection is ours: claimed, and no other client has taken it
   // since, as far as the events handled so far tell.
   bool owns() const { return owned_; }
@@ -49,6 +54,9 @@ class SelectionOwner {
   // Whether transfers are still in progress (they finish after losing the
   // selection: they were asked for while it was ours).
   bool transferring() const { return !transfers_.empty(); }
+  // How many times another client has been given the contents (an offered
+  // target, not TARGETS or TIMESTAMP), in whole or as a transfer begun.
+  std::uint64_t served() const { return served_; }
 
   // Handles `event` when it concerns the selection or a transfer; true then.
   bool handle(const xcb_generic_event_t& event);
@@ -91,6 +99,7 @@ class SelectionOwner {
   xcb_timestamp_t ownedSince_ = XCB_CURRENT_TIME;
   std::uint32_t confirmedAt_ = 0;
   std::shared_ptr<const OfferedTargets> offered_;
+  std::uint64_t served_ = 0;
   std::map<TransferKey, Transfer> transfers_;
   std::map<xcb_window_t, int> watched_;  // requestor window -> open transfers
 };

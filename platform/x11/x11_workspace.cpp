@@ -189,12 +189,15 @@ void WorkspaceCore::deliverPending() {
 }
 
 ApplicationKey WorkspaceCore::keyOf(xcb_window_t window, pid_t pid) {
-  WnckWindow* known = wnck_handle_get_window(handle_.get(), window);
   ApplicationKey key;
-  key.bundleIdentifier = known ? nonEmpty(wnck_window_get_class_group_name(known)) : std::nullopt;
+  // From the server, not libwnck: a window just made and already active may
+  // not be known to libwnck yet, and must not pass for another application.
+  key.bundleIdentifier = nonEmpty(ewmh_->classOf(window).c_str());
   key.pid = pid > 0 ? pid : 0;
-  if (key.pid == 0)
+  if (key.pid == 0) {
+    WnckWindow* known = wnck_handle_get_window(handle_.get(), window);
     key.groupLeader = known ? wnck_window_get_group_leader(known) : window;
+  }
   if (options_.hostBundleIdentifier && key.pid == ownPid_)
     key.bundleIdentifier = options_.hostBundleIdentifier;
   return key;

@@ -42,17 +42,6 @@ TEST_F(ActiveAppTrackingTest, EachActivationOfAnotherApplicationReplacesTheRecor
   EXPECT_EQ(host().lastActiveApplicationPid(), 202);
 }
 
-// Showing the panel activates the host; the next capture must still copy
-// from the application the user was in before.
-TEST_F(ActiveAppTrackingTest, CaptureWithTheHostInFrontCopiesFromThePreviousApplication) {
-  launch();
-  ASSERT_TRUE(desktop.workspace().isHostActive());
-  desktop.hotKeys().pressKey(17, 0x300);
-  desktop.advance(0.1);
-  EXPECT_EQ(postedChords(), (std::vector<std::string>{"C down -> 201", "C up -> 201"}));
-  EXPECT_EQ(selectionUpdates(), std::vector<std::string>{"selected text"});
-}
-
 // The user switched applications and pressed the hot key before the switch
 // was announced: the capture must still copy from the application now in
 // front, so it is recorded before the panel takes the front.
@@ -116,19 +105,6 @@ TEST_F(ActiveAppTrackingTest, MalformedActivationNotificationsAreIgnored) {
   desktop.runUntilIdle();
   EXPECT_EQ(host().lastActiveApplication(), editor);
   EXPECT_EQ(host().lastActiveApplicationPid(), 201);
-}
-
-TEST_F(ActiveAppTrackingTest, AnApplicationThatQuitStaysRecordedUntilAnotherIsActivated) {
-  launch();
-  desktop.quit(editor);
-  desktop.hotKeys().pressKey(17, 0x300);
-  desktop.advance(1.0);
-  EXPECT_EQ(host().lastActiveApplication(), editor);
-  // The copy chord is still addressed to it; nobody answers.
-  EXPECT_EQ(postedChords(), (std::vector<std::string>{"C down -> 201", "C up -> 201"}));
-  EXPECT_TRUE(selectionUpdates().empty());
-  auto mail = frontApp("Mail", 202);
-  EXPECT_EQ(host().lastActiveApplication(), mail);
 }
 
 // The record is written on the main thread and read by the capture's worker.

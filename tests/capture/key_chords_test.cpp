@@ -100,12 +100,5 @@ TEST_F(KeyChordsTest, AnEventThatCannotBeMadeMeansNothingIsPosted) {
   EXPECT_EQ(desktop.liveObjects().eventSources, 0u);
 }
 
-TEST_F(KeyChordsTest, ChordToAProcessThatHasQuitIsStillReportedAsPosted) {
-  auto notes = frontApp("Notes", 201);
-  desktop.quit(notes);
-  EXPECT_TRUE(postCopyChord(keys, 201));
-  EXPECT_EQ(keys.posted()[0].deliveredTo, std::nullopt);
-}
-
 }  // namespace
 }  // namespace lumivane

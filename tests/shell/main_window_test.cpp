@@ -11,48 +11,24 @@ namespace {
 using platform::sim::SimWindowState;
 using platform::sim::TraceEvent;
 using platform::sim::TraceKind;
-using test_support::HostTest;
 
-// The main window of the user-interface file stays out of sight whatever asks
-// for it; the interface lives in the panel.
-class MainFlutterWindowTest : public HostTest {
- protected:
-  void SetUp() override {
-    HostTest::SetUp();
-    desktop.setTraceListener([this](const TraceEvent& e) {
-      if (e.kind == TraceKind::windowShown)
-        shown.push_back(e.field("window").value_or("?"));
-    });
-  }
+using MainFlutterWindowTest = test_support::HostTest;
 
-  SimWindowState& mainWindowState() {
-    auto windows = desktop.windows().windows();
-    EXPECT_FALSE(windows.empty());
-    EXPECT_FALSE(windows.front()->isPanel());
-    return *windows.front();
-  }
-
-  // Windows that came on screen, in order.
+// The main window of the user-interface file stays out of sight, with an empty
+// frame, whatever asks for it (the file itself marks it visible at launch):
+// the interface lives in the panel, the only window that comes on screen.
+TEST_F(MainFlutterWindowTest, StaysHiddenWhateverAsksForIt) {
   std::vector<std::string> shown;
-};
-
-TEST_F(MainFlutterWindowTest, HidesItselfWithAnEmptyFrameWhenLoaded) {
-  launch();
-  const auto& state = mainWindowState();
-  EXPECT_EQ(state.currentFrame(), platform::CGRectMake(0, 0, 0, 0));
-  EXPECT_FALSE(state.visible());
-  EXPECT_FALSE(state.key());
-  // Only the panel ever came on screen, though the file marks the window
-  // visible at launch.
-  EXPECT_EQ(shown, std::vector<std::string>{panel()->name()});
-}
-
-TEST_F(MainFlutterWindowTest, RequestsToComeForwardAreIgnored) {
+  desktop.setTraceListener([&](const TraceEvent& e) {
+    if (e.kind == TraceKind::windowShown)
+      shown.push_back(e.field("window").value_or("?"));
+  });
   launch();
   ui.mainWindow->makeKeyAndOrderFront();
   ui.mainWindow->orderFront();
   EXPECT_EQ(desktop.application().reopen(), true);
-  const auto& state = mainWindowState();
+  const SimWindowState& state = *desktop.windows().windows().front();
+  ASSERT_FALSE(state.isPanel());
   EXPECT_FALSE(state.visible());
   EXPECT_FALSE(state.key());
   EXPECT_EQ(state.currentFrame(), platform::CGRectMake(0, 0, 0, 0));

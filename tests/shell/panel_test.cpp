@@ -66,10 +66,6 @@ TEST_F(FloatingPanelTest, BackdropIsPinnedToTheContentViewsFourEdges) {
   EXPECT_EQ(backdrop->blendingMode(), platform::VisualEffectBlendingMode::behindWindow);
   EXPECT_EQ(backdrop->state(), platform::VisualEffectState::active);
   EXPECT_EQ(backdrop->material(), platform::VisualEffectMaterial::sidebar);
-
-  const auto& batches = desktop.views().activationBatches();
-  ASSERT_EQ(batches.size(), 1u);
-  EXPECT_EQ(batches[0].size(), 4u);
   EXPECT_TRUE(desktop.views().isPinnedToEdges(backdrop, content));
   EXPECT_EQ(backdrop->frame().size, (CGSize{600, 600}));
 

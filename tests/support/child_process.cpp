@@ -39,6 +39,16 @@ int decodeStatus(int status) {
 
 }  // namespace
 
+bool processGone(pid_t pid) {
+  if (::kill(pid, 0) != 0)
+    return true;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const auto close = line.rfind(')');
+  return close == std::string::npos || line.substr(close + 2, 1) == "Z";
+}
+
 std::filesystem::path executableDirectory() {
   std::error_code error;
   auto self = std::filesystem::read_symlink("/proc/self/exe", error);

@@ -94,6 +94,10 @@ std::unique_ptr<ChildProcess> startSessionBus(const Environment& environment,
                                               std::string& address,
                                               bool openToEveryUser = false);
 
+// Whether process `pid` has exited, whether or not its parent has collected
+// it: for processes a test did not start itself, such as a clipboard keeper.
+bool processGone(pid_t pid);
+
 // The folder of the running test executable, to find programs built beside it.
 std::filesystem::path executableDirectory();
 

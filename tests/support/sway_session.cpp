@@ -225,6 +225,34 @@ bool SwaySession::addToConfiguration(const std::string& line) {
          });
 }
 
+bool SwaySession::offerClipboard(const std::string& mimeType,
+                                 const std::string& bytes,
+                                 bool primary) {
+  // wl-copy returns once the compositor has made it the selection, and
+  // leaves a child of its own serving it until another client takes it.
+  std::vector<std::string> argv = {"wl-copy", "-t", mimeType};
+  if (primary)
+    argv.emplace_back("--primary");
+  auto& copy = spawn(std::move(argv), {}, /*pipeInput=*/true);
+  if (!copy.write(bytes))
+    return false;
+  copy.closeInput();
+  return copy.waitForExit(60) == 0;
+}
+
+std::optional<std::string> SwaySession::readClipboard(const std::string& mimeType,
+                                                      bool primary,
+                                                      double seconds) {
+  std::vector<std::string> argv = {"wl-paste", "--no-newline", "-t", mimeType};
+  if (primary)
+    argv.emplace_back("--primary");
+  auto& paste = spawn(std::move(argv), {}, /*pipeInput=*/false, /*pipeOutput=*/true);
+  auto bytes = paste.readAll(seconds);
+  if (paste.waitForExit(seconds) != 0)
+    return std::nullopt;
+  return bytes;
+}
+
 void SwaySession::exportToThisProcess() const {
   for (const auto& [name, value] : environment_) {
     if (name != "PATH" && name != "HOME")

@@ -69,6 +69,20 @@ class SwaySession {
                       bool pipeInput = false,
                       bool pipeOutput = false);
 
+  // The compositor's socket by its full path, for connections the test
+  // process makes itself (its own XDG_RUNTIME_DIR is not the session's).
+  std::filesystem::path socketPath() const { return directory_ / "runtime" / waylandDisplay_; }
+
+  // Another client's clipboard (or primary selection), for tests of whatever
+  // reads it: wl-copy offers `bytes` as `mimeType` (a text type with its
+  // aliases) until another client takes it. False when it could not.
+  bool offerClipboard(const std::string& mimeType, const std::string& bytes, bool primary = false);
+  // What another client reads from the clipboard as `mimeType` (wl-paste);
+  // absent when it gets nothing (empty, the type not offered, no answer).
+  std::optional<std::string> readClipboard(const std::string& mimeType,
+                                           bool primary = false,
+                                           double seconds = 60);
+
   // One message to the compositor over its IPC socket (swaymsg -t TYPE
   // PAYLOAD): "get_tree", or "command" with "bindsym ...". The reply's JSON;
   // absent when the compositor refused the message or did not answer.

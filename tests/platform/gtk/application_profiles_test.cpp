@@ -31,6 +31,7 @@ TEST(ApplicationProfilesTest, NoTerminalGetsTheInterruptingChord) {
       {"XTerm", "xterm", "xterm"},
       {"Xfce4-terminal", "xfce4-terminal", "xfce4-terminal"},
       {"URxvt", "urxvt", "urxvt"},
+      {"st-256color", "st-256color", "st"},
       {"foot", "", "foot"},                            // Wayland: the app id alone.
       {"Mystery-Term", "mysteryterm", "mysteryterm"},  // No entry names it.
       {"Unnamed", "unnamed", "alacritty"},             // Known by its program.
@@ -50,6 +51,23 @@ TEST(ApplicationProfilesTest, NoTerminalGetsTheInterruptingChord) {
   EXPECT_EQ(xterm->paste.keys, (std::vector<KeyStroke>{{GDK_KEY_Insert, kShiftMask}}));
   // An ordinary editor keeps the host's own chords.
   EXPECT_FALSE(profiles.profileFor({"Gedit", "gedit", "gedit"}));
+}
+
+// A quoted text is typed a character at a time, spaces and all; which of
+// them take Shift is the keyboard's business.
+TEST(ApplicationProfilesTest, QuotedTextIsTypedCharacterByCharacter) {
+  std::string problem;
+  EXPECT_EQ(parseKeys("Alt+colon \"(a 'B)\" Return", &problem),
+            (std::vector<KeyStroke>{{GDK_KEY_colon, kMod1Mask},
+                                    {GDK_KEY_parenleft, 0},
+                                    {GDK_KEY_a, 0},
+                                    {GDK_KEY_space, 0},
+                                    {GDK_KEY_apostrophe, 0},
+                                    {GDK_KEY_B, 0},
+                                    {GDK_KEY_parenright, 0},
+                                    {GDK_KEY_Return, 0}}));
+  EXPECT_FALSE(parseKeys("Return \"(left open", &problem));
+  EXPECT_NE(problem.find("closing"), std::string::npos) << problem;
 }
 
 class UserProfilesTest : public ::testing::Test {

@@ -2,16 +2,23 @@
 // other applications.
 //
 //   key_recorder [--title TEXT] [--class NAME] [--geometry WxH+X+Y] [--no-pid]
-//                [--second-window]
+//                [--second-window] [--owns-primary TEXT]
+//                [--reads SELECTION [--read-delay MS]]
 //
 // Opens one top-level window titled TEXT (default "key recorder") with
 // WM_CLASS NAME and, unless --no-pid, _NET_WM_PID set to its own process id;
-// with --second-window another one like it, mapped after it.
+// with --second-window another one like it, mapped after it. With
+// --owns-primary, an unmapped window of its own owns PRIMARY and offers TEXT
+// as UTF8_STRING, as a terminal does with its selection. With --reads, it
+// pastes as an application would: at the press of v or Insert, it asks for
+// SELECTION's TARGETS, waits MS (an application busy with something else)
+// and then reads it as UTF8_STRING.
 // Writes one line per event to standard output, flushed at once:
 //   ready 0x<window> 0x<second> once the windows are mapped (0x0: no second)
 //   press <keysym> <state>      a KeyPress
 //   release <keysym> <state>    a KeyRelease
 // (followed by " second" for the second window's keys)
+//   read <text>                 what a read found ("read" alone: nothing)
 //   mark <n>                    a _LUMIVANE_TEST_MARK client message carrying n
 // <keysym> is the key's unshifted keysym name ("c", "Control_L"), <state> the
 // modifiers held when it came, joined by '+' ("Control+Shift"), or "none".
@@ -23,10 +30,13 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
@@ -37,6 +47,9 @@ struct Options {
   std::string geometry = "400x300+0+0";
   bool setPid = true;
   bool secondWindow = false;
+  std::optional<std::string> primaryText;
+  std::string reads;
+  int readDelay = 0;
 };
 
 bool parse(int argc, char** argv, Options& options) {
@@ -53,6 +66,12 @@ bool parse(int argc, char** argv, Options& options) {
       options.setPid = false;
     } else if (arg == "--second-window") {
       options.secondWindow = true;
+    } else if (arg == "--owns-primary" && hasValue) {
+      options.primaryText = argv[++i];
+    } else if (arg == "--reads" && hasValue) {
+      options.reads = argv[++i];
+    } else if (arg == "--read-delay" && hasValue) {
+      options.readDelay = std::atoi(argv[++i]);
     } else {
       std::fprintf(stderr, "key_recorder: unknown or incomplete option %s\n", arg.c_str());
       return false;
@@ -131,6 +150,60 @@ Window openWindow(Display* display, Options& options, const std::string& title) 
   return window;
 }
 
+// Serves the PRIMARY selection it owns: its text as UTF8_STRING, nothing
+// else.
+void answer(Display* display, const XSelectionRequestEvent& request, const std::string& text) {
+  const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+  XSelectionEvent notify{
+      SelectionNotify, 0,    False,       display, request.requestor, request.selection,
+      request.target,  None, request.time};
+  if (request.target == utf8 && request.property != None) {
+    XChangeProperty(display, request.requestor, request.property, utf8, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(text.data()),
+                    static_cast<int>(text.size()));
+    notify.property = request.property;
+  }
+  XSendEvent(display, request.requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&notify));
+  XFlush(display);
+}
+
+// Converts `selection` to `target` into a property of `window`; whether the
+// owner put it there.
+bool convert(Display* display, Window window, const std::string& selection, const char* target) {
+  XConvertSelection(display, XInternAtom(display, selection.c_str(), False),
+                    XInternAtom(display, target, False),
+                    XInternAtom(display, "KEY_RECORDER_READ", False), window, CurrentTime);
+  XEvent event;
+  XIfEvent(
+      display, &event,
+      [](Display*, XEvent* e, XPointer) -> Bool { return e->type == SelectionNotify; }, nullptr);
+  return event.xselection.property != None;
+}
+
+// Asks for `selection`'s targets at once, as a browser does when it is
+// activated, reads its text `delay` ms later and prints what came.
+void read(Display* display, Window window, const std::string& selection, int delay) {
+  const Atom property = XInternAtom(display, "KEY_RECORDER_READ", False);
+  convert(display, window, selection, "TARGETS");
+  ::usleep(static_cast<useconds_t>(delay) * 1000);
+  const bool converted = convert(display, window, selection, "UTF8_STRING");
+  std::string text;
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long after = 0;
+  unsigned char* data = nullptr;
+  if (converted &&
+      XGetWindowProperty(display, window, property, 0, 1 << 20, True, AnyPropertyType, &type,
+                         &format, &count, &after, &data) == Success &&
+      data) {
+    text.assign(reinterpret_cast<const char*>(data), count);
+    XFree(data);
+  }
+  std::printf("read%s%s\n", text.empty() ? "" : " ", text.c_str());
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,6 +220,12 @@ int main(int argc, char** argv) {
   const Window second =
       options.secondWindow ? openWindow(display, options, options.title + " 2") : 0;
 
+  if (options.primaryText) {
+    const Window owner =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
+    XSetSelectionOwner(display, XA_PRIMARY, owner, CurrentTime);
+  }
+
   int unmapped = second ? 2 : 1;
   for (;;) {
     XEvent event;
@@ -159,8 +238,17 @@ int main(int argc, char** argv) {
         }
         break;
       case KeyPress:
-      case KeyRelease:
+      case KeyRelease: {
         report(event.xkey, event.xkey.window == second ? " second" : "");
+        const KeySym keysym = XLookupKeysym(&event.xkey, 0);
+        if (event.type == KeyPress && !options.reads.empty() &&
+            (keysym == XK_v || keysym == XK_Insert)) {
+          read(display, window, options.reads, options.readDelay);
+        }
+        break;
+      }
+      case SelectionRequest:
+        answer(display, event.xselectionrequest, options.primaryText.value_or(""));
         break;
       case ClientMessage:
         if (event.xclient.message_type == mark && event.xclient.format == 32) {

@@ -105,9 +105,10 @@ bool RawClient::hasArrived(const std::function<bool(const xcb_generic_event_t&)>
 std::optional<xcb_atom_t> RawClient::convert(const std::string& target,
                                              const std::string& property,
                                              xcb_timestamp_t time,
-                                             double seconds) {
+                                             double seconds,
+                                             const std::string& selection) {
   const xcb_atom_t targetAtom = atom(target);
-  xcb_convert_selection(c(), window_, atom("CLIPBOARD"), targetAtom,
+  xcb_convert_selection(c(), window_, atom(selection), targetAtom,
                         property.empty() ? xcb_atom_t{XCB_ATOM_NONE} : atom(property), time);
   auto event = waitFor(
       [&](const xcb_generic_event_t& e) {
@@ -120,10 +121,11 @@ std::optional<xcb_atom_t> RawClient::convert(const std::string& target,
   return reinterpret_cast<const xcb_selection_notify_event_t&>(*event).property;
 }
 
-std::optional<XProperty> RawClient::read(const std::string& target) {
+std::optional<XProperty> RawClient::read(const std::string& target, const std::string& selection) {
   const xcb_atom_t property = atom("RAW_READ");
   xcb_delete_property(c(), window_, property);
-  if (convert(target, "RAW_READ").value_or(XCB_ATOM_NONE) != property)
+  if (convert(target, "RAW_READ", XCB_CURRENT_TIME, 30, selection).value_or(XCB_ATOM_NONE) !=
+      property)
     return std::nullopt;
   auto first = x_->getProperty(window_, property, /*remove=*/true);
   if (!first || first->type != atom("INCR"))
@@ -162,8 +164,9 @@ RawOwner::RawOwner(const std::string& display, std::vector<RawTarget> targets, B
   if (!client_->ready())
     return;
   window_ = client_->window();
-  xcb_set_selection_owner(client_->c(), window_, client_->atom("CLIPBOARD"), XCB_CURRENT_TIME);
-  owns_ = client_->owner() == window_;
+  xcb_set_selection_owner(client_->c(), window_, client_->atom(behaviour_.selection),
+                          XCB_CURRENT_TIME);
+  owns_ = client_->owner(behaviour_.selection) == window_;
   thread_ = std::thread([this] { run(); });
 }
 

@@ -55,16 +55,18 @@ class RawClient {
   // round trip (it would have come before the answer).
   bool hasArrived(const std::function<bool(const xcb_generic_event_t&)>& match);
 
-  // Asks the CLIPBOARD's owner for `target` into `property` of the window,
-  // and waits for the answer: the property named, or none for a refusal.
-  // Absent when no answer came.
+  // Asks the CLIPBOARD's (or `selection`'s) owner for `target` into
+  // `property` of the window, and waits for the answer: the property named,
+  // or none for a refusal. Absent when no answer came.
   std::optional<xcb_atom_t> convert(const std::string& target,
                                     const std::string& property,
                                     xcb_timestamp_t time = XCB_CURRENT_TIME,
-                                    double seconds = 30);
+                                    double seconds = 30,
+                                    const std::string& selection = "CLIPBOARD");
   // A whole conversion, in increments when the owner sends it so; absent
   // when refused or not answered.
-  std::optional<XProperty> read(const std::string& target);
+  std::optional<XProperty> read(const std::string& target,
+                                const std::string& selection = "CLIPBOARD");
 
   // Sends `event` (32 bytes) to `window` as a client may.
   void sendEvent(xcb_window_t window, const void* event);
@@ -85,7 +87,8 @@ struct RawTarget {
   bool refused = false;
 };
 
-// Another application owning the CLIPBOARD from a thread of its own.
+// Another application owning the CLIPBOARD (or another selection) from a
+// thread of its own.
 class RawOwner {
  public:
   struct Behaviour {
@@ -103,11 +106,12 @@ class RawOwner {
     std::optional<RawTarget> targetsAnswer;
     // The time its refusals carry, when not the request's.
     std::optional<xcb_timestamp_t> refusalTime;
+    std::string selection = "CLIPBOARD";
   };
 
   RawOwner(const std::string& display, std::vector<RawTarget> targets, Behaviour behaviour);
   ~RawOwner();
-  // Whether it owned the CLIPBOARD once started.
+  // Whether it owned the selection once started.
   bool owns() const { return owns_; }
   xcb_window_t window() const { return window_; }
   // Lets held increments go.

@@ -1,7 +1,7 @@
 // The clipboard outliving the host: the keeper process and its input, and the
 // hand-off to a clipboard manager, on private Xvfb displays.
 
-#include "platform/x11/x11_clipboard_keeper.h"
+#include "platform/gtk/clipboard_keeper.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_pasteboard.h"
@@ -20,29 +19,19 @@ namespace lumivane {
 namespace {
 
 using platform::Bytes;
+using platform::gtk::readKeeperInput;
+using platform::gtk::writeKeeperInput;
 using platform::x11::NamedTarget;
-using platform::x11::readKeeperInput;
 using platform::x11::UniqueFd;
-using platform::x11::writeKeeperInput;
 using platform::x11::X11Pasteboard;
 using test_support::noise;
+using test_support::processGone;
 using test_support::RawClient;
 using test_support::RawClipboardManager;
 using test_support::RawTarget;
 using test_support::waitUntil;
 using test_support::XSession;
 using HandOff = X11Pasteboard::HandOff;
-
-// A process that has exited, whether or not its parent has collected it.
-bool processGone(pid_t pid) {
-  if (::kill(pid, 0) != 0)
-    return true;
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(stat, line);
-  const auto close = line.rfind(')');
-  return close == std::string::npos || line.substr(close + 2, 1) == "Z";
-}
 
 NamedTarget named(const std::string& target,
                   const std::string& type,

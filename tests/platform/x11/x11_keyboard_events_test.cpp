@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "capture/key_chords.h"
+#include "tests/platform/x11/raw_x_client.h"
 #include "tests/platform/x11/x_test_user.h"
 #include "tests/support/x_session.h"
 
@@ -25,9 +26,14 @@ class X11KeyboardEventsTestPeer {
 }  // namespace platform::x11
 namespace {
 
+using platform::NSPasteboardTypeString;
+using platform::x11::X11ApplicationEdits;
 using platform::x11::X11KeyboardEvents;
 using platform::x11::X11KeyboardEventsTestPeer;
+using platform::x11::X11Pasteboard;
 using test_support::KeyRecorder;
+using test_support::RawClient;
+using test_support::RawOwner;
 using test_support::waitUntil;
 using test_support::XSession;
 using test_support::XTestUser;
@@ -36,6 +42,13 @@ using Lines = std::vector<std::string>;
 // What a window sees of Control+C typed into it, and nothing else.
 const Lines kControlC{"press Control_L none", "press c Control", "release c Control",
                       "release Control_L Control"};
+
+// Another client's PRIMARY, as the user's selection elsewhere.
+RawOwner::Behaviour onPrimary() {
+  RawOwner::Behaviour behaviour;
+  behaviour.selection = "PRIMARY";
+  return behaviour;
+}
 
 // A desktop with a window manager, the user's keyboard, and a window standing
 // for the host's panel, active as it is when the host captures.
@@ -61,6 +74,24 @@ class X11KeyboardEventsTest : public ::testing::Test {
                                                [window = panel_->window()] { return window; });
   }
 
+  // Keys that copy and paste as the built-in profiles say, with the host's
+  // clipboard in `clipboard_`.
+  std::unique_ptr<X11KeyboardEvents> editingKeyboard() {
+    X11Pasteboard::Options options;
+    options.displayName = session_.display();
+    clipboard_ = X11Pasteboard::open(options, nullptr);
+    return std::make_unique<X11KeyboardEvents>(
+        session_.display(), [window = panel_->window()] { return window; }, nullptr, nullptr,
+        std::make_unique<X11ApplicationEdits>(platform::gtk::ApplicationProfiles::builtIn(),
+                                              *clipboard_, session_.display()));
+  }
+
+  // The host's clipboard holding `text` alone, as the host leaves it.
+  void putOnClipboard(const std::string& text) {
+    clipboard_->clearContents();
+    ASSERT_TRUE(clipboard_->setStringForType(text, NSPasteboardTypeString));
+  }
+
   std::unique_ptr<KeyRecorder> recorder(const std::string& title, Lines extra = {}) {
     Lines arguments{"--title", title};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
@@ -83,6 +114,7 @@ class X11KeyboardEventsTest : public ::testing::Test {
   XSession session_;
   XTestUser user_{session_.display()};
   std::unique_ptr<KeyRecorder> panel_;
+  std::unique_ptr<X11Pasteboard> clipboard_;
 };
 
 // The copy chord as the host posts it: exactly Control+C in the target, nothing
@@ -227,6 +259,113 @@ TEST_F(X11KeyboardEventsTest, EventsStartFromTheHeldModifiersUnlessTheirSourceIs
   events->CGEventPost(platform::CGEventTapLocation::hidEventTap, made[0]);
   events->CGEventPostToPid(target->pid(), made[0]);
   EXPECT_EQ(receivedSoFar(*target), Lines{});
+}
+
+// A terminal copies and pastes with its own keys, and Vim with a sequence
+// of them; neither gets Control+C or Control+V. Keysyms on the shifted level
+// of their key are typed with Shift.
+TEST_F(X11KeyboardEventsTest, ApplicationsGetTheirOwnKeysInPlaceOfTheChords) {
+  auto terminal = recorder("terminal", {"--class", "Xfce4-terminal"});
+  auto vim = recorder("vim", {"--class", "Gvim"});
+  ASSERT_TRUE(terminal->ready() && vim->ready());
+  ASSERT_TRUE(user_.activate(panel_->window()));
+  auto events = editingKeyboard();
+
+  ASSERT_TRUE(postCopyChord(*events, terminal->pid()));
+  EXPECT_EQ(terminal->nextLines(6),
+            (Lines{"press Shift_L none", "press Control_L Shift", "press c Shift+Control",
+                   "release c Shift+Control", "release Control_L Shift+Control",
+                   "release Shift_L Shift"}));
+  EXPECT_TRUE(waitUntil([&] { return user_.isActive(panel_->window()); }));
+
+  ASSERT_TRUE(user_.activate(vim->window()));
+  ASSERT_TRUE(postPasteChord(*events));
+  Lines keys;  // Without the modifier keys' own lines.
+  for (const auto& line : receivedSoFar(*vim)) {
+    if (line.rfind("press ", 0) == 0 && line.find("_L ") == std::string::npos)
+      keys.push_back(line);
+  }
+  EXPECT_EQ(keys,
+            (Lines{"press backslash Control", "press n Control", "press g none", "press v none",
+                   "press apostrophe Shift", "press equal Shift", "press p Shift"}));
+  EXPECT_EQ(receivedSoFar(*terminal), Lines{});
+}
+
+// An application that keeps its selection in PRIMARY gets no key: what it
+// has selected goes on the clipboard while it owns PRIMARY, and nothing does
+// while another client owns it.
+TEST_F(X11KeyboardEventsTest, CopiesFromPrimaryOnlyWhatTheApplicationOwns) {
+  auto xterm = recorder("xterm", {"--class", "XTerm", "--owns-primary", "selected in xterm"});
+  ASSERT_TRUE(xterm->ready());
+  ASSERT_TRUE(user_.activate(panel_->window()));
+  auto events = editingKeyboard();
+
+  clipboard_->clearContents();
+  ASSERT_TRUE(postCopyChord(*events, xterm->pid()));
+  EXPECT_EQ(clipboard_->stringForType(NSPasteboardTypeString), "selected in xterm");
+  EXPECT_TRUE(user_.isActive(panel_->window()));
+
+  RawOwner another(session_.display(), {{"UTF8_STRING", "UTF8_STRING", 8, "another's"}},
+                   onPrimary());
+  ASSERT_TRUE(another.owns());
+  clipboard_->clearContents();
+  ASSERT_TRUE(postCopyChord(*events, xterm->pid()));
+  EXPECT_EQ(clipboard_->stringForType(NSPasteboardTypeString), std::nullopt);
+  EXPECT_EQ(receivedSoFar(*xterm), Lines{});
+}
+
+// Pasting into such an application offers the text as PRIMARY while its keys
+// go out, however late it reads, then gives the user's PRIMARY back: byte for
+// byte, or to nobody when nobody had it.
+TEST_F(X11KeyboardEventsTest, PastesThroughPrimaryAndGivesTheUsersBack) {
+  auto xterm = recorder("xterm", {"--class", "XTerm", "--reads", "PRIMARY", "--read-delay", "300"});
+  ASSERT_TRUE(xterm->ready());
+  ASSERT_TRUE(user_.activate(xterm->window()));
+  auto events = editingKeyboard();
+  putOnClipboard("pasted text");
+  RawClient reader(session_.display());
+
+  ASSERT_TRUE(postPasteChord(*events));
+  EXPECT_EQ(reader.owner("PRIMARY"), XCB_WINDOW_NONE);
+  const std::string image = test_support::noise(5000, 16);
+  RawOwner user(
+      session_.display(),
+      {{"UTF8_STRING", "UTF8_STRING", 8, "the user's"}, {"image/png", "image/png", 8, image}},
+      onPrimary());
+  ASSERT_TRUE(postPasteChord(*events));
+  for (const auto& [target, bytes] :
+       {std::pair<std::string, std::string>{"UTF8_STRING", "the user's"}, {"image/png", image}}) {
+    const auto read = reader.read(target, "PRIMARY");
+    ASSERT_TRUE(read) << target;
+    EXPECT_EQ(std::string(read->data.begin(), read->data.end()), bytes) << target;
+  }
+  const Lines paste{"press Shift_L none", "press Insert Shift", "read pasted text",
+                    "release Insert Shift", "release Shift_L Shift"};
+  Lines both = paste;
+  both.insert(both.end(), paste.begin(), paste.end());
+  EXPECT_EQ(receivedSoFar(*xterm), both);
+}
+
+// An application may read the clipboard well after the chord (a browser
+// first reads it over for its own activation): a paste returns once it has,
+// whatever keys it took, so that the host's restore comes after.
+TEST_F(X11KeyboardEventsTest, APasteReturnsOnceTheApplicationHasReadTheClipboard) {
+  const Lines lateReader{"--reads", "CLIPBOARD", "--read-delay", "500"};
+  auto editor = recorder("editor", lateReader);
+  Lines terminalArguments = lateReader;
+  terminalArguments.insert(terminalArguments.end(), {"--class", "Xfce4-terminal"});
+  auto terminal = recorder("terminal", terminalArguments);
+  ASSERT_TRUE(editor->ready() && terminal->ready());
+  auto events = editingKeyboard();
+  for (KeyRecorder* target : {editor.get(), terminal.get()}) {
+    ASSERT_TRUE(user_.activate(target->window()));
+    putOnClipboard("the host's text");
+    ASSERT_TRUE(postPasteChord(*events));
+    putOnClipboard("the user's text");
+    const auto lines = receivedSoFar(*target);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "read the host's text"), lines.end())
+        << ::testing::PrintToString(lines);
+  }
 }
 
 // A key-down whose key-up never comes does not leave keys held when the

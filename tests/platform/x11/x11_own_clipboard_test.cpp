@@ -1,4 +1,4 @@
-#include "platform/x11/x11_own_clipboard.h"
+#include "platform/gtk/own_clipboard.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -22,7 +22,8 @@ TEST(X11OwnClipboardTest, TheMainThreadSavesAndRestoresWhatGtkInThisProcessOwns)
   options.displayName = session.display();
   auto clipboard = X11Pasteboard::open(options, &error);
   ASSERT_TRUE(clipboard) << error;
-  X11OwnClipboardAwarePasteboard pasteboard(std::move(clipboard), [] { return true; });
+  gtk::OwnClipboardAwarePasteboard pasteboard(
+      std::move(clipboard), {.isMainThread = [] { return true; }, .typeString = typeString});
 
   gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), "copied in the panel", -1);
   ASSERT_TRUE(test_support::waitUntil([&] {

@@ -446,6 +446,41 @@ TEST_F(X11PasteboardHostileRequestorTest, ARequestorThatVanishesMidTransferCosts
   EXPECT_EQ(pasteboard->changeCount(), count);
 }
 
+// Requests keep coming while the host goes, and each one is answered: by the
+// host while the clipboard is its own, by the server once it is nobody's.
+// Some applications never ask a clipboard again after a request that went
+// unanswered.
+TEST_F(X11PasteboardHostileRequestorTest, EveryRequestIsAnsweredAsTheHostGoes) {
+  ASSERT_TRUE(pasteboard->setStringForType("going", NSPasteboardTypeString));
+  RawClient requestor(session->display());
+  const xcb_atom_t clipboard = requestor.atom("CLIPBOARD");
+  const xcb_atom_t text = requestor.atom("UTF8_STRING");
+  const xcb_atom_t property = requestor.atom("ASKED");
+  std::atomic<bool> gone = false;
+  std::atomic<int> sent = 0;
+  std::thread asking([&] {
+    while (!gone) {
+      xcb_convert_selection(requestor.c(), requestor.window(), clipboard, text, property,
+                            XCB_CURRENT_TIME);
+      xcb_flush(requestor.c());
+      ++sent;
+    }
+  });
+  waitUntil([&] { return sent > 100; });
+  pasteboard.reset();
+  gone = true;
+  asking.join();
+  int answered = 0;
+  while (answered < sent && requestor.waitFor(
+                                [](const xcb_generic_event_t& e) {
+                                  return (e.response_type & 0x7f) == XCB_SELECTION_NOTIFY;
+                                },
+                                10)) {
+    ++answered;
+  }
+  EXPECT_EQ(answered, sent);
+}
+
 TEST_F(X11PasteboardHostileRequestorTest, NonsenseRequestsAreRefusedAndChangeNothing) {
   ASSERT_TRUE(write({{"UTF8_STRING", "text"}}));
   const auto count = pasteboard->changeCount();

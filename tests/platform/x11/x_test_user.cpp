@@ -142,7 +142,8 @@ std::optional<xcb_window_t> XTestUser::waitForWindowOf(pid_t pid, double seconds
 namespace {
 
 bool isKeyLine(const std::string& line) {
-  return line.rfind("press ", 0) == 0 || line.rfind("release ", 0) == 0;
+  return line.rfind("press ", 0) == 0 || line.rfind("release ", 0) == 0 ||
+         line.rfind("read", 0) == 0;
 }
 
 }  // namespace

@@ -54,7 +54,8 @@ class XTestUser {
 };
 
 // A key recorder (tests/platform/x11/key_recorder.cpp) running on a session:
-// started, mapped and, when the session has a window manager, managed.
+// started, mapped and, when the session has a window manager, managed. Its
+// key lines are the presses, releases and reads it reports.
 class KeyRecorder {
  public:
   KeyRecorder(XSession& session, XTestUser& user, std::vector<std::string> arguments = {});

@@ -1,16 +1,14 @@
-#include "platform/x11/x11_own_clipboard.h"
+#include "platform/gtk/own_clipboard.h"
 
-#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
 #include <utility>
 
+#include "platform/gtk/clipboard_targets.h"
 #include "platform/gtk/glib_handles.h"
 #include "platform/utf8.h"
-#include "platform/x11/x11_pasteboard.h"
-#include "platform/x11/x11_selection.h"
 
-namespace lumivane::platform::x11 {
+namespace lumivane::platform::gtk {
 namespace {
 
 // What GTK handed over of its own clipboard: every target with its bytes,
@@ -40,35 +38,39 @@ class OwnClipboardItem final : public PasteboardItem {
 };
 
 std::string atomName(GdkAtom atom) {
-  gtk::GCharPtr name(gdk_atom_name(atom));
+  GCharPtr name(gdk_atom_name(atom));
   return name ? name.get() : "";
+}
+
+GdkAtom atomOf(OwnClipboardAwarePasteboard::Selection selection) {
+  return selection == OwnClipboardAwarePasteboard::Selection::clipboard ? GDK_SELECTION_CLIPBOARD
+                                                                        : GDK_SELECTION_PRIMARY;
 }
 
 }  // namespace
 
-X11OwnClipboardAwarePasteboard::X11OwnClipboardAwarePasteboard(
-    std::unique_ptr<Pasteboard> clipboard,
-    std::function<bool()> isMainThread)
-    : clipboard_(std::move(clipboard)), isMainThread_(std::move(isMainThread)) {}
+OwnClipboardAwarePasteboard::OwnClipboardAwarePasteboard(std::unique_ptr<Pasteboard> clipboard,
+                                                         Options options)
+    : clipboard_(std::move(clipboard)), options_(std::move(options)) {}
 
-X11OwnClipboardAwarePasteboard::~X11OwnClipboardAwarePasteboard() = default;
+OwnClipboardAwarePasteboard::~OwnClipboardAwarePasteboard() = default;
 
-bool X11OwnClipboardAwarePasteboard::ownedByGtkInThisProcess() const {
-  if (!isMainThread_ || !isMainThread_())
+bool OwnClipboardAwarePasteboard::ownedByGtkInThisProcess() const {
+  if (!options_.isMainThread || !options_.isMainThread())
     return false;
   GdkDisplay* display = gdk_display_get_default();
-  if (!display || !GDK_IS_X11_DISPLAY(display))
+  if (!display)
     return false;
-  const Window owner = XGetSelectionOwner(
-      GDK_DISPLAY_XDISPLAY(display), gdk_x11_get_xatom_by_name_for_display(display, "CLIPBOARD"));
-  return owner != None && gdk_x11_window_lookup_for_display(display, owner) != nullptr;
+  if (options_.catchUp)
+    options_.catchUp();
+  return gdk_selection_owner_get_for_display(display, atomOf(options_.selection)) != nullptr;
 }
 
 std::optional<std::vector<std::shared_ptr<PasteboardItem>>>
-X11OwnClipboardAwarePasteboard::pasteboardItems() {
+OwnClipboardAwarePasteboard::pasteboardItems() {
   if (!ownedByGtkInThisProcess())
     return clipboard_->pasteboardItems();
-  GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+  GtkClipboard* clipboard = gtk_clipboard_get(atomOf(options_.selection));
   GdkAtom* targets = nullptr;
   gint count = 0;
   if (!gtk_clipboard_wait_for_targets(clipboard, &targets, &count))
@@ -86,9 +88,11 @@ X11OwnClipboardAwarePasteboard::pasteboardItems() {
       const guchar* bytes = gtk_selection_data_get_data(data);
       Bytes copy(bytes, bytes + length);
       const auto format = static_cast<std::uint8_t>(gtk_selection_data_get_format(data));
-      types.emplace_back(
-          typeString(target, atomName(gtk_selection_data_get_data_type(data)), format),
-          std::move(copy));
+      types.emplace_back(options_.typeString
+                             ? options_.typeString(
+                                   target, atomName(gtk_selection_data_get_data_type(data)), format)
+                             : target,
+                         std::move(copy));
     }
     gtk_selection_data_free(data);
   }
@@ -99,35 +103,35 @@ X11OwnClipboardAwarePasteboard::pasteboardItems() {
   return items;
 }
 
-std::optional<std::string> X11OwnClipboardAwarePasteboard::stringForType(const std::string& type) {
+std::optional<std::string> OwnClipboardAwarePasteboard::stringForType(const std::string& type) {
   if (type != NSPasteboardTypeString || !ownedByGtkInThisProcess())
     return clipboard_->stringForType(type);
-  gtk::GCharPtr text(gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD)));
+  GCharPtr text(gtk_clipboard_wait_for_text(gtk_clipboard_get(atomOf(options_.selection))));
   if (!text || !isValidUtf8(text.get()))
     return std::nullopt;
   return std::string(text.get());
 }
 
-std::int64_t X11OwnClipboardAwarePasteboard::clearContents() {
+std::int64_t OwnClipboardAwarePasteboard::clearContents() {
   return clipboard_->clearContents();
 }
 
-bool X11OwnClipboardAwarePasteboard::writeObjects(
+bool OwnClipboardAwarePasteboard::writeObjects(
     const std::vector<std::shared_ptr<PasteboardItem>>& items) {
   return clipboard_->writeObjects(items);
 }
 
-bool X11OwnClipboardAwarePasteboard::setStringForType(const std::string& string,
-                                                      const std::string& type) {
+bool OwnClipboardAwarePasteboard::setStringForType(const std::string& string,
+                                                   const std::string& type) {
   return clipboard_->setStringForType(string, type);
 }
 
-std::int64_t X11OwnClipboardAwarePasteboard::changeCount() {
+std::int64_t OwnClipboardAwarePasteboard::changeCount() {
   return clipboard_->changeCount();
 }
 
-std::shared_ptr<PasteboardItem> X11OwnClipboardAwarePasteboard::makeItem() {
+std::shared_ptr<PasteboardItem> OwnClipboardAwarePasteboard::makeItem() {
   return clipboard_->makeItem();
 }
 
-}  // namespace lumivane::platform::x11
+}  // namespace lumivane::platform::gtk
