@@ -141,7 +141,8 @@ class WaylandDesktop final : public gtk::GtkDesktop {
                 .panelVisible = [windows =
                                      windowList()] { return windows->visiblePanelWindow() != 0; },
                 .panelSettling = [windows = windowList()] { return windows->panelSettling(); },
-                .profiles = loadProfiles()}),
+                .profiles = loadProfiles(),
+                .clipboardChangeCount = [this] { return clipboard_.changeCount(); }}),
         bus_(sessionBus()),
         hotKeys_(
             WaylandHotKeys::Options{.ipc = ipc_, .executable = executable(), .bus = bus_.get()}),

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 #include "platform/gtk/key_symbols.h"
@@ -170,6 +171,8 @@ void WaylandKeyboardEvents::CGEventPostToPid(pid_t pid, CGEventRef event) {
     if (!isActivated(aim_->target))
       return;
     if (isChord(*key, kVK_ANSI_C)) {
+      if (options_.clipboardChangeCount && isXWaylandLocked(aim_->target))
+        aim_->clipboardBeforeCopy = options_.clipboardChangeCount();
       if (auto profile = profileForLocked(aim_->target)) {
         // The key-up finds nothing pressed, and gives the keyboard back.
         performLocked(profile->copy);
@@ -181,6 +184,12 @@ void WaylandKeyboardEvents::CGEventPostToPid(pid_t pid, CGEventRef event) {
   }
   typeLocked(*key);
   if (aim_ && aim_->pid == pid && pressedKeys_.empty()) {
+    if (const auto before = aim_->clipboardBeforeCopy) {
+      // Bounded: an application with nothing selected copies nothing.
+      const auto deadline = Clock::now() + toClock(kXWaylandCopyWait);
+      while (options_.clipboardChangeCount() == *before && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     restoreFocusLocked(*aim_);
     aim_.reset();
   }
@@ -231,7 +240,7 @@ std::optional<WaylandKeyboardEvents::Aim> WaylandKeyboardEvents::aimAtLocked(pid
   }
   if (!isActivated(target->id) && !activateLocked(target->id, kTargetActivationWait))
     return std::nullopt;
-  return Aim{pid, target->id, previous};
+  return Aim{pid, target->id, previous, std::nullopt};
 }
 
 std::optional<Toplevel> WaylandKeyboardEvents::windowOfLocked(pid_t pid) {
@@ -276,6 +285,17 @@ void WaylandKeyboardEvents::restoreFocusLocked(const Aim& aim) {
   // A window that went away meanwhile cannot take the keyboard back.
   if (aim.previous != 0)
     activateLocked(aim.previous, kFocusReturnWait);
+}
+
+bool WaylandKeyboardEvents::isXWaylandLocked(std::uint64_t id) {
+  if (!options_.ipc)
+    return false;
+  const auto list = options_.toplevels->list();
+  const auto toplevel =
+      std::find_if(list.begin(), list.end(), [&](const Toplevel& t) { return t.id == id; });
+  const auto windows = options_.ipc->windows().value_or(std::vector<SwayWindow>{});
+  const SwayWindow* window = toplevel != list.end() ? swayWindowOf(*toplevel, windows) : nullptr;
+  return window && !window->xClass.empty();
 }
 
 // Profiles ------------------------------------------------------------------------

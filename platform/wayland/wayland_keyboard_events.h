@@ -59,6 +59,11 @@ class WaylandKeyboardEvents final : public KeyboardEvents {
   static constexpr Seconds kSettlingRecheck{0.02};
   static constexpr Seconds kTargetActivationWait{1.0};
   static constexpr Seconds kFocusReturnWait{1.0};
+  //   - kXWaylandCopyWait: after a copy chord typed into an XWayland window,
+  //     the clipboard changing before the keyboard goes back (XWayland hands
+  //     an X client's copy on only while one of its windows has the
+  //     keyboard).
+  static constexpr Seconds kXWaylandCopyWait{1.0};
 
   struct Options {
     // The compositor's windows, shared with the workspace; without them no
@@ -77,6 +82,9 @@ class WaylandKeyboardEvents final : public KeyboardEvents {
     // How applications copy and paste; none: the host's chords go to every
     // application as they are.
     std::optional<gtk::ApplicationProfiles> profiles = std::nullopt;
+    // The clipboard's change count, for a copy into an XWayland window; none:
+    // the keyboard goes back right after the chord.
+    std::function<std::int64_t()> clipboardChangeCount = nullptr;
   };
 
   // Makes the virtual keyboard on `connection`, which outlives this object.
@@ -121,6 +129,9 @@ class WaylandKeyboardEvents final : public KeyboardEvents {
     std::uint64_t target = 0;
     // The window activated before, to give the keyboard back to; 0: none.
     std::uint64_t previous = 0;
+    // The clipboard's change count before a copy chord into an XWayland
+    // window, which the keyboard stays with until the count has moved.
+    std::optional<std::int64_t> clipboardBeforeCopy;
   };
 
   std::optional<KeyEvent> findEvent(CGEventRef event);
@@ -130,6 +141,8 @@ class WaylandKeyboardEvents final : public KeyboardEvents {
   bool isActivated(std::uint64_t id);
   bool activateLocked(std::uint64_t id, Seconds bound);
   void restoreFocusLocked(const Aim& aim);
+  // Whether window `id` is an X client's, through XWayland.
+  bool isXWaylandLocked(std::uint64_t id);
   // The profile of the application of window `id`, if it has one.
   std::optional<gtk::ApplicationProfile> profileForLocked(std::uint64_t id);
   // Does `action` in place of the host's chord.
