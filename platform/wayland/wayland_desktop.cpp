@@ -113,6 +113,12 @@ std::string executable() {
   return std::filesystem::read_symlink("/proc/self/exe", ignored).string();
 }
 
+WaylandPasteboard::Options primaryOptions() {
+  WaylandPasteboard::Options options;
+  options.selection = WaylandPasteboard::Selection::primary;
+  return options;
+}
+
 GDBusConnection* sessionBus() {
   return gtk::sessionBusAvailable() ? g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)
                                     : nullptr;
@@ -130,6 +136,7 @@ class WaylandDesktop final : public gtk::GtkDesktop {
         ipc_(SwayIpc::fromEnvironment()),
         toplevels_(WaylandToplevels::start(*connection_)),
         clipboard_(*clipboard),
+        primary_(WaylandPasteboard::open(connection_, primaryOptions(), nullptr)),
         pasteboard_(
             withOwnClipboard(std::move(clipboard), [this] { return dispatch().isMainThread(); })),
         workspace_(WaylandWorkspace::Options{.toplevels = toplevels_, .ipc = ipc_}),
@@ -142,7 +149,8 @@ class WaylandDesktop final : public gtk::GtkDesktop {
                                      windowList()] { return windows->visiblePanelWindow() != 0; },
                 .panelSettling = [windows = windowList()] { return windows->panelSettling(); },
                 .profiles = loadProfiles(),
-                .clipboardChangeCount = [this] { return clipboard_.changeCount(); }}),
+                .clipboard = &clipboard_,
+                .primary = primary_.get()}),
         bus_(sessionBus()),
         hotKeys_(
             WaylandHotKeys::Options{.ipc = ipc_, .executable = executable(), .bus = bus_.get()}),
@@ -178,6 +186,8 @@ class WaylandDesktop final : public gtk::GtkDesktop {
   const std::shared_ptr<SwayIpc> ipc_;
   const std::shared_ptr<WaylandToplevels> toplevels_;
   WaylandPasteboard& clipboard_;
+  // For profiles that copy from it; null where the compositor has none.
+  const std::unique_ptr<WaylandPasteboard> primary_;
   const std::unique_ptr<Pasteboard> pasteboard_;
   WaylandWorkspace workspace_;
   WaylandKeyboardEvents keyboardEvents_;

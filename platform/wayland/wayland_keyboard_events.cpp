@@ -13,6 +13,7 @@
 #include "platform/wayland/protocols/virtual-keyboard-unstable-v1-client-protocol.h"
 #include "platform/wayland/sway_ipc.h"
 #include "platform/wayland/wayland_connection.h"
+#include "platform/wayland/wayland_pasteboard.h"
 #include "platform/wayland/wayland_toplevels.h"
 
 namespace lumivane::platform::wayland {
@@ -171,11 +172,14 @@ void WaylandKeyboardEvents::CGEventPostToPid(pid_t pid, CGEventRef event) {
     if (!isActivated(aim_->target))
       return;
     if (isChord(*key, kVK_ANSI_C)) {
-      if (options_.clipboardChangeCount && isXWaylandLocked(aim_->target))
-        aim_->clipboardBeforeCopy = options_.clipboardChangeCount();
+      if (options_.clipboard && isXWaylandLocked(aim_->target))
+        aim_->clipboardBeforeCopy = options_.clipboard->changeCount();
       if (auto profile = profileForLocked(aim_->target)) {
         // The key-up finds nothing pressed, and gives the keyboard back.
-        performLocked(profile->copy);
+        if (profile->copy.kind == gtk::EditAction::Kind::primary)
+          copyFromPrimaryLocked(aim_->userActivatedAt);
+        else
+          performLocked(profile->copy);
         return;
       }
     }
@@ -187,7 +191,7 @@ void WaylandKeyboardEvents::CGEventPostToPid(pid_t pid, CGEventRef event) {
     if (const auto before = aim_->clipboardBeforeCopy) {
       // Bounded: an application with nothing selected copies nothing.
       const auto deadline = Clock::now() + toClock(kXWaylandCopyWait);
-      while (options_.clipboardChangeCount() == *before && Clock::now() < deadline)
+      while (options_.clipboard->changeCount() == *before && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     restoreFocusLocked(*aim_);
@@ -240,7 +244,7 @@ std::optional<WaylandKeyboardEvents::Aim> WaylandKeyboardEvents::aimAtLocked(pid
   }
   if (!isActivated(target->id) && !activateLocked(target->id, kTargetActivationWait))
     return std::nullopt;
-  return Aim{pid, target->id, previous, std::nullopt};
+  return Aim{pid, target->id, previous, std::nullopt, target->activatedAt};
 }
 
 std::optional<Toplevel> WaylandKeyboardEvents::windowOfLocked(pid_t pid) {
@@ -321,10 +325,22 @@ std::optional<gtk::ApplicationProfile> WaylandKeyboardEvents::profileForLocked(s
   return options_.profiles->profileFor(identity);
 }
 
+void WaylandKeyboardEvents::copyFromPrimaryLocked(std::chrono::steady_clock::time_point since) {
+  // Nothing on Wayland says which client holds a selection. A client sets
+  // the primary selection only while it has the keyboard, so a selection
+  // made since the user brought the application forward is the
+  // application's; an older one may be anybody's, and is left alone.
+  if (!options_.clipboard || !options_.primary || since == decltype(since){} ||
+      options_.primary->changedAt() <= since)
+    return;
+  if (auto text = options_.primary->stringForType(NSPasteboardTypeString))
+    options_.clipboard->setStringForType(*text, NSPasteboardTypeString);
+}
+
 void WaylandKeyboardEvents::performLocked(const gtk::EditAction& action) {
-  // Taking an application's selection from PRIMARY, and pasting through it,
-  // need the primary selection of the clipboard's connection: until then
-  // nothing is pressed, which harms nothing.
+  // Pasting through the primary selection would have to lend it and give
+  // the user's back: not done on Wayland, where such a paste presses nothing
+  // (the host's paste then leaves the application as it was).
   if (action.kind != gtk::EditAction::Kind::keys)
     return;
   for (const gtk::KeyStroke& stroke : action.keys) {

@@ -17,6 +17,8 @@ struct zwp_virtual_keyboard_v1;
 
 namespace lumivane::platform::wayland {
 
+class WaylandPasteboard;
+
 class SwayIpc;
 class WaylandConnection;
 class WaylandToplevels;
@@ -82,9 +84,12 @@ class WaylandKeyboardEvents final : public KeyboardEvents {
     // How applications copy and paste; none: the host's chords go to every
     // application as they are.
     std::optional<gtk::ApplicationProfiles> profiles = std::nullopt;
-    // The clipboard's change count, for a copy into an XWayland window; none:
-    // the keyboard goes back right after the chord.
-    std::function<std::int64_t()> clipboardChangeCount = nullptr;
+    // The clipboard, for a copy into an XWayland window (without it the
+    // keyboard goes back right after the chord) and for profiles that copy
+    // from the primary selection, which they read (without it they copy
+    // nothing). Both outlive this object.
+    WaylandPasteboard* clipboard = nullptr;
+    WaylandPasteboard* primary = nullptr;
   };
 
   // Makes the virtual keyboard on `connection`, which outlives this object.
@@ -132,6 +137,8 @@ class WaylandKeyboardEvents final : public KeyboardEvents {
     // The clipboard's change count before a copy chord into an XWayland
     // window, which the keyboard stays with until the count has moved.
     std::optional<std::int64_t> clipboardBeforeCopy;
+    // When the user last brought the target forward (before the host did).
+    std::chrono::steady_clock::time_point userActivatedAt{};
   };
 
   std::optional<KeyEvent> findEvent(CGEventRef event);
@@ -145,6 +152,9 @@ class WaylandKeyboardEvents final : public KeyboardEvents {
   bool isXWaylandLocked(std::uint64_t id);
   // The profile of the application of window `id`, if it has one.
   std::optional<gtk::ApplicationProfile> profileForLocked(std::uint64_t id);
+  // A profile's copy from the primary selection: its text goes on the
+  // clipboard when the selection changed after `since`.
+  void copyFromPrimaryLocked(std::chrono::steady_clock::time_point since);
   // Does `action` in place of the host's chord.
   void performLocked(const gtk::EditAction& action);
   void typeLocked(const KeyEvent& event);

@@ -165,8 +165,10 @@ void WaylandToplevels::changed() {
       const auto before = std::find_if(list_.begin(), list_.end(),
                                        [&](const Toplevel& known) { return known.id == id; });
       const bool wasActive = before != list_.end() && before->activated;
-      if (pending.activated && !wasActive)
+      if (pending.activated && !wasActive) {
         pending.lastActivated = ++activations_;
+        pending.activatedAt = std::chrono::steady_clock::now();
+      }
       next.push_back(pending);
     }
     list_ = std::move(next);

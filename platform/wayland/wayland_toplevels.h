@@ -34,6 +34,8 @@ struct Toplevel {
   // When it was last activated, as a count that grows with every
   // activation; 0 when it has not been since the list started.
   std::uint64_t lastActivated = 0;
+  // The same moment on the steady clock, as the connection heard it.
+  std::chrono::steady_clock::time_point activatedAt{};
 };
 
 // The window of sway's tree that `toplevel` is, matched by app id and title

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -150,9 +151,14 @@ class WaylandE2eTest : public ::testing::Test {
   // once the clipboard holds `expected` (a terminal's copy may end in
   // blanks).
   static bool selectAllAndCopy(const App& app, const std::string& expected) {
-    press('a', app.modifiers);
-    press('c', app.modifiers);
-    return waitUntil([&] { return trimmed(read("text/plain")) == expected; }, kBound);
+    // Again until it holds: a terminal may not show its text yet.
+    return waitUntil(
+        [&] {
+          press('a', app.modifiers);
+          press('c', app.modifiers);
+          return trimmed(read("text/plain")) == expected;
+        },
+        kBound);
   }
 
   // Starts `app`, brings it forward and selects all its text (kText).
@@ -290,6 +296,22 @@ TEST_F(WaylandE2eTest, ATerminalCopiesWithTheKeysOfItsProfile) {
   EXPECT_TRUE(clipboardHoldsUsers());
   EXPECT_TRUE(terminal->running());
   terminal->terminate();
+}
+
+// An application whose profile copies from the primary selection: the text
+// it selected since the user brought it forward is captured, no key pressed.
+TEST_F(WaylandE2eTest, AProfileCopiesFromThePrimarySelection) {
+  const auto profiles = session_->configHome() / "lumivane" / "applications.conf";
+  std::filesystem::create_directories(profiles.parent_path());
+  std::ofstream(profiles) << "[Editor]\nmatch=l3afpad\ncopy=primary\npaste=Control+v\n";
+  ASSERT_TRUE(startHost());
+  std::filesystem::remove(profiles);
+  ChildProcess* editor = startWithSelection(kNativeGtk);
+  ASSERT_TRUE(editor);
+  ASSERT_TRUE(offerUserClipboard());
+  EXPECT_EQ(captureWithHotKey(), kText);
+  EXPECT_TRUE(clipboardHoldsUsers());
+  editor->terminate();
 }
 
 // Quitting, and SIGTERM as at logout, leave the user's clipboard in place,
