@@ -225,7 +225,7 @@ TEST_F(LumivaneCommandTest, ReadableOutputEscapesNamesFromTheScenario) {
 
 TEST_F(LumivaneCommandTest, OptionsItCannotUseGetTheUsage) {
   for (const auto& args : std::vector<std::vector<std::string>>{{"--verbose"},
-                                                                {"--desktop", "wayland"},
+                                                                {"--desktop", "mir"},
                                                                 {"--interface", "qt"},
                                                                 {"--scenario"},
                                                                 {"--json", "--json"}}) {
