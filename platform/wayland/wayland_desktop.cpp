@@ -88,9 +88,9 @@ class SwayReloadWatch {
   guint source_ = 0;
 };
 
-gtk::GtkDesktopParts waylandParts() {
+gtk::GtkDesktopParts waylandParts(std::shared_ptr<WaylandWindowSystem> windowSystem) {
   gtk::GtkDesktopParts parts;
-  parts.windowSystem = std::make_shared<WaylandWindowSystem>();
+  parts.windowSystem = std::move(windowSystem);
   // Wayland has no XEmbed tray: a StatusNotifierItem where the session's
   // panel takes those, nothing otherwise.
   parts.statusIcons = gtk::statusNotifierItemsOr(nullptr);
@@ -131,7 +131,23 @@ class WaylandDesktop final : public gtk::GtkDesktop {
  public:
   WaylandDesktop(std::shared_ptr<WaylandConnection> connection,
                  std::unique_ptr<WaylandPasteboard> clipboard)
-      : gtk::GtkDesktop(waylandParts()),
+      : WaylandDesktop(std::move(connection),
+                       std::move(clipboard),
+                       std::make_shared<WaylandWindowSystem>()) {}
+  // A desktop that goes without terminating still outlives its workers.
+  ~WaylandDesktop() override { dispatch().stopWorkers(); }
+
+  Pasteboard& generalPasteboard() override { return *pasteboard_; }
+  Workspace& workspace() override { return workspace_; }
+  KeyboardEvents& keyboardEvents() override { return keyboardEvents_; }
+  HotKeys& hotKeys() override { return hotKeys_; }
+  Accessibility& accessibility() override { return accessibility_; }
+
+ private:
+  WaylandDesktop(std::shared_ptr<WaylandConnection> connection,
+                 std::unique_ptr<WaylandPasteboard> clipboard,
+                 const std::shared_ptr<WaylandWindowSystem>& windowSystem)
+      : gtk::GtkDesktop(waylandParts(windowSystem)),
         connection_(std::move(connection)),
         ipc_(SwayIpc::fromEnvironment()),
         toplevels_(WaylandToplevels::start(*connection_)),
@@ -162,6 +178,18 @@ class WaylandDesktop final : public gtk::GtkDesktop {
         // The clipboard the host holds when it exits goes to a keeper, for
         // a Wayland selection ends with its client.
         handOff_(whenTerminating([this] { clipboard_.handOffBeforeExit(); })) {
+    // sway does not hand the keyboard to a window already on the screen that
+    // GTK presents again: the compositor's window list activates it.
+    windowSystem->activateHostWindow = [weak =
+                                            std::weak_ptr(toplevels_)](const std::string& title) {
+      const auto toplevels = weak.lock();
+      for (const Toplevel& toplevel : toplevels ? toplevels->list() : std::vector<Toplevel>{}) {
+        if (toplevel.appId == kHostBundleIdentifier && toplevel.title == title) {
+          toplevels->activate(toplevel.id);
+          return;
+        }
+      }
+    };
     if (ipc_) {
       floatPanel();
       reloads_ = std::make_unique<SwayReloadWatch>(ipc_->path(), [this] {
@@ -170,16 +198,6 @@ class WaylandDesktop final : public gtk::GtkDesktop {
       });
     }
   }
-  // A desktop that goes without terminating still outlives its workers.
-  ~WaylandDesktop() override { dispatch().stopWorkers(); }
-
-  Pasteboard& generalPasteboard() override { return *pasteboard_; }
-  Workspace& workspace() override { return workspace_; }
-  KeyboardEvents& keyboardEvents() override { return keyboardEvents_; }
-  HotKeys& hotKeys() override { return hotKeys_; }
-  Accessibility& accessibility() override { return accessibility_; }
-
- private:
   void floatPanel() { ipc_->runCommand(kPanelRule); }
 
   const std::shared_ptr<WaylandConnection> connection_;

@@ -7,6 +7,12 @@ std::uint64_t WaylandWindowSystem::handleOf(GtkWidget* window) {
   return reinterpret_cast<std::uintptr_t>(gdkWindow);
 }
 
+void WaylandWindowSystem::activate(GtkWidget* window) {
+  const gchar* title = GTK_IS_WINDOW(window) ? gtk_window_get_title(GTK_WINDOW(window)) : nullptr;
+  if (activateHostWindow)
+    activateHostWindow(title ? title : "");
+}
+
 bool WaylandWindowSystem::isActive(GtkWidget* window) {
   return GTK_IS_WINDOW(window) && gtk_window_is_active(GTK_WINDOW(window));
 }

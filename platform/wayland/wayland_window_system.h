@@ -1,5 +1,8 @@
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "platform/gtk/window_system.h"
 
 namespace lumivane::platform::wayland {
@@ -19,6 +22,11 @@ class WaylandWindowSystem final : public gtk::WindowSystem {
   void requestFrameExtents(GtkWidget* /*window*/) override {}
   bool isActive(GtkWidget* window) override;
   std::uint32_t presentationTime(GtkWidget* /*window*/) override { return GDK_CURRENT_TIME; }
+  // Through `activateHostWindow` with the window's title; nothing without it.
+  void activate(GtkWidget* window) override;
+
+  // Activates the host's window with that title, as the compositor lists it.
+  std::function<void(const std::string& title)> activateHostWindow;
 };
 
 }  // namespace lumivane::platform::wayland

@@ -276,6 +276,10 @@ TEST_F(WaylandE2eTest, ATerminalCopiesWithTheKeysOfItsProfile) {
   EXPECT_EQ(trimmed(captureWithHotKey()), kText);
   EXPECT_TRUE(clipboardHoldsUsers());
   EXPECT_TRUE(terminal->running());
+  // The panel, on the screen since the start, took the keyboard at the hot
+  // key and has it back after the copy.
+  const std::string panel = "[pid=" + std::to_string(host_->pid()) + " con_id=__focused__] nop";
+  EXPECT_TRUE(waitUntil([&] { return session_->message("command", panel).has_value(); }, kBound));
   terminal->terminate();
 }
 
