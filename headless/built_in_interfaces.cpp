@@ -27,7 +27,8 @@ std::vector<PanelInterface> builtInInterfaces() {
         "Lumivane's own interface in the panel, in GTK 3: the selection to edit, "
         "with spell checking, and insert; the permission; start at login and the "
         "shortcut",
-        "x11", /*byDefault=*/true,
+        // Both Linux desktops are GTK's.
+        nullptr, /*byDefault=*/true,
         [](platform::Desktop&, std::ostream&) { return interface::gtkInterfaceRunner(); }},
 #endif
         PanelInterface{"console",

@@ -88,6 +88,8 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
     const std::string& arg = args[i];
     if (arg == "-h" || arg == "--help") {
       options.help = true;
+    } else if (arg == "--capture") {
+      options.capture = true;
     } else if (arg == "--json") {
       if (options.json)
         return "--json given twice";
@@ -127,6 +129,9 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
     } else {
       return "unknown option " + quoteText(arg);
     }
+  }
+  if (options.capture && (options.desktop || options.interface || options.simulated)) {
+    return "--capture reaches the Lumivane already running; it takes no other option";
   }
   if (options.interface && options.simulated) {
     return "--interface is for a real desktop; on the simulated one the scenario plays the "
@@ -172,6 +177,8 @@ Opened openRealDesktop(const Options& options,
     return opened;
   }
   std::string why;
+  // Why a desktop this session has was passed over, for when another opens.
+  std::string passedOver;
   for (const auto& backend : backends) {
     if (!backend.real)
       continue;
@@ -179,9 +186,13 @@ Opened openRealDesktop(const Options& options,
     if (reason.empty()) {
       if ((opened.desktop = backend.open(&reason))) {
         opened.backend = &backend;
+        if (!passedOver.empty())
+          err << "lumivane: " << passedOver << ": using the " << backend.name << " desktop\n";
         return opened;
       }
     }
+    if (passedOver.empty() && backend.inSession && backend.inSession())
+      passedOver = reason;
     why += std::string(why.empty() ? "" : "; ") + backend.name + ": " + reason;
   }
   err << "lumivane: "
@@ -233,6 +244,13 @@ int runCommandLine(int argc,
   if (options.help) {
     streams.out << helpText(backends, interfaces);
     return 0;
+  }
+  if (options.capture) {
+    std::string why;
+    if (platform::pressHotKeyOfRunningHost(&why))
+      return 0;
+    streams.err << "lumivane: " << why << "\n";
+    return kExitNoDesktop;
   }
   if (!options.simulated) {
     Opened opened = openRealDesktop(options, backends, streams.err);

@@ -29,6 +29,9 @@ inline constexpr int kExitUsage = 2;
 // What the arguments ask for.
 struct Options {
   bool help = false;
+  // Asks the running host to act as if its hot key had been pressed, and
+  // nothing else.
+  bool capture = false;
   // The backend asked for with --desktop; absent: the first real one that is
   // available, else the demo.
   std::optional<std::string> desktop;
@@ -58,7 +61,9 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
 // --desktop NAME: that backend or, when it cannot open, exit status
 // kExitNoDesktop and the reason. An interface asked for with --interface
 // that cannot draw on the desktop opened ends the run with kExitUsage and
-// the reason. Returns the process's exit status: the application's,
+// the reason. With --capture: the running host's hot key, pressed through
+// platform::pressHotKeyOfRunningHost; when no host runs, the reason and
+// kExitNoDesktop. Returns the process's exit status: the application's,
 // kExitNoDesktop, or kExitUsage when the host did not run.
 int runCommandLine(int argc,
                    char** argv,

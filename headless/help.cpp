@@ -16,7 +16,7 @@ std::string usageText(std::span<const platform::Backend> backends,
   return "usage: lumivane [--desktop " + platform::backendNames(backends) + "] [--interface " +
          names + "]\n" +
          "       lumivane --desktop sim [--scenario FILE | --scenario -] [--json]\n" +
-         "       lumivane --help\n";
+         "       lumivane --capture\n" + "       lumivane --help\n";
 }
 
 namespace {

@@ -3,8 +3,9 @@
 namespace lumivane::headless {
 namespace {
 
+// The simulated desktop has no panel to draw in.
 bool runsOn(const PanelInterface& interface, std::string_view backendName) {
-  return !interface.desktop || backendName == interface.desktop;
+  return interface.desktop ? backendName == interface.desktop : backendName != "sim";
 }
 
 }  // namespace

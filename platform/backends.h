@@ -26,6 +26,10 @@ struct Backend {
   // Opens the backend's desktop on the calling thread, which becomes the
   // application's main thread. Null with `*error` saying why when it cannot.
   std::function<std::unique_ptr<Desktop>(std::string* error)> open;
+  // Whether this session has the backend's display at all (its variable is
+  // set); none: never. A backend the session has but that cannot open is
+  // worth a word to the user when another opens in its place.
+  std::function<bool()> inSession = nullptr;
 };
 
 // Every backend built in, real ones first, in the order they are tried.
@@ -36,5 +40,11 @@ const Backend* findBackend(std::span<const Backend> backends, std::string_view n
 
 // "x11, sim": the names, for messages.
 std::string backendNames(std::span<const Backend> backends);
+
+// Asks the host already running in this session to act as if its hot key
+// had been pressed (`lumivane --capture`, for a shortcut of the desktop's own
+// to run where the host cannot bind one itself). False with `*error` saying
+// why when no host runs or none can be reached from this build.
+bool pressHotKeyOfRunningHost(std::string* error);
 
 }  // namespace lumivane::platform

@@ -78,6 +78,49 @@ bool sessionBusAvailable() {
          std::filesystem::exists(std::filesystem::path(runtime) / "bus", error);
 }
 
+bool pressRunningHostHotKey(const std::string& applicationId, std::string* error) {
+  auto fail = [&](std::string why) {
+    if (error)
+      *error = std::move(why);
+    return false;
+  };
+  if (!g_application_id_is_valid(applicationId.c_str()))
+    return fail("not an application id: " + applicationId);
+  if (!sessionBusAvailable())
+    return fail("no session bus to reach a running Lumivane through");
+  GError* rawError = nullptr;
+  GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
+  if (!bus) {
+    GErrorPtr busError(rawError);
+    return fail(std::string("cannot reach the session bus: ") + busError->message);
+  }
+  // GApplication serves its actions at the path its id names.
+  GCharPtr path(g_strdup_printf("/%s", applicationId.c_str()));
+  for (gchar* c = path.get(); *c; ++c) {
+    if (*c == '.')
+      *c = '/';
+    else if (*c == '-')
+      *c = '_';
+  }
+  constexpr gint kAnswerBoundMilliseconds = 10000;
+  GVariant* reply = g_dbus_connection_call_sync(
+      bus.get(), applicationId.c_str(), path.get(), "org.gtk.Actions", "Activate",
+      g_variant_new("(s@av@a{sv})", kCaptureAction,
+                    g_variant_new_array(G_VARIANT_TYPE_VARIANT, nullptr, 0),
+                    g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0)),
+      nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, kAnswerBoundMilliseconds, nullptr, &rawError);
+  if (!reply) {
+    GErrorPtr callError(rawError);
+    if (g_error_matches(callError.get(), G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN) ||
+        g_error_matches(callError.get(), G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER)) {
+      return fail("Lumivane is not running");
+    }
+    return fail(std::string("the running Lumivane did not answer: ") + callError->message);
+  }
+  g_variant_unref(reply);
+  return true;
+}
+
 std::uint64_t modifierFlagsOfGdkState(guint state) {
   std::uint64_t flags = 0;
   if (state & GDK_SHIFT_MASK) {
@@ -176,6 +219,11 @@ GtkHostApplication::~GtkHostApplication() {
   windows_->onLastWindowClosed = nullptr;
   if (gapplication_) {
     g_signal_handlers_disconnect_by_data(gapplication_.get(), this);
+    // The action may outlive this object in the bus's export of it.
+    if (GAction* capture =
+            g_action_map_lookup_action(G_ACTION_MAP(gapplication_.get()), kCaptureAction)) {
+      g_signal_handlers_disconnect_by_data(capture, this);
+    }
   }
 }
 
@@ -257,6 +305,15 @@ bool GtkHostApplication::registerUniquely() {
                      static_cast<GtkHostApplication*>(self)->reopen();
                    }),
                    this);
+  GObjectPtr<GSimpleAction> capture(g_simple_action_new(kCaptureAction, nullptr));
+  g_signal_connect(capture.get(), "activate",
+                   G_CALLBACK(+[](GSimpleAction*, GVariant*, gpointer self) {
+                     auto* application = static_cast<GtkHostApplication*>(self);
+                     if (application->captureAsked_ && !application->terminating_)
+                       application->captureAsked_();
+                   }),
+                   this);
+  g_action_map_add_action(G_ACTION_MAP(gapplication_.get()), G_ACTION(capture.get()));
   GError* rawError = nullptr;
   if (!g_application_register(gapplication_.get(), nullptr, &rawError)) {
     // The bus is there but does not answer: run on our own.

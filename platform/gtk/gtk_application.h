@@ -33,6 +33,17 @@ bool initializeGtk(const char* gdkBackend, std::string* error);
 // otherwise launch a bus of its own for the display.
 bool sessionBusAvailable();
 
+// The running host's action that a press of its hot key outside the
+// display's sight activates (see pressRunningHostHotKey).
+inline constexpr const char* kCaptureAction = "capture";
+
+// Asks the host running under `applicationId` on the session bus to act as
+// if its hot key had been pressed: `lumivane --capture`, for a shortcut of
+// the desktop's own to run where the host cannot bind one. Waits for the
+// host's answer, within a bound. False with `error` saying why when no host
+// runs or the bus cannot be reached.
+bool pressRunningHostHotKey(const std::string& applicationId, std::string* error);
+
 // The modifier keys of a GDK event's state (GdkModifierType bits) by role:
 // Control is the key of the host's chords.
 std::uint64_t modifierFlagsOfGdkState(guint state);
@@ -79,6 +90,11 @@ class GtkHostApplication final : public Application {
 
   // Whether terminate() has been called.
   bool isTerminating() const { return terminating_; }
+
+  // Calls `handler` on the main thread each time another process asks for
+  // kCaptureAction (pressRunningHostHotKey) while run() runs as the one
+  // host on the bus. Replaces the handler before.
+  void onCaptureAsked(std::function<void()> handler) { captureAsked_ = std::move(handler); }
 
   // Sends `selector` down the responder chain: `target`, the delegate, then
   // the application itself, which handles "terminate:". True when one of
@@ -132,6 +148,7 @@ class GtkHostApplication final : public Application {
   std::shared_ptr<GtkWindowList> windows_;
   std::vector<Event> handling_;
   std::map<std::uint64_t, std::function<void()>> hooks_;
+  std::function<void()> captureAsked_;
   std::uint64_t nextHookId_ = 1;
   // What termination-hook registrations find this object through.
   std::shared_ptr<GtkHostApplication*> self_;

@@ -434,9 +434,14 @@ void GtkWindowCore::show(bool focus) {
   if (auto list = list_.lock()) {
     list->madeKey(self_.lock());
   }
+  const bool mapped = gtk_widget_get_mapped(window_.get());
   gtk_window_present(window);
   if (hasFocus()) {
     return;
+  }
+  // A window that was on the screen already gets no focus from being mapped.
+  if (mapped) {
+    system_->activate(window_.get());
   }
   focusDeadline_ = Clock::now() + kFocusGiveUpAfter;
   setSettling(true);
@@ -480,6 +485,7 @@ bool GtkWindowCore::focusStep() {
 
 void GtkWindowCore::presentWithTime() {
   gtk_window_present_with_time(gtkWindow(), system_->presentationTime(window_.get()));
+  system_->activate(window_.get());
 }
 
 void GtkWindowCore::hostActivationChanged(bool active) {

@@ -183,7 +183,9 @@ void StatusIconChooser::switchNow() {
     current_ = fallback_(static_cast<StatusIconEvents&>(*this));
     currentKind_ = Kind::fallback;
   }
-  if (icon_) {
+  // Without a watcher and without a fallback (Wayland has no tray of its
+  // own) there is no icon to show until a watcher comes.
+  if (icon_ && current_) {
     current_->setIcon(icon_->name, icon_->symbolic, icon_->title, icon_->tooltip);
   }
 }

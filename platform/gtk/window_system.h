@@ -47,6 +47,11 @@ class WindowSystem {
   // The time to stamp a request to present `window` with, so that the
   // window manager weighs it as the user's latest action.
   virtual std::uint32_t presentationTime(GtkWidget* window) = 0;
+
+  // Gives `window`, already on the screen, the keyboard where presenting it
+  // through GTK does not (a Wayland compositor need not heed a request that
+  // carries no token of the user's); nothing by default.
+  virtual void activate(GtkWidget* /*window*/) {}
 };
 
 // The property whose change tells a window that its frame is known.

@@ -64,8 +64,6 @@ WaylandConnection::~WaylandConnection() {
   wake();
   if (thread_.joinable())
     thread_.join();
-  if (globals_.toplevels)
-    zwlr_foreign_toplevel_manager_v1_destroy(globals_.toplevels);
   if (globals_.virtualKeyboards)
     zwp_virtual_keyboard_manager_v1_destroy(globals_.virtualKeyboards);
   if (globals_.dataControl)
@@ -113,9 +111,9 @@ void WaylandConnection::onGlobal(void* data,
     globals.virtualKeyboards = bind<zwp_virtual_keyboard_manager_v1>(
         registry, name, &zwp_virtual_keyboard_manager_v1_interface, version,
         kVirtualKeyboardVersion);
-  } else if (which == zwlr_foreign_toplevel_manager_v1_interface.name && !globals.toplevels) {
-    globals.toplevels = bind<zwlr_foreign_toplevel_manager_v1>(
-        registry, name, &zwlr_foreign_toplevel_manager_v1_interface, version, kToplevelVersion);
+  } else if (which == zwlr_foreign_toplevel_manager_v1_interface.name && !globals.toplevelsName) {
+    globals.toplevelsName = name;
+    globals.toplevelsVersion = std::min(version, kToplevelVersion);
   }
 }
 
@@ -164,6 +162,12 @@ void WaylandConnection::watch(int fd,
   // runs from inside watches_.
   added_.push_back(
       Watch{fd, events, std::move(handler), idle, std::chrono::steady_clock::now() + idle});
+}
+
+void* WaylandConnection::bindGlobal(std::uint32_t name,
+                                    const wl_interface* interface,
+                                    std::uint32_t version) {
+  return wl_registry_bind(registry_, name, interface, version);
 }
 
 bool WaylandConnection::roundTrip() {

@@ -20,7 +20,7 @@ struct wl_registry;
 struct wl_seat;
 struct zwlr_data_control_manager_v1;
 struct zwp_virtual_keyboard_manager_v1;
-struct zwlr_foreign_toplevel_manager_v1;
+struct wl_interface;
 
 namespace lumivane::platform::wayland {
 
@@ -32,7 +32,11 @@ struct WaylandGlobals {
   zwlr_data_control_manager_v1* dataControl = nullptr;
   std::uint32_t dataControlVersion = 0;
   zwp_virtual_keyboard_manager_v1* virtualKeyboards = nullptr;
-  zwlr_foreign_toplevel_manager_v1* toplevels = nullptr;
+  // The list of application windows is not bound here: the manager announces
+  // every window as soon as it is bound, so its user binds it (bindGlobal()) and
+  // listens at once. 0 when the compositor offers none.
+  std::uint32_t toplevelsName = 0;
+  std::uint32_t toplevelsVersion = 0;
 };
 
 // A connection of the host's own to the compositor, apart from GTK's, with a
@@ -95,6 +99,11 @@ class WaylandConnection {
              short events,
              std::function<bool(short revents)> handler,
              std::chrono::milliseconds idle = std::chrono::milliseconds::zero());
+
+  // Binds the global `name` of the registry (a name from globals()) as
+  // `interface` at `version`. Connection's thread only; the caller adds its
+  // listener before the thread dispatches again, and destroys the object.
+  void* bindGlobal(std::uint32_t name, const wl_interface* interface, std::uint32_t version);
 
   // Sends what is queued and waits for the compositor to have handled it and
   // for the events it sent before to have been dispatched. Connection's

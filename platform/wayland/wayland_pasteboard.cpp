@@ -91,6 +91,10 @@ std::shared_ptr<PasteboardItem> WaylandPasteboard::makeItem() {
   return std::make_shared<WaylandPasteboardItem>(core_);
 }
 
+std::chrono::steady_clock::time_point WaylandPasteboard::changedAt() const {
+  return core_->changedAt();
+}
+
 std::uint64_t WaylandPasteboard::readsServed() const {
   return core_->readsServed();
 }

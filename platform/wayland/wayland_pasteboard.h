@@ -82,6 +82,9 @@ class WaylandPasteboard final : public Pasteboard {
   std::optional<std::string> stringForType(const std::string& type) override;
   bool setStringForType(const std::string& string, const std::string& type) override;
   std::int64_t changeCount() override;
+  // When the selection last changed hands (the host's own writes included),
+  // on the steady clock; its epoch before any change.
+  std::chrono::steady_clock::time_point changedAt() const;
   std::shared_ptr<PasteboardItem> makeItem() override;
 
   // How many times other clients have asked for the host's contents: a

@@ -144,6 +144,7 @@ void PasteboardCore::becomes(zwlr_data_control_offer_v1* offer) {
   // included: each claim counts once, through the event it brings.
   ours_ = false;
   ++changeCount_;
+  changedAt_.store(std::chrono::steady_clock::now().time_since_epoch().count());
   publish();
 }
 

@@ -76,6 +76,11 @@ class PasteboardCore {
   // Puts `types` in the first item in place of those named `replaced`.
   bool setString(OfferedTypes types, std::vector<std::string> replaced);
   std::int64_t changeCount();
+  // When the selection last changed hands, as this connection heard it.
+  std::chrono::steady_clock::time_point changedAt() const {
+    return std::chrono::steady_clock::time_point(
+        std::chrono::steady_clock::duration(changedAt_.load()));
+  }
 
   // The host's own contents while it holds the selection; absent otherwise
   // or when they offer nothing.
@@ -118,6 +123,7 @@ class PasteboardCore {
   const Selection selection_;
   const Bounds bounds_;
   std::atomic<std::int64_t> published_{0};
+  std::atomic<std::chrono::steady_clock::rep> changedAt_{0};
   std::atomic<std::uint64_t> readsServed_{0};
   std::mutex readsMutex_;
   std::condition_variable readsServedChanged_;

@@ -2,10 +2,8 @@
 
 #include <gdk/gdk.h>
 
-#include <atomic>
-
 #include "platform/accessibility_trust.h"
-#include "platform/gtk/glib_handles.h"
+#include "platform/gtk/trust_prompt.h"
 
 namespace lumivane::platform::x11 {
 
@@ -39,13 +37,8 @@ class X11Accessibility final : public Accessibility {
   bool AXIsProcessTrustedWithOptions(const AXTrustedCheckOptions& options) override;
 
  private:
-  void prompt();
-
-  gtk::GObjectPtr<GdkDisplay> display_;
   bool offersXTest_ = false;
-  // Set by the one call that prompts, whichever thread it is on.
-  std::atomic<bool> prompted_ = false;
-  gtk::GSourcePtr prompt_;
+  gtk::TrustPrompt prompt_;
 };
 
 }  // namespace lumivane::platform::x11

@@ -27,26 +27,7 @@ struct X11HotKeys::Registration {
   Time lastRelease = 0;
 };
 
-struct X11HotKeys::Handler {
-  EventHandlerProcPtr handler = nullptr;
-  std::vector<EventTypeSpec> types;
-  void* userData = nullptr;
-
-  bool wants(std::uint32_t kind) const {
-    return std::any_of(types.begin(), types.end(), [&](const EventTypeSpec& type) {
-      return type.eventClass == kEventClassKeyboard && type.eventKind == kind;
-    });
-  }
-};
-
 namespace {
-
-// What a handler receives as its event: the registration's identity and the
-// kind, for as long as the call lasts.
-struct HotKeyEvent {
-  EventHotKeyID id;
-  std::uint32_t kind;
-};
 
 template <typename Ref, typename T>
 Ref toRef(T* object) {
@@ -86,7 +67,7 @@ X11HotKeys::~X11HotKeys() {
 }
 
 EventTargetRef X11HotKeys::GetApplicationEventTarget() {
-  return toRef<EventTargetRef>(&applicationTarget_);
+  return handlers_.applicationTarget();
 }
 
 OSStatus X11HotKeys::InstallEventHandler(EventTargetRef target,
@@ -95,18 +76,7 @@ OSStatus X11HotKeys::InstallEventHandler(EventTargetRef target,
                                          const EventTypeSpec* list,
                                          void* userData,
                                          EventHandlerRef* outRef) {
-  if (outRef)
-    *outRef = nullptr;
-  if (target != GetApplicationEventTarget() || !handler || (numTypes > 0 && !list))
-    return paramErr;
-  auto installed = std::make_unique<Handler>();
-  installed->handler = handler;
-  installed->types.assign(list, list + numTypes);
-  installed->userData = userData;
-  if (outRef)
-    *outRef = toRef<EventHandlerRef>(installed.get());
-  handlers_.push_back(std::move(installed));
-  return noErr;
+  return handlers_.install(target, handler, numTypes, list, userData, outRef);
 }
 
 OSStatus X11HotKeys::RegisterEventHotKey(std::uint32_t keyCode,
@@ -120,6 +90,7 @@ OSStatus X11HotKeys::RegisterEventHotKey(std::uint32_t keyCode,
   *outRef = nullptr;
   if (target != GetApplicationEventTarget() || keyCode > 0xffff)
     return paramErr;
+  lastAsked_ = hotKeyID;
   const auto keysym = keysymForVirtualKey(static_cast<CGKeyCode>(keyCode));
   const auto mask = modifiersForCarbonMask(modifiers);
   if (!keysym || !mask)
@@ -288,7 +259,7 @@ GdkFilterReturn X11HotKeys::handle(const GdkXEvent* xevent) {
         continue;
       registration.down = false;
       registration.lastRelease = key.time;
-      deliver(registration.id, kEventHotKeyReleased);
+      handlers_.deliver(registration.id, kEventHotKeyReleased);
       return GDK_FILTER_REMOVE;
     }
     // Repeats of a held key: with detectable autorepeat (GDK asks for it)
@@ -311,25 +282,20 @@ GdkFilterReturn X11HotKeys::handle(const GdkXEvent* xevent) {
     registration.lastPress = key.time;
     // The handlers may register or unregister chords: nothing here is
     // touched after the call.
-    deliver(registration.id, kEventHotKeyPressed);
+    handlers_.deliver(registration.id, kEventHotKeyPressed);
     return GDK_FILTER_REMOVE;
   }
   return GDK_FILTER_CONTINUE;
 }
 
-void X11HotKeys::deliver(EventHotKeyID id, std::uint32_t kind) {
-  // Handlers installed during this delivery see only later presses.
-  std::vector<Handler> targets;
-  for (const auto& handler : handlers_) {
-    if (handler->wants(kind))
-      targets.push_back(*handler);
-  }
-  HotKeyEvent hotKeyEvent{id, kind};
-  std::uint8_t callRef = 0;
-  for (const auto& target : targets) {
-    target.handler(toRef<EventHandlerCallRef>(&callRef), toRef<EventRef>(&hotKeyEvent),
-                   target.userData);
-  }
+void X11HotKeys::pressFromOutside() {
+  std::optional<EventHotKeyID> id = lastAsked_;
+  if (!registrations_.empty())
+    id = registrations_.back()->id;
+  if (!id)
+    return;
+  handlers_.deliver(*id, kEventHotKeyPressed);
+  handlers_.deliver(*id, kEventHotKeyReleased);
 }
 
 }  // namespace lumivane::platform::x11

@@ -5,10 +5,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/gtk/glib_handles.h"
-#include "platform/hot_keys.h"
+#include "platform/gtk/gtk_hot_keys.h"
 
 namespace lumivane::platform::x11 {
 
@@ -26,7 +27,7 @@ namespace lumivane::platform::x11 {
 //
 // One physical press is one delivery: autorepeat presses, which come while
 // the key is held, are not delivered.
-class X11HotKeys final : public HotKeys {
+class X11HotKeys final : public gtk::GtkHotKeys {
  public:
   // Presses of the same key within this time of the previous one, with no
   // release seen in between, are taken as repeats. It is longer than any
@@ -58,10 +59,11 @@ class X11HotKeys final : public HotKeys {
                                EventHotKeyRef* outRef) override;
   OSStatus UnregisterEventHotKey(EventHotKeyRef ref) override;
 
+  // GtkHotKeys.
+  void pressFromOutside() override;
+
  private:
-  struct Target {};
   struct Registration;
-  struct Handler;
 
   static GdkFilterReturn filterEvent(GdkXEvent* xevent, GdkEvent* event, gpointer self);
   static void keysChanged(GdkKeymap* keymap, gpointer self);
@@ -79,7 +81,6 @@ class X11HotKeys final : public HotKeys {
   OSStatus grab(Registration& registration, const Grab& grab);
   void ungrab(Registration& registration);
   bool grabVariant(xcb_keycode_t keycode, unsigned int modifiers);
-  void deliver(EventHotKeyID id, std::uint32_t kind);
 
   gtk::GObjectPtr<GdkDisplay> display_;
   // GDK's Xlib connection and its root window. Xlib stays out of this
@@ -88,9 +89,10 @@ class X11HotKeys final : public HotKeys {
   unsigned long root_ = 0;
   // Whether the server reports held keys as presses without releases.
   bool detectableAutoRepeat_ = false;
-  Target applicationTarget_;
+  gtk::HotKeyHandlers handlers_;
   std::vector<std::unique_ptr<Registration>> registrations_;
-  std::vector<std::unique_ptr<Handler>> handlers_;
+  // The chord asked for last, registered or not.
+  std::optional<EventHotKeyID> lastAsked_;
   gulong keysChangedHandler_ = 0;
   gtk::GSourcePtr regrabSource_;
 };

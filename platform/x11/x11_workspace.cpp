@@ -41,7 +41,7 @@ class WorkspaceCore : public std::enable_shared_from_this<WorkspaceCore> {
   void start();
 
   bool connected() const { return screen_ != nullptr; }
-  X11NotificationCenter& center() { return center_; }
+  gtk::MainThreadNotificationCenter& center() { return center_; }
   std::shared_ptr<RunningApplication> frontmostApplication();
   bool activate(const ApplicationKey& key);
 
@@ -62,7 +62,7 @@ class WorkspaceCore : public std::enable_shared_from_this<WorkspaceCore> {
   const X11Workspace::Options options_;
   const std::shared_ptr<ActivationOrder> activationOrder_;
   const pid_t ownPid_ = ::getpid();
-  X11NotificationCenter center_;
+  gtk::MainThreadNotificationCenter center_;
 
   // libwnck tells when the active window changes and knows each window's
   // class and group; it is never asked to act.
@@ -247,29 +247,6 @@ X11RunningApplication::X11RunningApplication(ApplicationKey key,
 bool X11RunningApplication::activateWithOptions(std::uint32_t) {
   auto workspace = workspace_.lock();
   return workspace && workspace->activate(key_);
-}
-
-// --- X11NotificationCenter ---
-
-void X11NotificationCenter::addObserver(const std::string& name,
-                                        std::function<void(const Notification&)> callback) {
-  std::lock_guard lock(mutex_);
-  observers_.push_back(
-      {name, std::make_shared<std::function<void(const Notification&)>>(std::move(callback))});
-}
-
-void X11NotificationCenter::post(const Notification& notification) {
-  // Observers may add observers; they are called from a copy of the list.
-  std::vector<std::shared_ptr<std::function<void(const Notification&)>>> due;
-  {
-    std::lock_guard lock(mutex_);
-    for (const Observer& observer : observers_) {
-      if (observer.name == notification.name)
-        due.push_back(observer.callback);
-    }
-  }
-  for (const auto& callback : due)
-    (*callback)(notification);
 }
 
 // --- X11Workspace ---

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/gtk/notification_center.h"
 #include "platform/workspace.h"
 #include "platform/x11/x11_activation_order.h"
 
@@ -64,25 +65,6 @@ class X11RunningApplication final : public RunningApplication {
  private:
   const ApplicationKey key_;
   const std::weak_ptr<WorkspaceCore> workspace_;
-};
-
-// The workspace's notification centre. Observers are called on the main
-// thread, in the order they were added.
-class X11NotificationCenter final : public NotificationCenter {
- public:
-  void addObserver(const std::string& name,
-                   std::function<void(const Notification&)> callback) override;
-
-  // Calls the observers of `notification.name` now. Main thread.
-  void post(const Notification& notification);
-
- private:
-  struct Observer {
-    std::string name;
-    std::shared_ptr<std::function<void(const Notification&)>> callback;
-  };
-  std::mutex mutex_;
-  std::vector<Observer> observers_;
 };
 
 // The X desktop's applications on GDK's default display: which one is in

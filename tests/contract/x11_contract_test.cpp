@@ -16,30 +16,28 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 #include <gdk/gdkx.h>
-#include <sys/fsuid.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/gtk/glib_dispatch.h"
-#include "platform/gtk/xdg_autostart.h"
 #include "platform/x11/x11_connection.h"
 #include "platform/x11/x11_hot_keys.h"
 #include "platform/x11/x11_keyboard_events.h"
 #include "platform/x11/x11_pasteboard.h"
 #include "platform/x11/x11_workspace.h"
 #include "tests/contract/dispatch_contract.h"
+#include "tests/contract/gtk_harnesses.h"
 #include "tests/contract/hot_keys_contract.h"
 #include "tests/contract/keyboard_contract.h"
 #include "tests/contract/login_items_contract.h"
 #include "tests/contract/pasteboard_contract.h"
+#include "tests/contract/recorded_keys.h"
 #include "tests/contract/workspace_contract.h"
 #include "tests/platform/x11/gtk_test_display.h"
 #include "tests/platform/x11/raw_x_client.h"
@@ -49,7 +47,6 @@
 namespace lumivane::contract {
 namespace {
 
-namespace fs = std::filesystem;
 using test_support::KeyRecorder;
 using test_support::RawOwner;
 using test_support::RawTarget;
@@ -223,7 +220,7 @@ class X11KeyboardHarness {
       return keys;
     }
     for (const auto& line : *lines) {
-      if (auto key = parse(line))
+      if (auto key = receivedKeyOf(line))
         keys.push_back(*key);
     }
     return keys;
@@ -252,36 +249,6 @@ class X11KeyboardHarness {
   }
 
  private:
-  // A recorder's line in the host's terms; absent for a modifier key.
-  static std::optional<ReceivedKey> parse(const std::string& line) {
-    static const std::set<std::string> kModifierKeys = {
-        "Shift_L", "Shift_R", "Control_L", "Control_R", "Alt_L",    "Alt_R",           "Meta_L",
-        "Meta_R",  "Super_L", "Super_R",   "Caps_Lock", "Num_Lock", "ISO_Level3_Shift"};
-    std::istringstream words(line);
-    std::string kind, name, state;
-    words >> kind >> name >> state;
-    if (kModifierKeys.contains(name))
-      return std::nullopt;
-    ReceivedKey key;
-    key.down = kind == "press";
-    // A key the host never names.
-    key.keyCode = 0xffff;
-    for (const auto& known : kKeys) {
-      if (name == known.name)
-        key.keyCode = known.virtualKey;
-    }
-    std::istringstream names(state);
-    for (std::string modifier; std::getline(names, modifier, '+');) {
-      if (modifier == "none")
-        continue;
-      const auto* role = std::find_if(std::begin(kModifiers), std::end(kModifiers),
-                                      [&](const Modifier& m) { return modifier == m.name; });
-      // A lock or a modifier the host has no flag for: a bit no chord has.
-      key.flags |= role != std::end(kModifiers) ? role->flag : 1u;
-    }
-    return key;
-  }
-
   struct Recorded {
     std::unique_ptr<KeyRecorder> recorder;
     std::vector<ReceivedKey> keys;
@@ -427,89 +394,13 @@ class X11WorkspaceHarness {
   std::map<platform::pid_t, std::unique_ptr<KeyRecorder>> apps_;
 };
 
-// --- Login items ------------------------------------------------------------------
-
-// Autostart folders in a temporary folder; the program the entry starts is
-// this test executable.
-class X11LoginItemsHarness {
- public:
-  // The user may not write to the autostart folder.
-  static constexpr bool kCanRefuse = true;
-
-  X11LoginItemsHarness() {
-    std::string pattern = (fs::temp_directory_path() / "lumivane-contract-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
-      cannotSetUp("no temporary folder");
-    root_ = pattern;
-    // Open to every user, for the refusal below.
-    fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                               fs::perms::others_read | fs::perms::others_exec);
-    platform::gtk::XdgAutostartLoginItems::Options options;
-    options.executable = fs::read_symlink("/proc/self/exe");
-    options.folders = platform::gtk::AutostartFolders{root_ / "config" / "autostart",
-                                                      {root_ / "xdg" / "autostart"}};
-    loginItems_ = std::make_unique<platform::gtk::XdgAutostartLoginItems>(std::move(options));
-  }
-
-  ~X11LoginItemsHarness() {
-    if (dropped_)
-      ::setfsuid(0);
-    std::error_code ignored;
-    fs::permissions(root_ / "config" / "autostart", fs::perms::owner_all, fs::perm_options::add,
-                    ignored);
-    fs::remove_all(root_, ignored);
-  }
-
-  platform::LoginItems& loginItems() { return *loginItems_; }
-
-  // The folder becomes read-only. Root may write there all the same, so when
-  // the tests run as root this thread takes the file-system identity of
-  // `nobody` until the harness goes; the kernel checks only this thread's
-  // file access against it.
-  void refuseChanges() {
-    const fs::path folder = root_ / "config" / "autostart";
-    fs::create_directories(folder);
-    const auto readOnly = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                          fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
-    fs::permissions(root_ / "config", readOnly | fs::perms::owner_write);
-    fs::permissions(folder, readOnly);
-    if (::geteuid() == 0) {
-      constexpr uid_t kNobody = 65534;
-      ::setfsuid(kNobody);
-      dropped_ = true;
-      // setfsuid answers with the identity it had, whether or not it changed.
-      ASSERT_EQ(static_cast<uid_t>(::setfsuid(kNobody)), kNobody);
-    }
-  }
-
- private:
-  fs::path root_;
-  std::unique_ptr<platform::gtk::XdgAutostartLoginItems> loginItems_;
-  bool dropped_ = false;
-};
-
-// The main queue on GLib's main loop, run by this thread.
-class X11DispatchHarness {
- public:
-  platform::Dispatch& dispatch() { return dispatch_; }
-  void runFor(double seconds) {
-    test_support::pumpUntil([] { return false; }, seconds);
-  }
-  bool runUntil(const std::function<bool()>& done, double seconds) {
-    return test_support::pumpUntil(done, seconds);
-  }
-
- private:
-  platform::gtk::GLibDispatch dispatch_;
-};
-
 }  // namespace
 
 INSTANTIATE_TYPED_TEST_SUITE_P(X11, PasteboardContract, X11PasteboardHarness);
-INSTANTIATE_TYPED_TEST_SUITE_P(X11, DispatchContract, X11DispatchHarness);
+INSTANTIATE_TYPED_TEST_SUITE_P(X11, DispatchContract, GLibDispatchHarness);
 INSTANTIATE_TYPED_TEST_SUITE_P(X11, KeyboardEventsContract, X11KeyboardHarness);
 INSTANTIATE_TYPED_TEST_SUITE_P(X11, HotKeysContract, X11HotKeysHarness);
 INSTANTIATE_TYPED_TEST_SUITE_P(X11, WorkspaceContract, X11WorkspaceHarness);
-INSTANTIATE_TYPED_TEST_SUITE_P(X11, LoginItemsContract, X11LoginItemsHarness);
+INSTANTIATE_TYPED_TEST_SUITE_P(X11, LoginItemsContract, XdgLoginItemsHarness);
 
 }  // namespace lumivane::contract

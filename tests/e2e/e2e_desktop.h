@@ -49,6 +49,8 @@ class HostProcess {
               const std::filesystem::path& executable,
               Environment extra,
               Interface interface = Interface::console);
+  // The host already started as `process`, on whatever desktop.
+  explicit HostProcess(ChildProcess& process) : process_(process) {}
 
   pid_t pid() const { return process_.pid(); }
   ChildProcess& process() { return process_; }

@@ -169,7 +169,7 @@ TEST_F(LumivaneCommandTest, MalformedStatementStopsTheRunBeforeItStarts) {
 
 TEST_F(LumivaneCommandTest, OptionsItCannotUseGetTheUsage) {
   for (const auto& args : std::vector<std::vector<std::string>>{{"--verbose"},
-                                                                {"--desktop", "wayland"},
+                                                                {"--desktop", "mir"},
                                                                 {"--interface", "qt"},
                                                                 {"--scenario"},
                                                                 {"--json", "--json"}}) {

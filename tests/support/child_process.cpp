@@ -104,10 +104,19 @@ std::optional<std::string> readReadyLine(int fd, double seconds) {
 
 std::unique_ptr<ChildProcess> startSessionBus(const Environment& environment,
                                               const std::filesystem::path& logFile,
-                                              std::string& address) {
+                                              std::string& address,
+                                              bool openToEveryUser) {
   Pipe ready;
   ChildProcess::Options bus;
   bus.argv = {"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=3"};
+  if (openToEveryUser) {
+    // The session's own rules, and every user let in.
+    const auto config = logFile.parent_path() / "dbus-session.conf";
+    std::ofstream(config)
+        << "<busconfig><include>/usr/share/dbus-1/session.conf</include>"
+           "<policy context=\"default\"><allow user=\"*\"/></policy></busconfig>\n";
+    bus.argv[1] = "--config-file=" + config.string();
+  }
   bus.environment = environment;
   bus.logFile = logFile;
   bus.passAsFd3 = ready.write;

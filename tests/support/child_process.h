@@ -88,9 +88,11 @@ std::optional<std::string> readReadyLine(int fd, double seconds);
 
 // A private D-Bus session bus, started with `environment` and logging to
 // `logFile`. Its address is set in `address`; null when it did not start.
+// With `openToEveryUser`, processes of other users may use it too.
 std::unique_ptr<ChildProcess> startSessionBus(const Environment& environment,
                                               const std::filesystem::path& logFile,
-                                              std::string& address);
+                                              std::string& address,
+                                              bool openToEveryUser = false);
 
 // Whether process `pid` has exited, whether or not its parent has collected
 // it: for processes a test did not start itself, such as a clipboard keeper.

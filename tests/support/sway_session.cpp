@@ -12,6 +12,8 @@
 #include <sstream>
 #include <utility>
 
+#include <nlohmann/json.hpp>
+
 #include "tests/support/wait_until.h"
 
 namespace lumivane::test_support {
@@ -103,17 +105,20 @@ void SwaySession::start(const Options& options) {
   environment_["XDG_CACHE_HOME"] = (directory_ / "cache").string();
   environment_["XDG_RUNTIME_DIR"] = (directory_ / "runtime").string();
 
-  if (!startCompositor(options) || !waitUntilServing())
-    return;
+  // The bus comes first, for the compositor to pass on to what it runs (a
+  // key binding's command, as the compositor's user).
   if (options.sessionBus) {
     std::string address;
-    bus_ = startSessionBus(environment_, directory_ / "logs" / "dbus-daemon.log", address);
+    bus_ = startSessionBus(environment_, directory_ / "logs" / "dbus-daemon.log", address,
+                           /*openToEveryUser=*/true);
     if (!bus_) {
       failure_ = "the session bus did not start";
       return;
     }
     environment_["DBUS_SESSION_BUS_ADDRESS"] = address;
   }
+  if (startCompositor(options))
+    waitUntilServing();
 }
 
 bool SwaySession::startCompositor(const Options& options) {
@@ -156,6 +161,8 @@ bool SwaySession::startCompositor(const Options& options) {
                       {"XDG_RUNTIME_DIR", own.string()}, {"SWAYSOCK", (own / "ipc.sock").string()},
                       {"WLR_BACKENDS", "headless"},      {"WLR_LIBINPUT_NO_DEVICES", "1"},
                       {"WLR_RENDERER", "pixman"}};
+  if (environment_.contains("DBUS_SESSION_BUS_ADDRESS"))
+    sway.environment["DBUS_SESSION_BUS_ADDRESS"] = environment_["DBUS_SESSION_BUS_ADDRESS"];
   sway.logFile = directory_ / "logs" / "sway.log";
   compositor_ = std::make_unique<ChildProcess>(std::move(sway));
   if (!waitUntil([&] { return fs::exists(announce) || !compositor_->running(); }, 60) ||
@@ -207,6 +214,15 @@ std::optional<std::string> SwaySession::message(const std::string& type,
   if (process.waitForExit(30) != 0)
     return std::nullopt;
   return reply;
+}
+
+bool SwaySession::addToConfiguration(const std::string& line) {
+  std::ofstream(directory_ / "sway.config", std::ios::app) << line << "\n";
+  return message("command", "reload") && waitUntil([&] {
+           const auto reply = message("get_config");
+           const auto config = nlohmann::json::parse(reply.value_or(""), nullptr, false);
+           return config.is_object() && config.value("config", "").find(line) != std::string::npos;
+         });
 }
 
 bool SwaySession::offerClipboard(const std::string& mimeType,

@@ -47,7 +47,8 @@ class SwaySession {
   // The compositor's process; -1 when it did not start.
   pid_t compositorPid() const { return compositor_ ? compositor_->pid() : -1; }
   // The variables a client of this desktop runs with: WAYLAND_DISPLAY,
-  // DISPLAY (with XWayland), SWAYSOCK, the session bus, NO_AT_BRIDGE=1,
+  // DISPLAY (with XWayland), SWAYSOCK, the session bus (open to the
+  // compositor's user, who runs what its key bindings run), NO_AT_BRIDGE=1,
   // XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_CACHE_HOME, XDG_RUNTIME_DIR, plus
   // PATH and HOME from this process. Toolkits pick their backend themselves:
   // pass GDK_BACKEND or QT_QPA_PLATFORM to `spawn` to choose.
@@ -86,6 +87,10 @@ class SwaySession {
   // PAYLOAD): "get_tree", or "command" with "bindsym ...". The reply's JSON;
   // absent when the compositor refused the message or did not answer.
   std::optional<std::string> message(const std::string& type, const std::string& payload = {});
+
+  // Adds `line` to the compositor's configuration file, as a user edits it,
+  // and has the compositor reload it. False when the reload did not take.
+  bool addToConfiguration(const std::string& line);
 
  private:
   void start(const Options& options);

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/hot_keys.h"
+
+namespace lumivane::platform::gtk {
+
+// A Linux hot-key service. Besides the chords the display delivers, the
+// user may press the host's hot key where the display cannot see it: a
+// shortcut of the desktop's own (or one the user set up) runs
+// `lumivane --capture`, which reaches the running host through the session
+// bus (pressRunningHostHotKey).
+class GtkHotKeys : public HotKeys {
+ public:
+  // Delivers a press and a release of the host's hot key, as a key press
+  // does: with the registration made last or, when none could be made (no
+  // way to bind a chord on this desktop, so the user bound the command), the
+  // one asked for last. Nothing before the first registration. Main thread.
+  virtual void pressFromOutside() = 0;
+};
+
+// The handlers installed on the application's event target and the delivery
+// of hot-key events to them, for the hot-key services. Main thread only.
+class HotKeyHandlers {
+ public:
+  HotKeyHandlers();
+  ~HotKeyHandlers();
+  HotKeyHandlers(const HotKeyHandlers&) = delete;
+  HotKeyHandlers& operator=(const HotKeyHandlers&) = delete;
+
+  EventTargetRef applicationTarget();
+  // InstallEventHandler, on the application's target only.
+  OSStatus install(EventTargetRef target,
+                   EventHandlerProcPtr handler,
+                   std::uint32_t numTypes,
+                   const EventTypeSpec* list,
+                   void* userData,
+                   EventHandlerRef* outRef);
+  // Calls each handler of `kind` with the registration's identity. The
+  // handlers may register and unregister chords, and install handlers, which
+  // see only later events.
+  void deliver(EventHotKeyID id, std::uint32_t kind);
+
+ private:
+  struct Target {};
+  struct Handler;
+  Target target_;
+  std::vector<std::unique_ptr<Handler>> handlers_;
+};
+
+}  // namespace lumivane::platform::gtk
