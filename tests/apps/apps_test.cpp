@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 
+#include "platform/x11/x11_ewmh.h"
 #include "tests/apps/applications.h"
 #include "tests/support/wait_until.h"
 
@@ -114,16 +115,20 @@ class AppsTest : public ::testing::Test {
         << "the application holds \"" << text.value_or("(unreadable)") << "\", not \"" << expected
         << "\"";
     // PRIMARY is the application's, or what it was before the paste.
-    if (desktop.windowPid(primaryOwner()) == host_->pid()) {
+    if (primaryOwnerProcess() == host_->pid()) {
       EXPECT_EQ(desktop.clipboardContents("primary"), primaryBefore);
     }
   }
 
-  static xcb_window_t primaryOwner() {
-    xcb_connection_t* c = desktop_->user().connection().get();
-    platform::x11::XcbReply<xcb_get_selection_owner_reply_t> reply(
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, XCB_ATOM_PRIMARY), nullptr));
-    return reply ? reply->owner : xcb_window_t{XCB_WINDOW_NONE};
+  // The process of PRIMARY's owner, as the server knows its client: the
+  // window a selection is owned with is often one nobody sees.
+  static std::optional<pid_t> primaryOwnerProcess() {
+    auto& x = desktop_->user().connection();
+    platform::x11::XcbReply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(
+        x.get(), xcb_get_selection_owner(x.get(), XCB_ATOM_PRIMARY), nullptr));
+    if (!owner)
+      return std::nullopt;
+    return platform::x11::Ewmh(x.get(), x.root()).processOf(owner->owner);
   }
 
   inline static std::unique_ptr<Desktop> desktop_;

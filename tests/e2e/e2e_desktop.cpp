@@ -249,7 +249,7 @@ std::string Editor::savedTextOnceItIs(const std::string& expected) {
 bool isMetaTarget(const std::string& target) {
   return target == "TARGETS" || target == "TIMESTAMP" || target == "MULTIPLE" ||
          target == "SAVE_TARGETS" || target == "DELETE" || target == "INSERT_SELECTION" ||
-         target == "INSERT_PROPERTY";
+         target == "INSERT_PROPERTY" || target == "LENGTH";
 }
 
 Desktop::Desktop(XSession::Options options)
