@@ -200,7 +200,7 @@ Workflow workflow(Desktop& desktop, Editor& editor, App app) {
       const std::string id = textarea ? "t:" : "d:";
       return {[d, e, textarea, title, id] {
                 return keys(*d, *e, {textarea ? "F4" : "F2"}) &&
-                       waitUntil([&] { return title() == id + kLine; }, e2e::kBound) &&
+                       waitUntil([&] { return title() == id + kLine; }, 5) &&
                        keys(*d, *e, {"ctrl+shift+Left"});
               },
               "gamma", title,
