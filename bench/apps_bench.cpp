@@ -69,9 +69,7 @@ void hotKeyToUpdateSelection(benchmark::State& state, Session& session, App app)
   }
   const Workflow work = workflow(session.desktop, *editor, app);
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
-    state.PauseTiming();
     const bool selected = work.select();
-    state.ResumeTiming();
     const auto pressed = Clock::now();
     if (!selected || !session.desktop.user().chord({kControl, kShift}, kT)) {
       state.SkipWithError("the selection or the hot key failed");
@@ -106,8 +104,8 @@ int main(int argc, char** argv) {
         ->Repetitions(15)
         ->ReportAggregatesOnly(true);
   };
-  add("HotKeyToUpdateSelection/xterm", *shared, App::xterm);
   add("HotKeyToUpdateSelection/xfce4-terminal", *shared, App::xfce4Terminal);
+  add("HotKeyToUpdateSelection/xterm", *shared, App::xterm);
   add("HotKeyToUpdateSelection/gnome-text-editor", *shared, App::gnomeTextEditor);
   add("HotKeyToUpdateSelection/kwrite", *shared, App::kwrite);
   add("HotKeyToUpdateSelection/chromium", *shared, App::chromiumTextarea);

@@ -39,6 +39,14 @@ onkeydown = k => { if (k.key == 'F2') reset(d); if (k.key == 'F4') reset(t); };
 oninput = show;
 </script>)";
 
+// Firefox's first start would open pages of its own.
+constexpr const char* kFirefoxSettings =
+    "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
+    "user_pref(\"browser.startup.homepage_override.mstone\", \"ignore\");\n"
+    "user_pref(\"browser.aboutwelcome.enabled\", false);\n"
+    "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n"
+    "user_pref(\"toolkit.telemetry.reportingpolicy.firstRun\", false);\n";
+
 // LibreOffice's first start would greet the user with a dialog.
 constexpr const char* kOfficeSettings = R"(<?xml version="1.0" encoding="UTF-8"?>
 <oor:items xmlns:oor="http://openoffice.org/2001/registry">
@@ -85,6 +93,16 @@ EditorKind kindOf(Desktop& desktop, App app) {
               {},
               ".html",
               /*windowOfAnotherProcess=*/true};
+    case App::firefoxTextarea:
+    case App::firefoxEditable:
+      std::filesystem::create_directories(folder);
+      std::ofstream(folder + "/user.js") << kFirefoxSettings;
+      return {"firefox",
+              {"firefox-esr", "--no-remote", "--profile", folder},
+              "firefox-esr",
+              {},
+              ".html",
+              /*windowOfAnotherProcess=*/true};
     case App::writer:
       std::filesystem::create_directories(folder + "/user");
       std::ofstream(folder + "/user/registrymodifications.xcu") << kOfficeSettings;
@@ -115,6 +133,8 @@ std::string fileOf(App app) {
       return "";
     case App::chromiumTextarea:
     case App::chromiumEditable:
+    case App::firefoxTextarea:
+    case App::firefoxEditable:
       return kPage;
     case App::emacs: {
       // Enough lines to scroll by, had anything scrolled.
@@ -189,8 +209,10 @@ Workflow workflow(Desktop& desktop, Editor& editor, App app) {
               },
               [](const std::string& pasted) { return "alpha beta " + pasted + "|1"; }};
     case App::chromiumTextarea:
-    case App::chromiumEditable: {
-      const bool textarea = app == App::chromiumTextarea;
+    case App::chromiumEditable:
+    case App::firefoxTextarea:
+    case App::firefoxEditable: {
+      const bool textarea = app == App::chromiumTextarea || app == App::firefoxTextarea;
       auto title = [d, e]() -> std::optional<std::string> {
         auto name = d->output({"xdotool", "getwindowname", std::to_string(e->window())});
         if (!name || name->find('[') == std::string::npos || name->find(']') == std::string::npos)

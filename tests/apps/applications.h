@@ -26,6 +26,8 @@ enum class App {
   emacs,
   chromiumTextarea,
   chromiumEditable,
+  firefoxTextarea,
+  firefoxEditable,
   writer,
   gnomeTextEditor,
   kwrite,

@@ -177,6 +177,13 @@ TEST_F(Chromium, PastesOverTheSelectionInATextareaAndAContentEditable) {
   }
 }
 
+// Firefox reads only when it pastes.
+APP_SUITE(Firefox, App::firefoxTextarea);
+TEST_F(Firefox, PastesOverTheSelectionInATextareaAndAContentEditable) {
+  ASSERT_NO_FATAL_FAILURE(captureAndPaste(App::firefoxTextarea));
+  captureAndPaste(App::firefoxEditable);
+}
+
 APP_SUITE(Writer, App::writer);
 TEST_F(Writer, ReplacesTheSelection) {
   captureAndPaste(App::writer);
