@@ -152,8 +152,8 @@ struct ClipboardTarget {
   bool operator==(const ClipboardTarget&) const = default;
 };
 inline void PrintTo(const ClipboardTarget& target, std::ostream* out) {
-  *out << target.target << " (" << target.bytes.size() << " bytes: \""
-       << target.bytes.substr(0, 40) << "\")";
+  *out << target.target << " (" << target.bytes.size() << " bytes: \"" << target.bytes.substr(0, 40)
+       << "\")";
 }
 // Targets that describe a clipboard rather than hold its contents.
 bool isMetaTarget(const std::string& target);
