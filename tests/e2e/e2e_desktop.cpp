@@ -181,7 +181,7 @@ Editor::Editor(Desktop& desktop, const EditorKind& kind, const std::string& text
     : desktop_(desktop),
       kind_(kind),
       file_(desktop.session().directory() /
-            (kind.name + "-" + std::to_string(++desktop.files_) + ".txt")),
+            (kind.name + "-" + std::to_string(++desktop.files_) + kind.extension)),
       process_([&]() -> ChildProcess& {
         std::ofstream(file_, std::ios::binary) << text;
         auto argv = kind.argv;
@@ -197,7 +197,7 @@ Editor::Editor(Desktop& desktop, const EditorKind& kind, const std::string& text
                 {"xdotool", "search", "--onlyvisible", "--class", kind_.windowClass}, kBound);
         for (const auto& id : lines(found.output)) {
           const auto window = static_cast<xcb_window_t>(std::stoul(id));
-          if (desktop_.windowPid(window) == process_.pid()) {
+          if (kind_.windowOfAnotherProcess || desktop_.windowPid(window) == process_.pid()) {
             window_ = window;
             return true;
           }
@@ -249,7 +249,7 @@ std::string Editor::savedTextOnceItIs(const std::string& expected) {
 bool isMetaTarget(const std::string& target) {
   return target == "TARGETS" || target == "TIMESTAMP" || target == "MULTIPLE" ||
          target == "SAVE_TARGETS" || target == "DELETE" || target == "INSERT_SELECTION" ||
-         target == "INSERT_PROPERTY";
+         target == "INSERT_PROPERTY" || target == "LENGTH";
 }
 
 Desktop::Desktop(XSession::Options options)
@@ -303,8 +303,15 @@ bool Desktop::xdotool(std::vector<std::string> arguments) {
   return run(session_, std::move(arguments), kBound).status == 0;
 }
 
-std::optional<std::vector<std::string>> Desktop::clipboardTargets() {
-  auto list = readClipboard("TARGETS");
+std::optional<std::string> Desktop::output(std::vector<std::string> argv, double seconds) {
+  Ran ran = run(session_, std::move(argv), seconds);
+  if (ran.status != 0)
+    return std::nullopt;
+  return std::move(ran.output);
+}
+
+std::optional<std::vector<std::string>> Desktop::clipboardTargets(const std::string& selection) {
+  auto list = readClipboard("TARGETS", kBound, selection);
   if (!list)
     return std::nullopt;
   std::vector<std::string> targets;
@@ -316,17 +323,16 @@ std::optional<std::vector<std::string>> Desktop::clipboardTargets() {
   return targets;
 }
 
-std::optional<std::string> Desktop::readClipboard(const std::string& target, double seconds) {
-  Ran ran = run(session_, {"xclip", "-selection", "clipboard", "-o", "-t", target}, seconds);
-  if (ran.status != 0)
-    return std::nullopt;
-  return std::move(ran.output);
+std::optional<std::string> Desktop::readClipboard(const std::string& target,
+                                                  double seconds,
+                                                  const std::string& selection) {
+  return output({"xclip", "-selection", selection, "-o", "-t", target}, seconds);
 }
 
-std::vector<ClipboardTarget> Desktop::clipboardContents() {
+std::vector<ClipboardTarget> Desktop::clipboardContents(const std::string& selection) {
   std::vector<ClipboardTarget> contents;
-  for (const auto& target : clipboardTargets().value_or(std::vector<std::string>{})) {
-    if (auto bytes = readClipboard(target))
+  for (const auto& target : clipboardTargets(selection).value_or(std::vector<std::string>{})) {
+    if (auto bytes = readClipboard(target, kBound, selection))
       contents.push_back({target, std::move(*bytes)});
   }
   return contents;
@@ -526,7 +532,7 @@ bool Desktop::startTray() {
       kBound);
 }
 
-bool Desktop::click(xcb_window_t window, int button) {
+bool Desktop::click(xcb_window_t window, int button, int times) {
   xcb_connection_t* c = user_.connection().get();
   auto pointerIsOver = [&] {
     xcb_window_t current = user_.connection().root();
@@ -541,17 +547,21 @@ bool Desktop::click(xcb_window_t window, int button) {
     }
     return false;
   };
+  // The middle, else a point another window (the host's panel) leaves free.
   for (int attempt = 0; attempt < 20; ++attempt) {
     XcbReply<xcb_get_geometry_reply_t> geometry(
         xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
     if (!geometry)
       return false;
+    const int eighths = attempt % 2 ? 1 : 4;
     if (!xdotool({"mousemove", "--window", std::to_string(window),
-                  std::to_string(geometry->width / 2), std::to_string(geometry->height / 2)})) {
+                  std::to_string(geometry->width * eighths / 8),
+                  std::to_string(geometry->height * eighths / 8)})) {
       return false;
     }
     if (waitUntil(pointerIsOver, 1))
-      return xdotool({"click", std::to_string(button)});
+      return xdotool(
+          {"click", "--repeat", std::to_string(times), "--delay", "80", std::to_string(button)});
   }
   return false;
 }

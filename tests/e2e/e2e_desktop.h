@@ -97,6 +97,11 @@ struct EditorKind {
   // What `xdotool search --class` finds its windows by.
   std::string windowClass;
   Environment environment;
+  // The file it opens is named with this ending (".html" for a browser).
+  std::string extension = ".txt";
+  // Its window may belong to another process than the one started (a
+  // launcher that starts the application and waits, as LibreOffice's does).
+  bool windowOfAnotherProcess = false;
 };
 // Test names and messages show editors by name.
 inline void PrintTo(const EditorKind& kind, std::ostream* out) {
@@ -148,6 +153,10 @@ struct ClipboardTarget {
   std::string bytes;
   bool operator==(const ClipboardTarget&) const = default;
 };
+inline void PrintTo(const ClipboardTarget& target, std::ostream* out) {
+  *out << target.target << " (" << target.bytes.size() << " bytes: \"" << target.bytes.substr(0, 40)
+       << "\")";
+}
 // Targets that describe a clipboard rather than hold its contents.
 bool isMetaTarget(const std::string& target);
 
@@ -175,6 +184,8 @@ class Desktop {
 
   // Runs xdotool with `arguments` and waits for it; true when it succeeded.
   bool xdotool(std::vector<std::string> arguments);
+  // Runs `argv` on the desktop to its end: its output, absent when it failed.
+  std::optional<std::string> output(std::vector<std::string> argv, double seconds = kBound);
   // The user presses the host's hot key, Control+Shift+T, with whatever
   // modifiers they hold let go of for it.
   bool pressHotKey() { return xdotool({"key", "--clearmodifiers", "ctrl+shift+t"}); }
@@ -182,11 +193,15 @@ class Desktop {
   // The clipboard as another client sees it, through xclip: the names
   // TARGETS lists (without those describing the clipboard), sorted; and the
   // bytes of one target, absent when it is refused or nobody answers.
-  std::optional<std::vector<std::string>> clipboardTargets();
-  std::optional<std::string> readClipboard(const std::string& target, double seconds = kBound);
+  // `selection` is xclip's name for it: "clipboard" or "primary".
+  std::optional<std::vector<std::string>> clipboardTargets(
+      const std::string& selection = "clipboard");
+  std::optional<std::string> readClipboard(const std::string& target,
+                                           double seconds = kBound,
+                                           const std::string& selection = "clipboard");
   // Every target the clipboard lists, with its bytes, and the type each is
   // sent as ("TEXT" as COMPOUND_TEXT, say), by name.
-  std::vector<ClipboardTarget> clipboardContents();
+  std::vector<ClipboardTarget> clipboardContents(const std::string& selection = "clipboard");
   std::map<std::string, std::string> clipboardTypes();
   // Whether the clipboard holds exactly `expected`: the same targets, each
   // with the same bytes. `why` says what differs.
@@ -213,14 +228,15 @@ class Desktop {
   bool activeWindowBelongsTo(pid_t pid);
   // A tray on the top edge, as a desktop's panel has; true once it runs.
   bool startTray();
-  // Clicks `button` on `window`, once the pointer is seen over it (a tray
-  // may still be moving an icon it has just embedded).
-  bool click(xcb_window_t window, int button);
+  // Clicks `button` on `window` `times` in a row (3 selects a line), once
+  // the pointer is seen over it (a tray may still be moving an icon it has
+  // just embedded).
+  bool click(xcb_window_t window, int button, int times = 1);
+  std::optional<pid_t> windowPid(xcb_window_t window);
   // The popup menu the host has open; none when it has none.
   xcb_window_t hostMenu();
 
  private:
-  std::optional<pid_t> windowPid(xcb_window_t window);
   std::vector<xcb_window_t> hostWindows();
 
   XSession session_;
