@@ -65,45 +65,18 @@ SwaySession::SwaySession(Options options) {
 }
 
 SwaySession::~SwaySession() {
-  // Applications first, then the bus, the compositor (and with it XWayland)
-  // last, so nothing loses its display while it is still shutting down.
-  for (auto it = children_.rbegin(); it != children_.rend(); ++it)
-    (*it)->terminate();
-  children_.clear();
-  if (bus_)
-    bus_->terminate();
-  if (compositor_)
-    compositor_->terminate();
-  std::error_code ignored;
-  if (!directory_.empty())
-    fs::remove_all(directory_, ignored);
+  end(compositor_);
 }
 
 void SwaySession::start(const Options& options) {
-  std::string pattern = (fs::temp_directory_path() / "lumivane-sway-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) {
-    failure_ = "cannot make a temporary folder";
+  if (!makeFolders("lumivane-sway"))
     return;
-  }
-  directory_ = pattern;
-  // The compositor's user reads its configuration from here.
+  // The compositor's user reads its configuration from here, and runs in a
+  // runtime folder of its own.
   fs::permissions(directory_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec,
                   fs::perm_options::replace);
-  for (const char* sub : {"config", "data", "cache", "runtime", "logs", "compositor"})
-    fs::create_directories(directory_ / sub);
-  for (const char* runtime : {"runtime", "compositor"})
-    fs::permissions(directory_ / runtime, fs::perms::owner_all, fs::perm_options::replace);
-
-  for (const char* keep :
-       {"PATH", "HOME", "LANG", "TSAN_OPTIONS", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
-    if (const char* value = std::getenv(keep))
-      environment_[keep] = value;
-  }
-  environment_["NO_AT_BRIDGE"] = "1";
-  environment_["XDG_CONFIG_HOME"] = (directory_ / "config").string();
-  environment_["XDG_DATA_HOME"] = (directory_ / "data").string();
-  environment_["XDG_CACHE_HOME"] = (directory_ / "cache").string();
-  environment_["XDG_RUNTIME_DIR"] = (directory_ / "runtime").string();
+  fs::create_directories(directory_ / "compositor");
+  fs::permissions(directory_ / "compositor", fs::perms::owner_all, fs::perm_options::replace);
 
   // The bus comes first, for the compositor to pass on to what it runs (a
   // key binding's command, as the compositor's user).
@@ -246,35 +219,7 @@ std::optional<std::string> SwaySession::readClipboard(const std::string& mimeTyp
   std::vector<std::string> argv = {"wl-paste", "--no-newline", "-t", mimeType};
   if (primary)
     argv.emplace_back("--primary");
-  auto& paste = spawn(std::move(argv), {}, /*pipeInput=*/false, /*pipeOutput=*/true);
-  auto bytes = paste.readAll(seconds);
-  if (paste.waitForExit(seconds) != 0)
-    return std::nullopt;
-  return bytes;
-}
-
-void SwaySession::exportToThisProcess() const {
-  for (const auto& [name, value] : environment_) {
-    if (name != "PATH" && name != "HOME")
-      ::setenv(name.c_str(), value.c_str(), 1);
-  }
-}
-
-ChildProcess& SwaySession::spawn(std::vector<std::string> argv,
-                                 Environment extra,
-                                 bool pipeInput,
-                                 bool pipeOutput) {
-  ChildProcess::Options child;
-  const std::string name = argv.empty() ? "child" : fs::path(argv[0]).filename().string();
-  child.argv = std::move(argv);
-  child.environment = environment_;
-  for (auto& [key, value] : extra)
-    child.environment[key] = std::move(value);
-  child.pipeInput = pipeInput;
-  child.pipeOutput = pipeOutput;
-  child.logFile = directory_ / "logs" / (std::to_string(++spawned_) + "-" + name + ".log");
-  children_.push_back(std::make_unique<ChildProcess>(std::move(child)));
-  return *children_.back();
+  return outputOf(std::move(argv), seconds);
 }
 
 }  // namespace lumivane::test_support

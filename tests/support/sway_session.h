@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/desktop_session.h"
 
 namespace lumivane::test_support {
 
@@ -21,7 +22,7 @@ namespace lumivane::test_support {
 // test starts (as the test's user) reach its socket through a link in
 // theirs. Every process it starts is ended by pid when it goes, the
 // compositor last.
-class SwaySession {
+class SwaySession : public DesktopSession {
  public:
   struct Options {
     bool xwayland = true;
@@ -36,38 +37,16 @@ class SwaySession {
   SwaySession(const SwaySession&) = delete;
   SwaySession& operator=(const SwaySession&) = delete;
 
-  // False when the desktop could not be started; `failure()` says why.
-  bool ready() const { return failure_.empty(); }
-  const std::string& failure() const { return failure_; }
-
   // The socket's name in the clients' runtime folder ("wayland-1").
   const std::string& waylandDisplay() const { return waylandDisplay_; }
   // XWayland's ":N"; empty without XWayland.
   const std::string& display() const { return display_; }
   // The compositor's process; -1 when it did not start.
   pid_t compositorPid() const { return compositor_ ? compositor_->pid() : -1; }
-  // The variables a client of this desktop runs with: WAYLAND_DISPLAY,
-  // DISPLAY (with XWayland), SWAYSOCK, the session bus (open to the
-  // compositor's user, who runs what its key bindings run), NO_AT_BRIDGE=1,
-  // XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_CACHE_HOME, XDG_RUNTIME_DIR, plus
-  // PATH and HOME from this process. Toolkits pick their backend themselves:
-  // pass GDK_BACKEND or QT_QPA_PLATFORM to `spawn` to choose.
-  const Environment& environment() const { return environment_; }
-  // Sets the variables above in this process, for code under test that runs
-  // in process.
-  void exportToThisProcess() const;
-
-  // A temporary folder that lives as long as the session.
-  const std::filesystem::path& directory() const { return directory_; }
-  std::filesystem::path configHome() const { return directory_ / "config"; }
-
-  // Starts `argv` on this desktop with this session's environment plus
-  // `extra`; its output goes to a log file in the session's folder. The
-  // process is ended when the session goes, if it has not ended before.
-  ChildProcess& spawn(std::vector<std::string> argv,
-                      Environment extra = {},
-                      bool pipeInput = false,
-                      bool pipeOutput = false);
+  // Clients find the compositor by WAYLAND_DISPLAY, XWayland by DISPLAY and
+  // sway's IPC by SWAYSOCK; the session bus is open to the compositor's user,
+  // who runs what its key bindings run. Toolkits pick their backend
+  // themselves: pass GDK_BACKEND or QT_QPA_PLATFORM to `spawn` to choose.
 
   // The compositor's socket by its full path, for connections the test
   // process makes itself (its own XDG_RUNTIME_DIR is not the session's).
@@ -97,15 +76,9 @@ class SwaySession {
   bool startCompositor(const Options& options);
   bool waitUntilServing();
 
-  std::string failure_;
   std::string waylandDisplay_;
   std::string display_;
-  std::filesystem::path directory_;
-  Environment environment_;
   std::unique_ptr<ChildProcess> compositor_;
-  std::unique_ptr<ChildProcess> bus_;
-  std::vector<std::unique_ptr<ChildProcess>> children_;
-  int spawned_ = 0;
 };
 
 }  // namespace lumivane::test_support

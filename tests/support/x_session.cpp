@@ -18,43 +18,12 @@ XSession::XSession(Options options) : options_(options) {
 }
 
 XSession::~XSession() {
-  // Applications first, then the window manager and the bus, the display
-  // last, so nothing loses its server while it is still shutting down.
-  for (auto it = children_.rbegin(); it != children_.rend(); ++it)
-    (*it)->terminate();
-  children_.clear();
-  if (bus_)
-    bus_->terminate();
-  if (server_)
-    server_->terminate();
-  std::error_code ignored;
-  if (!directory_.empty())
-    std::filesystem::remove_all(directory_, ignored);
+  end(server_);
 }
 
 void XSession::start(const Options& options) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "lumivane-x-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) {
-    failure_ = "cannot make a temporary folder";
+  if (!makeFolders("lumivane-x"))
     return;
-  }
-  directory_ = pattern;
-  for (const char* sub : {"config", "data", "cache", "runtime", "logs"})
-    std::filesystem::create_directories(directory_ / sub);
-  std::filesystem::permissions(directory_ / "runtime", std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::replace);
-
-  for (const char* keep :
-       {"PATH", "HOME", "LANG", "TSAN_OPTIONS", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
-    if (const char* value = std::getenv(keep))
-      environment_[keep] = value;
-  }
-  environment_["NO_AT_BRIDGE"] = "1";
-  environment_["XDG_CONFIG_HOME"] = (directory_ / "config").string();
-  environment_["XDG_DATA_HOME"] = (directory_ / "data").string();
-  environment_["XDG_CACHE_HOME"] = (directory_ / "cache").string();
-  environment_["XDG_RUNTIME_DIR"] = (directory_ / "runtime").string();
-
   if (!startServer(options))
     return;
   if (options.sessionBus && !startSessionBus())
@@ -213,36 +182,7 @@ ChildProcess* XSession::offerClipboard(const std::string& target, const std::str
 }
 
 std::optional<std::string> XSession::readClipboard(const std::string& target, double seconds) {
-  auto& xclip = spawn({"xclip", "-selection", "clipboard", "-o", "-t", target}, {},
-                      /*pipeInput=*/false, /*pipeOutput=*/true);
-  auto bytes = xclip.readAll(seconds);
-  if (xclip.waitForExit(seconds) != 0)
-    return std::nullopt;
-  return bytes;
-}
-
-void XSession::exportToThisProcess() const {
-  for (const auto& [name, value] : environment_) {
-    if (name != "PATH" && name != "HOME")
-      ::setenv(name.c_str(), value.c_str(), 1);
-  }
-}
-
-ChildProcess& XSession::spawn(std::vector<std::string> argv,
-                              Environment extra,
-                              bool pipeInput,
-                              bool pipeOutput) {
-  ChildProcess::Options child;
-  const std::string name = argv.empty() ? "child" : std::filesystem::path(argv[0]).filename();
-  child.argv = std::move(argv);
-  child.environment = environment_;
-  for (auto& [key, value] : extra)
-    child.environment[key] = std::move(value);
-  child.pipeInput = pipeInput;
-  child.pipeOutput = pipeOutput;
-  child.logFile = directory_ / "logs" / (std::to_string(++spawned_) + "-" + name + ".log");
-  children_.push_back(std::make_unique<ChildProcess>(std::move(child)));
-  return *children_.back();
+  return outputOf({"xclip", "-selection", "clipboard", "-o", "-t", target}, seconds);
 }
 
 }  // namespace lumivane::test_support

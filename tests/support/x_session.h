@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/desktop_session.h"
 #include "tests/support/wait_until.h"
 
 namespace lumivane::test_support {
@@ -22,7 +23,7 @@ namespace lumivane::test_support {
 // nothing reaches the display, clipboard, session bus or autostart folder of
 // the machine the tests run on. Every process it starts is ended by pid when
 // it goes, the display last.
-class XSession {
+class XSession : public DesktopSession {
  public:
   struct Options {
     bool windowManager = true;
@@ -39,34 +40,10 @@ class XSession {
   XSession(const XSession&) = delete;
   XSession& operator=(const XSession&) = delete;
 
-  // False when the display could not be started; `failure()` says why.
-  bool ready() const { return failure_.empty(); }
-  const std::string& failure() const { return failure_; }
-
   // ":N".
   const std::string& display() const { return display_; }
   // The X server's process; -1 when it did not start.
   pid_t serverPid() const { return server_ ? server_->pid() : -1; }
-  // The variables a process on this desktop runs with: DISPLAY, the session
-  // bus, NO_AT_BRIDGE=1, XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_CACHE_HOME,
-  // XDG_RUNTIME_DIR, plus PATH and HOME from this process.
-  const Environment& environment() const { return environment_; }
-  // Sets the variables above in this process, for code under test that runs
-  // in process (GTK reads them once, when it opens its display).
-  void exportToThisProcess() const;
-
-  // A temporary folder that lives as long as the session.
-  const std::filesystem::path& directory() const { return directory_; }
-  std::filesystem::path configHome() const { return directory_ / "config"; }
-
-  // Starts `argv` on this desktop with this session's environment plus
-  // `extra`; its output goes to a log file in the session's folder. The
-  // process is ended when the session goes, if it has not ended before.
-  ChildProcess& spawn(std::vector<std::string> argv,
-                      Environment extra = {},
-                      bool pipeInput = false,
-                      bool pipeOutput = false);
-
   // Whether a window manager runs on the display (EWMH supporting check).
   bool hasWindowManager() const;
 
@@ -94,14 +71,8 @@ class XSession {
   bool startWindowManager();
 
   Options options_;
-  std::string failure_;
   std::string display_;
-  std::filesystem::path directory_;
-  Environment environment_;
   std::unique_ptr<ChildProcess> server_;
-  std::unique_ptr<ChildProcess> bus_;
-  std::vector<std::unique_ptr<ChildProcess>> children_;
-  int spawned_ = 0;
 };
 
 }  // namespace lumivane::test_support
