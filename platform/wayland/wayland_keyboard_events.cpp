@@ -190,9 +190,9 @@ void WaylandKeyboardEvents::CGEventPostToPid(pid_t pid, CGEventRef event) {
   if (aim_ && aim_->pid == pid && pressedKeys_.empty()) {
     if (const auto before = aim_->clipboardBeforeCopy) {
       // Bounded: an application with nothing selected copies nothing.
-      const auto deadline = Clock::now() + toClock(kXWaylandCopyWait);
-      while (options_.clipboard->changeCount() == *before && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      options_.clipboard->waitForChange(
+          *before,
+          std::chrono::duration_cast<std::chrono::milliseconds>(toClock(kXWaylandCopyWait)));
     }
     restoreFocusLocked(*aim_);
     aim_.reset();

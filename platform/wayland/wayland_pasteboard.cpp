@@ -103,6 +103,10 @@ bool WaylandPasteboard::waitForReadsServed(std::uint64_t count, std::chrono::mil
   return core_->waitForReadsServed(count, bound);
 }
 
+bool WaylandPasteboard::waitForChange(std::int64_t count, std::chrono::milliseconds bound) {
+  return core_->waitForChangeFrom(count, bound);
+}
+
 WaylandPasteboard::HandOffResult WaylandPasteboard::handOffBeforeExit() {
   if (options_.selection != Selection::clipboard)
     return {HandOff::notOwner};

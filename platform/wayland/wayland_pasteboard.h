@@ -93,6 +93,10 @@ class WaylandPasteboard final : public Pasteboard {
   // Waits at most `bound` until readsServed() has passed `count`; false when
   // it has not.
   bool waitForReadsServed(std::uint64_t count, std::chrono::milliseconds bound);
+  // Waits at most `bound` until the selection has changed hands since
+  // changeCount() was `count` (as the compositor's events arrive on the
+  // connection's thread); false when it has not.
+  bool waitForChange(std::int64_t count, std::chrono::milliseconds bound);
 
   using HandOff = gtk::ClipboardHandOff;
   using HandOffResult = gtk::ClipboardHandOffResult;

@@ -372,6 +372,19 @@ bool PasteboardCore::holdsSelection() {
       .value_or(false);
 }
 
+void PasteboardCore::publish() {
+  {
+    std::lock_guard lock(readsMutex_);
+    published_.store(changeCount_, std::memory_order_release);
+  }
+  publishedChanged_.notify_all();
+}
+
+bool PasteboardCore::waitForChangeFrom(std::int64_t count, std::chrono::milliseconds bound) {
+  std::unique_lock lock(readsMutex_);
+  return publishedChanged_.wait_for(lock, bound, [&] { return published_.load() != count; });
+}
+
 bool PasteboardCore::waitForReadsServed(std::uint64_t count, std::chrono::milliseconds bound) {
   std::unique_lock lock(readsMutex_);
   return readsServedChanged_.wait_for(lock, bound, [&] { return readsServed_.load() > count; });

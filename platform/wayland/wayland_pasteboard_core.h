@@ -91,6 +91,9 @@ class PasteboardCore {
   std::uint64_t readsServed() const { return readsServed_.load(); }
   // Waits until readsServed() has passed `count`, at most `bound`.
   bool waitForReadsServed(std::uint64_t count, std::chrono::milliseconds bound);
+  // Waits until the selection has changed hands since the change count was
+  // `count`, at most `bound`; false when it has not.
+  bool waitForChangeFrom(std::int64_t count, std::chrono::milliseconds bound);
 
  private:
   enum class Holder { nobody, host, another };
@@ -107,7 +110,8 @@ class PasteboardCore {
   void dropOffer(zwlr_data_control_offer_v1* offer);
   void becomes(zwlr_data_control_offer_v1* offer);
   std::optional<ReadStart> startRead(const std::string& mimeType, std::int64_t changeCount);
-  void publish() { published_.store(changeCount_, std::memory_order_release); }
+  // Makes the change count seen by other threads, and wakes their waits.
+  void publish();
 
   static void onOffer(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer);
   static void onSelection(void* data,
@@ -127,6 +131,7 @@ class PasteboardCore {
   std::atomic<std::uint64_t> readsServed_{0};
   std::mutex readsMutex_;
   std::condition_variable readsServedChanged_;
+  std::condition_variable publishedChanged_;
 
   zwlr_data_control_device_v1* device_ = nullptr;
   // Offers announced whose selection is still to be named, with their types.

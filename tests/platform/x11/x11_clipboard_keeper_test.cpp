@@ -126,6 +126,10 @@ class ClipboardHandOffTest : public ::testing::Test {
     X11Pasteboard::Options options;
     options.displayName = session->display();
     options.keeperPath = LUMIVANE_CLIPBOARD_KEEPER;
+    // A manager saving the large image in increments, or a keeper taking it,
+    // can take longer than the host's usual bounds in a sanitizer build.
+    options.bounds.clipboardManager = std::chrono::seconds(60);
+    options.bounds.keeper = std::chrono::seconds(60);
     std::string error;
     pasteboard = X11Pasteboard::open(options, &error);
     ASSERT_TRUE(pasteboard) << error;
