@@ -172,14 +172,24 @@ void WaylandKeyboardEvents::CGEventPostToPid(pid_t pid, CGEventRef event) {
     if (!isActivated(aim_->target))
       return;
     if (isChord(*key, kVK_ANSI_C)) {
-      if (options_.clipboard && isXWaylandLocked(aim_->target))
+      if (options_.clipboard && isXWaylandLocked(aim_->target)) {
         aim_->clipboardBeforeCopy = options_.clipboard->changeCount();
+        if (const auto keysym = gtk::keysymForVirtualKey(key->virtualKey)) {
+          gtk::EditAction chord;
+          chord.keys = {gtk::KeyStroke{*keysym, gtk::modifiersForEventFlags(key->flags)}};
+          aim_->copyAgain = std::move(chord);
+        }
+      }
       if (auto profile = profileForLocked(aim_->target)) {
         // The key-up finds nothing pressed, and gives the keyboard back.
-        if (profile->copy.kind == gtk::EditAction::Kind::primary)
+        if (profile->copy.kind == gtk::EditAction::Kind::primary) {
+          aim_->copyAgain.reset();
           copyFromPrimaryLocked(aim_->userActivatedAt);
-        else
+        } else {
+          if (aim_->copyAgain)
+            aim_->copyAgain = profile->copy;
           performLocked(profile->copy);
+        }
         return;
       }
     }
@@ -190,9 +200,18 @@ void WaylandKeyboardEvents::CGEventPostToPid(pid_t pid, CGEventRef event) {
   if (aim_ && aim_->pid == pid && pressedKeys_.empty()) {
     if (const auto before = aim_->clipboardBeforeCopy) {
       // Bounded: an application with nothing selected copies nothing.
-      options_.clipboard->waitForChange(
-          *before,
-          std::chrono::duration_cast<std::chrono::milliseconds>(toClock(kXWaylandCopyWait)));
+      // XWayland gives its X window the keyboard a moment after the
+      // compositor has activated the window's surface, and keys typed in
+      // between never reach the application: a copy that has not moved the
+      // clipboard by half the bound is typed once more (copying twice does
+      // nothing more than copying once).
+      const auto half =
+          std::chrono::duration_cast<std::chrono::milliseconds>(toClock(kXWaylandCopyWait)) / 2;
+      if (!options_.clipboard->waitForChange(*before, half) && aim_->copyAgain &&
+          isActivated(aim_->target)) {
+        performLocked(*aim_->copyAgain);
+        options_.clipboard->waitForChange(*before, half);
+      }
     }
     restoreFocusLocked(*aim_);
     aim_.reset();
@@ -244,7 +263,7 @@ std::optional<WaylandKeyboardEvents::Aim> WaylandKeyboardEvents::aimAtLocked(pid
   }
   if (!isActivated(target->id) && !activateLocked(target->id, kTargetActivationWait))
     return std::nullopt;
-  return Aim{pid, target->id, previous, std::nullopt, target->activatedAt};
+  return Aim{pid, target->id, previous, std::nullopt, std::nullopt, target->activatedAt};
 }
 
 std::optional<Toplevel> WaylandKeyboardEvents::windowOfLocked(pid_t pid) {

@@ -65,7 +65,7 @@ class WaylandKeyboardEvents final : public KeyboardEvents {
   //     the clipboard changing before the keyboard goes back (XWayland hands
   //     an X client's copy on only while one of its windows has the
   //     keyboard).
-  static constexpr Seconds kXWaylandCopyWait{1.0};
+  static constexpr Seconds kXWaylandCopyWait{2.0};
 
   struct Options {
     // The compositor's windows, shared with the workspace; without them no
@@ -137,6 +137,8 @@ class WaylandKeyboardEvents final : public KeyboardEvents {
     // The clipboard's change count before a copy chord into an XWayland
     // window, which the keyboard stays with until the count has moved.
     std::optional<std::int64_t> clipboardBeforeCopy;
+    // The keys of that copy, typed again should the clipboard not move.
+    std::optional<gtk::EditAction> copyAgain;
     // When the user last brought the target forward (before the host did).
     std::chrono::steady_clock::time_point userActivatedAt{};
   };

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -13,6 +15,45 @@
 #include "platform/wayland/wayland_toplevels.h"
 
 namespace lumivane::platform::wayland {
+namespace {
+
+// Tasks the connection's thread hands to the main loop, each run by an idle
+// callback of its own. They pass through this queue under its lock rather
+// than as GLib's data pointer, so that every thread checker sees the hand-over
+// (GLib's own locking is invisible to one when GLib is not built with it).
+struct MainLoopTasks {
+  std::mutex mutex;
+  std::deque<std::function<void()>> tasks;
+};
+
+MainLoopTasks& mainLoopTasks() {
+  static MainLoopTasks queue;
+  return queue;
+}
+
+void runOnMainLoop(std::function<void()> task) {
+  {
+    std::lock_guard lock(mainLoopTasks().mutex);
+    mainLoopTasks().tasks.push_back(std::move(task));
+  }
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT,
+      [](gpointer) -> gboolean {
+        std::function<void()> next;
+        {
+          std::lock_guard lock(mainLoopTasks().mutex);
+          if (mainLoopTasks().tasks.empty())
+            return G_SOURCE_REMOVE;
+          next = std::move(mainLoopTasks().tasks.front());
+          mainLoopTasks().tasks.pop_front();
+        }
+        next();
+        return G_SOURCE_REMOVE;
+      },
+      nullptr, nullptr);
+}
+
+}  // namespace
 
 // What the workspace and its application handles share. It lives on the main
 // thread: the window list tells it of changes from the connection's thread
@@ -66,19 +107,11 @@ void WaylandWorkspaceCore::start() {
   options_.toplevels->setObserver([weak = weak_from_this(), scheduled = scheduled_] {
     if (scheduled->exchange(true))
       return;
-    using Task = std::function<void()>;
-    auto task = std::make_unique<Task>([weak, scheduled] {
+    runOnMainLoop([weak, scheduled] {
       scheduled->store(false);
       if (auto self = weak.lock())
         self->noteFront();
     });
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT,
-        [](gpointer data) -> gboolean {
-          (*static_cast<Task*>(data))();
-          return G_SOURCE_REMOVE;
-        },
-        task.release(), [](gpointer data) { std::unique_ptr<Task>(static_cast<Task*>(data)); });
   });
 }
 

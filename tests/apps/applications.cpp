@@ -120,6 +120,11 @@ EditorKind kindOf(Desktop& desktop, App app) {
               {{"GTK_A11Y", "none"}}};
     case App::kwrite:
       return {"kwrite", {"kwrite"}, "kwrite", {{"QT_QPA_PLATFORM", "xcb"}}};
+    case App::gvim:
+      return {"gvim",
+              {"gvim", "-f", "-u", "NONE", "-U", "NONE", "-N", "--servername", "LUMIVANE"},
+              "Gvim",
+              {}};
     case App::l3afpad:
       break;
   }
@@ -228,6 +233,19 @@ Workflow workflow(Desktop& desktop, Editor& editor, App app) {
               "gamma", title,
               [id](const std::string& pasted) { return id + "alpha beta " + pasted; }};
     }
+    case App::gvim:
+      // A Visual selection of the last word; the line and the mode, asked of
+      // Vim itself: Normal mode again after the paste, as after its own.
+      return {[d, e] {
+                return keys(*d, *e, {"Escape", "g", "g", "dollar", "v", "b"});
+              },
+              "gamma",
+              [d]() -> std::optional<std::string> {
+                auto out = d->output({"gvim", "--servername", "LUMIVANE", "--remote-expr",
+                                      "getline(1) . '|' . mode()"});
+                return out ? std::optional(withoutFinalLineBreaks(*out)) : std::nullopt;
+              },
+              [](const std::string& pasted) { return "alpha beta " + pasted + "|n"; }};
     default:
       return {[d, e] { return selectLastWord(*d, *e); }, "gamma",
               [d, e] { return copyAll(*d, *e); }, replaced};

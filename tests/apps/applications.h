@@ -31,6 +31,7 @@ enum class App {
   writer,
   gnomeTextEditor,
   kwrite,
+  gvim,
   l3afpad,
 };
 

@@ -194,6 +194,13 @@ TEST_F(GnomeTextEditor, ReplacesTheSelection) {
   captureAndPaste(App::gnomeTextEditor);
 }
 
+// Vim: Control+C and Control+V would change its mode; its Visual selection
+// is replaced and it is in Normal mode afterwards.
+APP_SUITE(Gvim, App::gvim);
+TEST_F(Gvim, ReplacesTheVisualSelection) {
+  captureAndPaste(App::gvim);
+}
+
 APP_SUITE(KWrite, App::kwrite);
 TEST_F(KWrite, ReplacesTheSelection) {
   captureAndPaste(App::kwrite);
