@@ -171,13 +171,7 @@ void* WaylandConnection::bindGlobal(std::uint32_t name,
 }
 
 bool WaylandConnection::roundTrip() {
-  if (wl_display_roundtrip(display_) < 0)
-    return false;
-  // Events read together with the answer reach their listeners now, not
-  // after whatever the caller does next: an object the compositor made in
-  // one of them (an offer) must be known before its parent is destroyed, or
-  // it is never freed.
-  return wl_display_dispatch_pending(display_) >= 0;
+  return wl_display_roundtrip(display_) >= 0;
 }
 
 void WaylandConnection::runTasks() {

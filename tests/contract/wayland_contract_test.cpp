@@ -197,8 +197,22 @@ class RawWaylandOwner {
               for (const auto& [type, data] : item_)
                 zwlr_data_control_source_v1_offer(source_, type.c_str());
               zwlr_data_control_source_v1_add_listener(source_, &listener, this);
+              // The device is told of every selection, its own included:
+              // the offers it is given are let go at once.
+              static const zwlr_data_control_device_v1_listener deviceListener = {
+                  .data_offer =
+                      [](void*, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer) {
+                        zwlr_data_control_offer_v1_destroy(offer);
+                      },
+                  .selection = [](void*, zwlr_data_control_device_v1*,
+                                  zwlr_data_control_offer_v1*) {},
+                  .finished = [](void*, zwlr_data_control_device_v1*) {},
+                  .primary_selection = [](void*, zwlr_data_control_device_v1*,
+                                          zwlr_data_control_offer_v1*) {},
+              };
               device_ =
                   zwlr_data_control_manager_v1_get_data_device(globals.dataControl, globals.seat);
+              zwlr_data_control_device_v1_add_listener(device_, &deviceListener, nullptr);
               zwlr_data_control_device_v1_set_selection(device_, source_);
               return connection_->roundTrip();
             })
