@@ -31,6 +31,27 @@ struct HotKeyHandlers::Handler {
   }
 };
 
+EventTargetRef GtkHotKeys::GetApplicationEventTarget() {
+  return handlers_.applicationTarget();
+}
+
+OSStatus GtkHotKeys::InstallEventHandler(EventTargetRef target,
+                                         EventHandlerProcPtr handler,
+                                         std::uint32_t numTypes,
+                                         const EventTypeSpec* list,
+                                         void* userData,
+                                         EventHandlerRef* outRef) {
+  return handlers_.install(target, handler, numTypes, list, userData, outRef);
+}
+
+void GtkHotKeys::pressFromOutside() {
+  const std::optional<EventHotKeyID> id = lastRegistered() ? lastRegistered() : lastAsked_;
+  if (!id)
+    return;
+  handlers_.deliver(*id, kEventHotKeyPressed);
+  handlers_.deliver(*id, kEventHotKeyReleased);
+}
+
 HotKeyHandlers::HotKeyHandlers() = default;
 HotKeyHandlers::~HotKeyHandlers() = default;
 

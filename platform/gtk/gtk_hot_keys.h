@@ -2,25 +2,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/hot_keys.h"
 
 namespace lumivane::platform::gtk {
-
-// A Linux hot-key service. Besides the chords the display delivers, the
-// user may press the host's hot key where the display cannot see it: a
-// shortcut of the desktop's own (or one the user set up) runs
-// `lumivane --capture`, which reaches the running host through the session
-// bus (pressRunningHostHotKey).
-class GtkHotKeys : public HotKeys {
- public:
-  // Delivers a press and a release of the host's hot key, as a key press
-  // does: with the registration made last or, when none could be made (no
-  // way to bind a chord on this desktop, so the user bound the command), the
-  // one asked for last. Nothing before the first registration. Main thread.
-  virtual void pressFromOutside() = 0;
-};
 
 // The handlers installed on the application's event target and the delivery
 // of hot-key events to them, for the hot-key services. Main thread only.
@@ -46,9 +33,41 @@ class HotKeyHandlers {
 
  private:
   struct Target {};
+
   struct Handler;
   Target target_;
   std::vector<std::unique_ptr<Handler>> handlers_;
+};
+
+// A Linux hot-key service: the handlers on the application's event target
+// are the same on every display; how chords are bound is the backend's.
+// Besides the chords the display delivers, the user may press the host's hot
+// key where the display cannot see it: a shortcut of the desktop's own (or
+// one the user set up) runs `lumivane --capture`, which reaches the running
+// host through the session bus (pressRunningHostHotKey).
+class GtkHotKeys : public HotKeys {
+ public:
+  EventTargetRef GetApplicationEventTarget() final;
+  OSStatus InstallEventHandler(EventTargetRef target,
+                               EventHandlerProcPtr handler,
+                               std::uint32_t numTypes,
+                               const EventTypeSpec* list,
+                               void* userData,
+                               EventHandlerRef* outRef) final;
+
+  // Delivers a press and a release of the host's hot key, as a key press
+  // does: with the registration made last or, when none could be made (no
+  // way to bind a chord on this desktop, so the user bound the command), the
+  // one asked for last. Nothing before the first registration. Main thread.
+  void pressFromOutside();
+
+ protected:
+  // The identity of the registration made last, while one stands.
+  virtual std::optional<EventHotKeyID> lastRegistered() const = 0;
+
+  HotKeyHandlers handlers_;
+  // The identity the last registration asked for, made or not.
+  std::optional<EventHotKeyID> lastAsked_;
 };
 
 }  // namespace lumivane::platform::gtk

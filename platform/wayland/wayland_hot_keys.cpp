@@ -64,19 +64,6 @@ WaylandHotKeys::~WaylandHotKeys() {
     UnregisterEventHotKey(toRef<EventHotKeyRef>(registrations_.back().get()));
 }
 
-EventTargetRef WaylandHotKeys::GetApplicationEventTarget() {
-  return handlers_.applicationTarget();
-}
-
-OSStatus WaylandHotKeys::InstallEventHandler(EventTargetRef target,
-                                             EventHandlerProcPtr handler,
-                                             std::uint32_t numTypes,
-                                             const EventTypeSpec* list,
-                                             void* userData,
-                                             EventHandlerRef* outRef) {
-  return handlers_.install(target, handler, numTypes, list, userData, outRef);
-}
-
 OSStatus WaylandHotKeys::RegisterEventHotKey(std::uint32_t keyCode,
                                              std::uint32_t modifiers,
                                              EventHotKeyID hotKeyID,
@@ -151,14 +138,10 @@ OSStatus WaylandHotKeys::UnregisterEventHotKey(EventHotKeyRef ref) {
   return noErr;
 }
 
-void WaylandHotKeys::pressFromOutside() {
-  std::optional<EventHotKeyID> id = lastAsked_;
-  if (!registrations_.empty())
-    id = registrations_.back()->id;
-  if (!id)
-    return;
-  handlers_.deliver(*id, kEventHotKeyPressed);
-  handlers_.deliver(*id, kEventHotKeyReleased);
+std::optional<EventHotKeyID> WaylandHotKeys::lastRegistered() const {
+  if (registrations_.empty())
+    return std::nullopt;
+  return registrations_.back()->id;
 }
 
 void WaylandHotKeys::swayReloaded() {

@@ -53,13 +53,6 @@ class WaylandHotKeys final : public gtk::GtkHotKeys {
   WaylandHotKeys& operator=(const WaylandHotKeys&) = delete;
 
   // HotKeys.
-  EventTargetRef GetApplicationEventTarget() override;
-  OSStatus InstallEventHandler(EventTargetRef target,
-                               EventHandlerProcPtr handler,
-                               std::uint32_t numTypes,
-                               const EventTypeSpec* list,
-                               void* userData,
-                               EventHandlerRef* outRef) override;
   // paramErr for a virtual key or modifier mask with no Linux counterpart.
   // The portal binds one chord at a time: a second registration beside one
   // is refused there with eventHotKeyExistsErr.
@@ -71,25 +64,21 @@ class WaylandHotKeys final : public gtk::GtkHotKeys {
                                EventHotKeyRef* outRef) override;
   OSStatus UnregisterEventHotKey(EventHotKeyRef ref) override;
 
-  // GtkHotKeys.
-  void pressFromOutside() override;
-
   // sway has reloaded its configuration, which drops the bindings made at
   // run time: they are made again.
   void swayReloaded();
 
  private:
+  std::optional<EventHotKeyID> lastRegistered() const override;
   struct Registration;
 
   OSStatus bindWithSway(const Registration& registration);
   std::string bindCommand(const Registration& registration) const;
 
   const Options options_;
-  gtk::HotKeyHandlers handlers_;
   std::unique_ptr<gtk::GlobalShortcutsPortal> portal_;
   std::vector<std::unique_ptr<Registration>> registrations_;
   // The chord asked for last, registered or not.
-  std::optional<EventHotKeyID> lastAsked_;
 };
 
 }  // namespace lumivane::platform::wayland

@@ -66,19 +66,6 @@ X11HotKeys::~X11HotKeys() {
   }
 }
 
-EventTargetRef X11HotKeys::GetApplicationEventTarget() {
-  return handlers_.applicationTarget();
-}
-
-OSStatus X11HotKeys::InstallEventHandler(EventTargetRef target,
-                                         EventHandlerProcPtr handler,
-                                         std::uint32_t numTypes,
-                                         const EventTypeSpec* list,
-                                         void* userData,
-                                         EventHandlerRef* outRef) {
-  return handlers_.install(target, handler, numTypes, list, userData, outRef);
-}
-
 OSStatus X11HotKeys::RegisterEventHotKey(std::uint32_t keyCode,
                                          std::uint32_t modifiers,
                                          EventHotKeyID hotKeyID,
@@ -288,14 +275,10 @@ GdkFilterReturn X11HotKeys::handle(const GdkXEvent* xevent) {
   return GDK_FILTER_CONTINUE;
 }
 
-void X11HotKeys::pressFromOutside() {
-  std::optional<EventHotKeyID> id = lastAsked_;
-  if (!registrations_.empty())
-    id = registrations_.back()->id;
-  if (!id)
-    return;
-  handlers_.deliver(*id, kEventHotKeyPressed);
-  handlers_.deliver(*id, kEventHotKeyReleased);
+std::optional<EventHotKeyID> X11HotKeys::lastRegistered() const {
+  if (registrations_.empty())
+    return std::nullopt;
+  return registrations_.back()->id;
 }
 
 }  // namespace lumivane::platform::x11

@@ -42,13 +42,6 @@ class X11HotKeys final : public gtk::GtkHotKeys {
   X11HotKeys& operator=(const X11HotKeys&) = delete;
 
   // HotKeys.
-  EventTargetRef GetApplicationEventTarget() override;
-  OSStatus InstallEventHandler(EventTargetRef target,
-                               EventHandlerProcPtr handler,
-                               std::uint32_t numTypes,
-                               const EventTypeSpec* list,
-                               void* userData,
-                               EventHandlerRef* outRef) override;
   // paramErr for a virtual key with no X key, a modifier mask X cannot
   // express, or a key the current keyboard lacks; nothing is grabbed then.
   OSStatus RegisterEventHotKey(std::uint32_t keyCode,
@@ -59,10 +52,8 @@ class X11HotKeys final : public gtk::GtkHotKeys {
                                EventHotKeyRef* outRef) override;
   OSStatus UnregisterEventHotKey(EventHotKeyRef ref) override;
 
-  // GtkHotKeys.
-  void pressFromOutside() override;
-
  private:
+  std::optional<EventHotKeyID> lastRegistered() const override;
   struct Registration;
 
   static GdkFilterReturn filterEvent(GdkXEvent* xevent, GdkEvent* event, gpointer self);
@@ -89,10 +80,8 @@ class X11HotKeys final : public gtk::GtkHotKeys {
   unsigned long root_ = 0;
   // Whether the server reports held keys as presses without releases.
   bool detectableAutoRepeat_ = false;
-  gtk::HotKeyHandlers handlers_;
   std::vector<std::unique_ptr<Registration>> registrations_;
   // The chord asked for last, registered or not.
-  std::optional<EventHotKeyID> lastAsked_;
   gulong keysChangedHandler_ = 0;
   gtk::GSourcePtr regrabSource_;
 };
