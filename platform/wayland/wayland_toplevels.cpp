@@ -158,10 +158,12 @@ void WaylandToplevels::changed() {
   {
     std::lock_guard lock(mutex_);
     std::vector<Toplevel> next;
-    for (auto& [id, handle] : handles_) {
+    for (auto& entry : handles_) {
+      auto& handle = entry.second;
       if (!handle->announced)
         continue;
       Toplevel& pending = handle->pending;
+      const auto id = entry.first;
       const auto before = std::find_if(list_.begin(), list_.end(),
                                        [&](const Toplevel& known) { return known.id == id; });
       const bool wasActive = before != list_.end() && before->activated;
