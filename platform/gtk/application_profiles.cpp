@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <utility>
 
 #include "platform/gtk/glib_handles.h"
@@ -103,6 +105,23 @@ std::optional<EditAction> parseAction(std::string_view text, bool paste, std::st
 }
 
 }  // namespace
+
+std::string processNameOf(pid_t pid) {
+  // The longest name /proc/PID/comm holds.
+  constexpr std::size_t kCommLength = 15;
+  if (pid <= 0)
+    return {};
+  const std::filesystem::path folder = "/proc/" + std::to_string(pid);
+  std::string comm;
+  std::getline(std::ifstream(folder / "comm"), comm);
+  std::error_code error;
+  const std::string executable = std::filesystem::read_symlink(folder / "exe", error).filename();
+  // A script's comm is the script's name where its executable is the
+  // interpreter's; a long name is cut short in comm and whole in the link.
+  if (comm.empty() || (comm.size() == kCommLength && executable.starts_with(comm)))
+    return executable;
+  return comm;
+}
 
 std::optional<std::vector<KeyStroke>> parseKeys(std::string_view text, std::string* problem) {
   std::vector<KeyStroke> strokes;

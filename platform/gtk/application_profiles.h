@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -94,6 +96,10 @@ class ApplicationProfiles {
   };
   std::vector<Entry> entries_;
 };
+
+// The name of process `pid`'s executable, as profiles match it; empty when
+// the process is not known.
+std::string processNameOf(pid_t pid);
 
 // The keys of `text`, separated by spaces: chords, each modifiers and a key
 // name joined by '+' ("Control+Shift+c", "Shift+Insert", "g"), and texts in

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/gtk/key_symbols.h"
+#include "platform/gtk/primary_loan.h"
 #include "platform/wayland/protocols/virtual-keyboard-unstable-v1-client-protocol.h"
 #include "platform/wayland/sway_ipc.h"
 #include "platform/wayland/wayland_connection.h"
@@ -25,6 +26,10 @@ Clock::duration toClock(WaylandKeyboardEvents::Seconds seconds) {
   return std::chrono::duration_cast<Clock::duration>(seconds);
 }
 
+std::chrono::milliseconds toMilliseconds(WaylandKeyboardEvents::Seconds seconds) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(seconds);
+}
+
 // A key's time stamp: milliseconds on a clock that only goes forward.
 std::uint32_t now() {
   return static_cast<std::uint32_t>(
@@ -35,15 +40,6 @@ std::uint32_t now() {
 template <typename T>
 T* asObject(const void* ref) {
   return static_cast<T*>(const_cast<void*>(ref));
-}
-
-std::string processName(pid_t pid) {
-  if (pid <= 0)
-    return {};
-  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-  std::string name;
-  std::getline(comm, name);
-  return name;
 }
 
 }  // namespace
@@ -205,8 +201,7 @@ void WaylandKeyboardEvents::CGEventPostToPid(pid_t pid, CGEventRef event) {
       // between never reach the application: a copy that has not moved the
       // clipboard by half the bound is typed once more (copying twice does
       // nothing more than copying once).
-      const auto half =
-          std::chrono::duration_cast<std::chrono::milliseconds>(toClock(kXWaylandCopyWait)) / 2;
+      const auto half = toMilliseconds(kXWaylandCopyWait) / 2;
       if (!options_.clipboard->waitForChange(*before, half) && aim_->copyAgain &&
           isActivated(aim_->target)) {
         performLocked(*aim_->copyAgain);
@@ -224,16 +219,27 @@ void WaylandKeyboardEvents::CGEventPost(CGEventTapLocation, CGEventRef event) {
   if (!key || !ready())
     return;
   std::lock_guard lock(postMutex_);
-  if (key->keyDown && isChord(*key, kVK_ANSI_V) && options_.toplevels) {
+  const bool paste = isChord(*key, kVK_ANSI_V);
+  if (!key->keyDown) {
+    typeLocked(*key);
+    // Waited for after the key is up: a key held that long would repeat.
+    if (paste && pasteReadsBefore_ && options_.clipboard)
+      options_.clipboard->waitForReadsServed(*pasteReadsBefore_, toMilliseconds(kPasteReadWait));
+    pasteReadsBefore_.reset();
+    return;
+  }
+  if (paste && options_.toplevels) {
     for (const Toplevel& toplevel : options_.toplevels->list()) {
       if (!toplevel.activated)
         continue;
       if (auto profile = profileForLocked(toplevel.id)) {
-        performLocked(profile->paste);
+        pasteLocked(profile->paste, toplevel.id);
         return;
       }
     }
   }
+  if (paste && options_.clipboard)
+    pasteReadsBefore_ = options_.clipboard->readsServed();
   typeLocked(*key);
 }
 
@@ -338,7 +344,7 @@ std::optional<gtk::ApplicationProfile> WaylandKeyboardEvents::profileForLocked(s
       // An XWayland window is known by its WM_CLASS, as on X11.
       if (!window->xClass.empty())
         identity = {window->xClass, window->xInstance, {}};
-      identity.processName = processName(window->pid);
+      identity.processName = gtk::processNameOf(window->pid);
     }
   }
   return options_.profiles->profileFor(identity);
@@ -357,12 +363,49 @@ void WaylandKeyboardEvents::copyFromPrimaryLocked(std::chrono::steady_clock::tim
 }
 
 void WaylandKeyboardEvents::performLocked(const gtk::EditAction& action) {
-  // Pasting through the primary selection would have to lend it and give
-  // the user's back: not done on Wayland, where such a paste presses nothing
-  // (the host's paste then leaves the application as it was).
-  if (action.kind != gtk::EditAction::Kind::keys)
+  // A copy from the primary selection presses nothing; `none` neither.
+  if (action.kind == gtk::EditAction::Kind::keys)
+    typeStrokesLocked(action.keys);
+}
+
+void WaylandKeyboardEvents::pasteLocked(const gtk::EditAction& paste, std::uint64_t window) {
+  using Kind = gtk::EditAction::Kind;
+  if (paste.kind == Kind::keys) {
+    const std::uint64_t before = options_.clipboard ? options_.clipboard->readsServed() : 0;
+    typeStrokesLocked(paste.keys);
+    if (options_.clipboard)
+      options_.clipboard->waitForReadsServed(before, toMilliseconds(kPasteReadWait));
     return;
-  for (const gtk::KeyStroke& stroke : action.keys) {
+  }
+  if (paste.kind != Kind::primary || !options_.clipboard || !options_.primary)
+    return;
+  // The host has put the text on the clipboard; the application pastes the
+  // primary selection, which offers the text too while the keys go out. A
+  // loan refused would paste what the user selected last: nothing is typed.
+  const auto text = options_.clipboard->stringForType(NSPasteboardTypeString);
+  if (!text)
+    return;
+  WaylandPasteboard& primary = *options_.primary;
+  XWaylandPrimary* x = nullptr;
+  if (isXWaylandLocked(window)) {
+    if (!xwaylandPrimaryOpened_) {
+      xwaylandPrimary_ = XWaylandPrimary::open();
+      xwaylandPrimaryOpened_ = true;
+    }
+    x = xwaylandPrimary_.get();
+  }
+  if (x)
+    x->mark();
+  gtk::PrimaryLoan loan(primary, *text, [&primary] { primary.letGo(); });
+  if (!loan.lent() || (x && !x->waitForNewOwner(toMilliseconds(kXWaylandLoanWait))))
+    return;
+  const std::uint64_t before = primary.readsServed();
+  typeStrokesLocked(paste.keys);
+  primary.waitForReadsServed(before, toMilliseconds(kPasteReadWait));
+}
+
+void WaylandKeyboardEvents::typeStrokesLocked(const std::vector<gtk::KeyStroke>& strokes) {
+  for (const gtk::KeyStroke& stroke : strokes) {
     // A key the keymap lacks is left out rather than replaced.
     const auto key = keymap_->keyFor(stroke.keysym);
     if (!key)

@@ -12,6 +12,7 @@
 #include "platform/gtk/application_profiles.h"
 #include "platform/keyboard_events.h"
 #include "platform/wayland/wayland_keymap.h"
+#include "platform/wayland/xwayland_primary.h"
 
 struct zwp_virtual_keyboard_v1;
 
@@ -52,8 +53,9 @@ struct Toplevel;
 // (terminals, Emacs...) have profiles (gtk/application_profiles.h): the
 // host's copy chord (Command+C posted to a process) and paste chord
 // (Command+V posted at a tap) become the profile's keys for the window they
-// go to. An application that keeps its selection in PRIMARY gets nothing
-// pressed for now.
+// go to. An application that keeps its selection in PRIMARY is copied from
+// without a key, and pastes the text the host lends the primary selection
+// while its paste-selection keys are typed (gtk/primary_loan.h).
 class WaylandKeyboardEvents final : public KeyboardEvents {
  public:
   using Seconds = std::chrono::duration<double>;
@@ -66,6 +68,15 @@ class WaylandKeyboardEvents final : public KeyboardEvents {
   //     an X client's copy on only while one of its windows has the
   //     keyboard).
   static constexpr Seconds kXWaylandCopyWait{2.0};
+  //   - kPasteReadWait: after a paste, the application reading what it
+  //     pastes (the clipboard, or the primary selection the host lends for
+  //     it), so that the host's restore of the clipboard never overtakes it.
+  static constexpr Seconds kPasteReadWait{2.0};
+  //   - kXWaylandLoanWait: before a paste through the primary selection into
+  //     an XWayland window, XWayland taking the lent selection over on the X
+  //     side; when it does not, nothing is typed (the application would
+  //     paste the selection it holds itself).
+  static constexpr Seconds kXWaylandLoanWait{1.0};
 
   struct Options {
     // The compositor's windows, shared with the workspace; without them no
@@ -157,8 +168,13 @@ class WaylandKeyboardEvents final : public KeyboardEvents {
   // A profile's copy from the primary selection: its text goes on the
   // clipboard when the selection changed after `since`.
   void copyFromPrimaryLocked(std::chrono::steady_clock::time_point since);
-  // Does `action` in place of the host's chord.
+  // Does `action` in place of the host's copy chord.
   void performLocked(const gtk::EditAction& action);
+  // Does `paste` in place of the host's paste chord, and waits for the
+  // application to read what it pastes, at most kPasteReadWait.
+  // `window` is the one that has the keyboard.
+  void pasteLocked(const gtk::EditAction& paste, std::uint64_t window);
+  void typeStrokesLocked(const std::vector<gtk::KeyStroke>& strokes);
   void typeLocked(const KeyEvent& event);
   // Sends keys on the connection's thread and waits until the compositor has
   // handled them.
@@ -183,6 +199,13 @@ class WaylandKeyboardEvents final : public KeyboardEvents {
   std::map<CGKeyCode, std::uint32_t> pressedKeys_;
   std::uint32_t heldModifiers_ = 0;
   std::optional<Aim> aim_;
+  // The clipboard's reads before the host's paste chord went down, waited
+  // past when it comes up.
+  std::optional<std::uint64_t> pasteReadsBefore_;
+  // PRIMARY on XWayland's X server, connected at the first paste that needs
+  // it.
+  std::unique_ptr<XWaylandPrimary> xwaylandPrimary_;
+  bool xwaylandPrimaryOpened_ = false;
 };
 
 }  // namespace lumivane::platform::wayland

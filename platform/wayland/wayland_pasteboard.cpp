@@ -39,6 +39,10 @@ std::int64_t WaylandPasteboard::clearContents() {
   return core_->clear();
 }
 
+void WaylandPasteboard::letGo() {
+  core_->letGo();
+}
+
 bool WaylandPasteboard::writeObjects(const std::vector<std::shared_ptr<PasteboardItem>>& items) {
   std::vector<OfferedTypes> contents;
   for (const auto& item : items) {

@@ -86,6 +86,10 @@ class WaylandPasteboard final : public Pasteboard {
   // on the steady clock; its epoch before any change.
   std::chrono::steady_clock::time_point changedAt() const;
   std::shared_ptr<PasteboardItem> makeItem() override;
+  // Stops holding the selection when the host holds it, after serving every
+  // request that has come; nobody holds it then. Another client's selection
+  // stays as it is.
+  void letGo();
 
   // How many times other clients have asked for the host's contents: a
   // paste into another application reads them. Any thread.

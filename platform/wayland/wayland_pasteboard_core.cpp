@@ -299,6 +299,25 @@ std::int64_t PasteboardCore::clear() {
   return cleared ? *cleared : published_.load();
 }
 
+void PasteboardCore::letGo() {
+  connection_->call<bool>([this] {
+    catchUp();
+    if (holder() != Holder::host)
+      return false;
+    if (selection_ == Selection::clipboard)
+      zwlr_data_control_device_v1_set_selection(device_, nullptr);
+    else
+      zwlr_data_control_device_v1_set_primary_selection(device_, nullptr);
+    // Every request the compositor sent before it emptied the selection has
+    // arrived by the round trip's answer; their transfers outlive the source.
+    connection_->roundTrip();
+    source_.reset();
+    ours_ = false;
+    written_.clear();
+    return true;
+  });
+}
+
 bool PasteboardCore::write(std::vector<OfferedTypes> items) {
   return connection_
       ->call<bool>([&] {

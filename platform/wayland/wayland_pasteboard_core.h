@@ -69,6 +69,9 @@ class PasteboardCore {
   // absent), from the first text type that holds valid text.
   std::optional<std::string> readText(std::optional<std::int64_t> changeCount);
   std::int64_t clear();
+  // Empties the selection when the host holds it, after serving every
+  // request that came before; a selection another client holds stays.
+  void letGo();
   // Appends `items` to the host's own contents, or starts them when another
   // client held the selection and the host cleared it since. False when
   // another client holds it, or takes it at once.

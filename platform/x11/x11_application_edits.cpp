@@ -1,29 +1,9 @@
 #include "platform/x11/x11_application_edits.h"
 
-#include <filesystem>
-#include <fstream>
 #include <string_view>
 
 namespace lumivane::platform::x11 {
 namespace {
-
-// The longest name /proc/PID/comm holds.
-constexpr std::size_t kCommLength = 15;
-
-std::string processName(pid_t pid) {
-  if (pid <= 0)
-    return {};
-  const std::filesystem::path folder = "/proc/" + std::to_string(pid);
-  std::string comm;
-  std::getline(std::ifstream(folder / "comm"), comm);
-  std::error_code error;
-  const std::string executable = std::filesystem::read_symlink(folder / "exe", error).filename();
-  // A script's comm is the script's name where its executable is the
-  // interpreter's; a long name is cut short in comm and whole in the link.
-  if (comm.empty() || (comm.size() == kCommLength && executable.starts_with(comm)))
-    return executable;
-  return comm;
-}
 
 xcb_window_t primaryOwner(XcbConnection& connection) {
   xcb_connection_t* c = connection.get();
@@ -48,7 +28,7 @@ std::optional<gtk::ApplicationProfile> X11ApplicationEdits::profileFor(XcbConnec
   auto names = connection.classOf(window);
   identity.instanceName = std::move(names.instance);
   identity.className = std::move(names.className);
-  identity.processName = processName(pid);
+  identity.processName = gtk::processNameOf(pid);
   return profiles_.profileFor(identity);
 }
 
@@ -78,39 +58,6 @@ X11Pasteboard* X11ApplicationEdits::primary() {
     primary_ = X11Pasteboard::open(std::move(options), &ignored);
   }
   return primary_.get();
-}
-
-PrimaryLoan::PrimaryLoan(X11Pasteboard& primary, const std::string& text) : primary_(primary) {
-  if (auto items = primary_.pasteboardItems()) {
-    for (const auto& item : *items) {
-      SavedItem saved;
-      for (const auto& type : item->types()) {
-        if (auto data = item->dataForType(type))
-          saved.emplace_back(type, std::move(*data));
-      }
-      if (!saved.empty())
-        saved_.push_back(std::move(saved));
-    }
-  }
-  primary_.clearContents();
-  primary_.setStringForType(text, NSPasteboardTypeString);
-  lentAt_ = primary_.changeCount();
-}
-
-PrimaryLoan::~PrimaryLoan() {
-  if (primary_.changeCount() != lentAt_)
-    return;
-  if (saved_.empty()) {
-    primary_.letGo();
-    return;
-  }
-  primary_.clearContents();
-  for (auto& saved : saved_) {
-    auto item = primary_.makeItem();
-    for (auto& [type, data] : saved)
-      item->setDataForType(std::move(data), type);
-    primary_.writeObjects({item});
-  }
 }
 
 }  // namespace lumivane::platform::x11

@@ -58,23 +58,4 @@ class X11ApplicationEdits {
   std::unique_ptr<X11Pasteboard> primary_;
 };
 
-// The user's PRIMARY lent to a paste: saved whole (every target, as the
-// clipboard is saved around the host's own work), then offering `text` for as
-// long as the loan lasts. When it ends, PRIMARY offers the saved contents
-// again byte for byte, or nobody owns it when nobody did before; a selection
-// the user made meanwhile stays as it is.
-class PrimaryLoan {
- public:
-  PrimaryLoan(X11Pasteboard& primary, const std::string& text);
-  ~PrimaryLoan();
-  PrimaryLoan(const PrimaryLoan&) = delete;
-  PrimaryLoan& operator=(const PrimaryLoan&) = delete;
-
- private:
-  using SavedItem = std::vector<std::pair<std::string, Bytes>>;
-  X11Pasteboard& primary_;
-  std::vector<SavedItem> saved_;
-  std::int64_t lentAt_ = 0;
-};
-
 }  // namespace lumivane::platform::x11

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/gtk/primary_loan.h"
 #include "platform/x11/x11_application_edits.h"
 #include "platform/x11/x11_keyboard_mapping.h"
 
@@ -263,7 +264,10 @@ void X11KeyboardEvents::pasteLocked(const gtk::EditAction& paste) {
   const auto text = clipboard.stringForType(NSPasteboardTypeString);
   if (!primary || !text)
     return;
-  PrimaryLoan loan(*primary, *text);
+  gtk::PrimaryLoan loan(*primary, *text, [primary] { primary->letGo(); });
+  // Refused, the keys would paste what the user selected last.
+  if (!loan.lent())
+    return;
   const std::uint64_t before = primary->conversionsServed();
   typeStrokesLocked(paste.keys);
   primary->waitForConversionsServed(before, toMilliseconds(kPasteReadWait));

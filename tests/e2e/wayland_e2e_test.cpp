@@ -40,6 +40,7 @@ using test_support::waitUntil;
 constexpr const char* kText = "The quick brown fox";
 constexpr CGEventFlags kControl = platform::kCGEventFlagMaskCommand;
 constexpr CGEventFlags kShift = platform::kCGEventFlagMaskShift;
+constexpr std::uint32_t kReturn = 0xff0d;  // XK_Return
 
 // An application of the test, as sway knows it.
 struct App {
@@ -115,9 +116,9 @@ class WaylandE2eTest : public ::testing::Test {
     return host_->waitForEvent("launched") ? host_.get() : nullptr;
   }
 
-  // The user types `key` with `flags` on their keyboard.
-  static void press(char key, CGEventFlags flags) {
-    const auto code = platform::gtk::virtualKeyForKeysym(static_cast<std::uint32_t>(key));
+  // The user types the key of `keysym` with `flags` on their keyboard.
+  static void press(std::uint32_t keysym, CGEventFlags flags) {
+    const auto code = platform::gtk::virtualKeyForKeysym(keysym);
     ASSERT_TRUE(code);
     for (const bool down : {true, false}) {
       auto* event = keyboard_->CGEventCreateKeyboardEvent(nullptr, *code, down);
@@ -297,6 +298,53 @@ TEST_F(WaylandE2eTest, AProfileCopiesFromThePrimarySelection) {
   EXPECT_EQ(captureWithHotKey(), kText);
   EXPECT_TRUE(clipboardHoldsUsers());
   editor->terminate();
+}
+
+// xterm, on XWayland, keeps its selection in the primary selection and
+// pastes it with Shift+Insert: the host captures what the user selected
+// there without a key, and pastes through the primary selection it lends for
+// the moment. The terminal's program gets the text and nothing else, and the
+// user's primary selection and clipboard are back after both.
+TEST_F(WaylandE2eTest, XtermCopiesAndPastesThroughThePrimarySelection) {
+  ASSERT_TRUE(startHost());
+  const auto received = session_->directory() / "xterm-received";
+  // At the user's Return the program selects kText as the user would with
+  // the mouse (xterm owns PRIMARY through its selection escape), then takes
+  // every byte typed into a file.
+  const std::string program = std::string("read line; printf '\\033]52;p;%s\\007' $(printf '") +
+                              kText + "' | base64); stty raw -echo; exec cat > " +
+                              received.string();
+  auto& xterm = session_->spawn(
+      {"xterm", "-xrm", "XTerm*allowWindowOps: true", "-e", "sh", "-c", program}, {});
+  ASSERT_TRUE(focus(xterm.pid()));
+  auto primary = [] { return run({"wl-paste", "--primary", "--no-newline"}); };
+  // Again should XWayland have given xterm the keyboard too late for it.
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        press(kReturn, 0);
+        return waitUntil([&] { return primary() == kText; }, 5);
+      },
+      kBound));
+  ASSERT_TRUE(offerUserClipboard());
+  EXPECT_EQ(captureWithHotKey(), kText);
+  EXPECT_TRUE(clipboardHoldsUsers());
+
+  const auto reply = host_->call("selection", "pasteText", "\"jumps over the lazy dog\"");
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->value("result", false), true) << reply->dump();
+  // A Return typed again above may come first.
+  auto typed = [&] {
+    std::ostringstream bytes;
+    bytes << std::ifstream(received).rdbuf();
+    std::string text = bytes.str();
+    text.erase(0, text.find_first_not_of('\r'));
+    return text;
+  };
+  EXPECT_TRUE(waitUntil([&] { return typed() == "jumps over the lazy dog"; }, kBound)) << typed();
+  EXPECT_TRUE(clipboardHoldsUsers());
+  EXPECT_EQ(primary(), kText);
+  EXPECT_TRUE(xterm.running());
+  xterm.terminate();
 }
 
 // Quitting, and SIGTERM as at logout, leave the user's clipboard in place,
