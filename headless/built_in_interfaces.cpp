@@ -22,14 +22,15 @@ platform::InterfaceRunner consoleRunner(platform::Desktop& desktop, std::ostream
 std::vector<PanelInterface> builtInInterfaces() {
   return {
 #if LUMIVANE_HAVE_GTK_INTERFACE
-    PanelInterface{
-        "gtk",
-        "Lumivane's own interface in the panel, in GTK 3: the selection to edit, "
-        "with spell checking, and insert; the permission; start at login and the "
-        "shortcut",
-        // Both Linux desktops are GTK's.
-        nullptr, /*byDefault=*/true,
-        [](platform::Desktop&, std::ostream&) { return interface::gtkInterfaceRunner(); }},
+    PanelInterface{"gtk",
+                   "Lumivane's own interface in the panel, in GTK 3: the selection to edit, "
+                   "with spell checking, and insert; the permission; start at login and the "
+                   "shortcut",
+                   // Both Linux desktops are GTK's.
+                   nullptr, /*byDefault=*/true,
+                   [](platform::Desktop& desktop, std::ostream&) {
+                     return interface::gtkInterfaceRunner(desktop);
+                   }},
 #endif
         PanelInterface{"console",
                        "the interface's side of the channels on standard input and output: "

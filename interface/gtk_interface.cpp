@@ -101,7 +101,7 @@ constexpr char kStyle[] =
 // lives, so that an answer arriving after the panel's window went never meets
 // a freed widget.
 struct GtkInterface::State : InterfaceView, std::enable_shared_from_this<State> {
-  void build();
+  void build(const std::optional<std::string>& commandToBind);
   void listen();
   void detach();
 
@@ -314,7 +314,7 @@ struct GtkInterface::State : InterfaceView, std::enable_shared_from_this<State> 
   bool switchShows = false;
 };
 
-void GtkInterface::State::build() {
+void GtkInterface::State::build(const std::optional<std::string>& commandToBind) {
   root = made(gtk_box_new(GTK_ORIENTATION_VERTICAL, 10), "lumivane-interface");
   for (auto set : {gtk_widget_set_margin_top, gtk_widget_set_margin_bottom,
                    gtk_widget_set_margin_start, gtk_widget_set_margin_end}) {
@@ -409,7 +409,21 @@ void GtkInterface::State::build() {
   gtk_grid_attach(GTK_GRID(grid), captionLabel("Start at login"), 0, 0, 1, 1);
   gtk_grid_attach(GTK_GRID(grid), launchSwitch.get(), 1, 0, 1, 1);
   gtk_grid_attach(GTK_GRID(grid), captionLabel("Shortcut"), 0, 1, 1, 1);
-  gtk_grid_attach(GTK_GRID(grid), hotKeyButton.get(), 1, 1, 1, 1);
+  if (commandToBind) {
+    // No shortcut of Lumivane's own works on such a desktop, so there is
+    // none to change: the user's binding of the command is the hot key.
+    const std::string text =
+        "Your desktop lets no application take a shortcut of its own: bind "
+        "\u201c" +
+        *commandToBind + "\u201d to a key in its keyboard settings.";
+    GtkWidget* note = captionLabel(text.c_str());
+    gtk_widget_set_name(note, "hot-key-command");
+    gtk_label_set_line_wrap(GTK_LABEL(note), TRUE);
+    gtk_label_set_selectable(GTK_LABEL(note), TRUE);
+    gtk_grid_attach(GTK_GRID(grid), note, 1, 1, 1, 1);
+  } else {
+    gtk_grid_attach(GTK_GRID(grid), hotKeyButton.get(), 1, 1, 1, 1);
+  }
   gtk_grid_attach(GTK_GRID(grid), captionLabel("Spelling"), 0, 2, 1, 1);
   gtk_grid_attach(GTK_GRID(grid), spellingLabel.get(), 1, 2, 1, 1);
   gtk_container_add(GTK_CONTAINER(expander), grid);
@@ -516,10 +530,11 @@ void GtkInterface::State::detach() {
   gtk_widget_hide(root.get());
 }
 
-GtkInterface::GtkInterface(std::shared_ptr<platform::BinaryMessenger> interfaceMessenger)
+GtkInterface::GtkInterface(std::shared_ptr<platform::BinaryMessenger> interfaceMessenger,
+                           std::optional<std::string> commandToBind)
     : state_(std::make_shared<State>()) {
   state_->channels = std::make_shared<HostChannels>(interfaceMessenger, state_);
-  state_->build();
+  state_->build(commandToBind);
   state_->listen();
 }
 
@@ -531,10 +546,12 @@ GtkWidget* GtkInterface::widget() const {
   return state_->root.get();
 }
 
-platform::InterfaceRunner gtkInterfaceRunner() {
-  return [](platform::FlutterViewController& controller)
+platform::InterfaceRunner gtkInterfaceRunner(platform::Desktop& desktop) {
+  return [&desktop](platform::FlutterViewController& controller)
              -> std::unique_ptr<platform::RunningInterface> {
-    auto running = std::make_unique<GtkInterface>(controller.engine().interfaceMessenger());
+    auto running =
+        std::make_unique<GtkInterface>(controller.engine().interfaceMessenger(),
+                                       platform::gtk::hotKeyCommandToBind(desktop.hotKeys()));
     if (!platform::gtk::embedInterfaceWidget(controller.view(), running->widget()))
       return nullptr;
     return running;

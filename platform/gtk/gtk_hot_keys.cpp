@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/gtk/panel_embedding.h"
+
 namespace lumivane::platform::gtk {
 namespace {
 
@@ -90,6 +92,11 @@ void HotKeyHandlers::deliver(EventHotKeyID id, std::uint32_t kind) {
   for (const auto& target : targets) {
     target.handler(toRef<EventHandlerCallRef>(&callRef), toRef<EventRef>(&event), target.userData);
   }
+}
+
+std::optional<std::string> hotKeyCommandToBind(HotKeys& hotKeys) {
+  const auto* ours = dynamic_cast<const GtkHotKeys*>(&hotKeys);
+  return ours ? ours->commandToBind() : std::nullopt;
 }
 
 }  // namespace lumivane::platform::gtk

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/hot_keys.h"
@@ -60,6 +61,11 @@ class GtkHotKeys : public HotKeys {
   // way to bind a chord on this desktop, so the user bound the command), the
   // one asked for last. Nothing before the first registration. Main thread.
   void pressFromOutside();
+
+  // The command the user binds to a key in the desktop's own settings where
+  // this desktop lets the host bind no chord; absent where the host binds its
+  // own.
+  virtual std::optional<std::string> commandToBind() const { return std::nullopt; }
 
  protected:
   // The identity of the registration made last, while one stands.

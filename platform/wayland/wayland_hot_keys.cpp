@@ -101,6 +101,13 @@ OSStatus WaylandHotKeys::RegisterEventHotKey(std::uint32_t keyCode,
   return noErr;
 }
 
+std::optional<std::string> WaylandHotKeys::commandToBind() const {
+  if (portal_ || (options_.ipc && plainPath(options_.executable)))
+    return std::nullopt;
+  return (options_.executable.empty() ? std::string("lumivane") : options_.executable) +
+         " --capture";
+}
+
 std::string WaylandHotKeys::bindCommand(const Registration& registration) const {
   // One press is one capture, however long the keys are held.
   return "bindsym --no-repeat " + registration.chord + " exec " + options_.executable +

@@ -68,6 +68,9 @@ class WaylandHotKeys final : public gtk::GtkHotKeys {
   // run time: they are made again.
   void swayReloaded();
 
+  // `lumivane --capture` (this executable's path) without a portal or sway.
+  std::optional<std::string> commandToBind() const override;
+
  private:
   std::optional<EventHotKeyID> lastRegistered() const override;
   struct Registration;

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/gtk/key_symbols.h"
+#include "platform/gtk/panel_embedding.h"
 #include "platform/gtk/unique_fd.h"
 #include "platform/wayland/protocols/wlr-data-control-unstable-v1-client-protocol.h"
 #include "platform/wayland/sway_ipc.h"
@@ -646,6 +647,20 @@ class PortalHotKeysHarness {
   platform::gtk::GObjectPtr<GDBusConnection> bus_;
   std::optional<WaylandHotKeys> hotKeys_;
 };
+
+// Where neither a portal nor sway can bind a chord, registering fails and
+// the panel is given the command the user binds instead; where one can, no
+// command.
+TEST(WaylandHotKeysTest, WithNeitherPortalNorSwayTheCommandToBindIsNamed) {
+  WaylandHotKeys nowhere(WaylandHotKeys::Options{.executable = "/usr/bin/lumivane"});
+  platform::EventHotKeyRef ref = nullptr;
+  EXPECT_EQ(nowhere.RegisterEventHotKey(platform::kVK_ANSI_T, platform::cmdKey | platform::shiftKey,
+                                        {1, 1}, nowhere.GetApplicationEventTarget(), 0, &ref),
+            platform::eventHotKeyInvalidErr);
+  EXPECT_EQ(platform::gtk::hotKeyCommandToBind(nowhere), "/usr/bin/lumivane --capture");
+  PortalHotKeysHarness portal;
+  EXPECT_EQ(platform::gtk::hotKeyCommandToBind(portal.hotKeys()), std::nullopt);
+}
 
 }  // namespace
 

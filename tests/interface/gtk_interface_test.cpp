@@ -186,7 +186,7 @@ class GtkInterfaceTest : public test_support::X11DesktopTest {
   void SetUp() override {
     // Spelling in the language of the environment.
     g_setenv("LANGUAGE", "en_US", TRUE);
-    desktop.flutter().setInterfaceRunner(gtkInterfaceRunner());
+    desktop.flutter().setInterfaceRunner(gtkInterfaceRunner(desktop));
     controller = desktop.flutter().makeFlutterViewController();
     ASSERT_TRUE(controller);
     host = std::make_unique<HostSide>(controller->engine().binaryMessenger());
@@ -654,6 +654,22 @@ TEST_F(GtkInterfaceTest, TheTextIsCheckedForSpelling) {
   EXPECT_FALSE(marked(6));
 }
 
+// Where the desktop binds no shortcut for Lumivane, the settings name the
+// command to bind in place of a shortcut to change; the X11 desktop grabs
+// the chord, and they name none.
+TEST_F(GtkInterfaceTest, TheSettingsNameTheCommandToBindOnlyWhereNoShortcutCanBeTaken) {
+  EXPECT_FALSE(widget("hot-key-command"));
+  platform::sim::SimDesktop sim;
+  auto elsewhere = sim.flutter().makeFlutterViewController();
+  ASSERT_TRUE(elsewhere);
+  GtkInterface ui(elsewhere->engine().interfaceMessenger(), "/usr/bin/lumivane --capture");
+  GtkWidget* note = findNamed(ui.widget(), "hot-key-command");
+  ASSERT_TRUE(note);
+  const std::string text = gtk_label_get_text(GTK_LABEL(note));
+  EXPECT_NE(text.find("\u201c/usr/bin/lumivane --capture\u201d"), std::string::npos) << text;
+  EXPECT_FALSE(findNamed(ui.widget(), "hot-key"));
+}
+
 // --- Where it runs -----------------------------------------------------------------
 
 // Another desktop's views are nothing to draw in; on the X11 desktop the
@@ -662,7 +678,7 @@ TEST(GtkInterfaceRunnerTest, DrawsInX11ViewsAndIsTheX11DesktopsDefault) {
   platform::sim::SimDesktop sim;
   auto simulated = sim.flutter().makeFlutterViewController();
   ASSERT_TRUE(simulated);
-  EXPECT_EQ(gtkInterfaceRunner()(*simulated), nullptr);
+  EXPECT_EQ(gtkInterfaceRunner(sim)(*simulated), nullptr);
 
   const auto interfaces = headless::builtInInterfaces();
   const headless::PanelInterface* chosen = headless::defaultInterface(interfaces, "x11");
