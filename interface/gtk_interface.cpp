@@ -418,8 +418,8 @@ void GtkInterface::State::build(const std::optional<std::string>& commandToBind)
         *commandToBind + "\u201d to a key in its keyboard settings.";
     GtkWidget* note = captionLabel(text.c_str());
     gtk_widget_set_name(note, "hot-key-command");
+    // Not selectable: selecting in the panel must not take PRIMARY (below).
     gtk_label_set_line_wrap(GTK_LABEL(note), TRUE);
-    gtk_label_set_selectable(GTK_LABEL(note), TRUE);
     gtk_grid_attach(GTK_GRID(grid), note, 1, 1, 1, 1);
   } else {
     gtk_grid_attach(GTK_GRID(grid), hotKeyButton.get(), 1, 1, 1, 1);
