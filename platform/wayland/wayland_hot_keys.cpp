@@ -1,7 +1,10 @@
 #include "platform/wayland/wayland_hot_keys.h"
 
+#include <glib.h>
+
 #include <algorithm>
 
+#include "platform/gtk/glib_handles.h"
 #include "platform/gtk/global_shortcuts_portal.h"
 #include "platform/gtk/key_symbols.h"
 #include "platform/wayland/sway_bindings.h"
@@ -104,7 +107,11 @@ OSStatus WaylandHotKeys::RegisterEventHotKey(std::uint32_t keyCode,
 std::optional<std::string> WaylandHotKeys::commandToBind() const {
   if (portal_ || (options_.ipc && plainPath(options_.executable)))
     return std::nullopt;
-  return (options_.executable.empty() ? std::string("lumivane") : options_.executable) +
+  if (options_.executable.empty())
+    return "lumivane --capture";
+  // As a shell would take it, which is how desktops run a shortcut's command.
+  gtk::GCharPtr quoted(g_shell_quote(options_.executable.c_str()));
+  return (plainPath(options_.executable) ? options_.executable : std::string(quoted.get())) +
          " --capture";
 }
 

@@ -388,10 +388,9 @@ void WaylandKeyboardEvents::pasteLocked(const gtk::EditAction& paste, std::uint6
   WaylandPasteboard& primary = *options_.primary;
   XWaylandPrimary* x = nullptr;
   if (isXWaylandLocked(window)) {
-    if (!xwaylandPrimaryOpened_) {
+    // Again after XWayland has restarted, or when it had not yet started.
+    if (!xwaylandPrimary_ || !xwaylandPrimary_->alive())
       xwaylandPrimary_ = XWaylandPrimary::open();
-      xwaylandPrimaryOpened_ = true;
-    }
     x = xwaylandPrimary_.get();
   }
   if (x)

@@ -205,7 +205,6 @@ class WaylandKeyboardEvents final : public KeyboardEvents {
   // PRIMARY on XWayland's X server, connected at the first paste that needs
   // it.
   std::unique_ptr<XWaylandPrimary> xwaylandPrimary_;
-  bool xwaylandPrimaryOpened_ = false;
 };
 
 }  // namespace lumivane::platform::wayland

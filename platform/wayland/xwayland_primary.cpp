@@ -1,6 +1,8 @@
 #include "platform/wayland/xwayland_primary.h"
 
 #if LUMIVANE_XWAYLAND_X11
+#include <xcb/xfixes.h>
+
 #include "platform/x11/x11_selection.h"
 #endif
 
@@ -14,6 +16,8 @@ class XcbPrimary final : public XWaylandPrimary {
   XcbPrimary(std::unique_ptr<x11::SelectionWindow> window, std::uint8_t ownerEvent)
       : window_(std::move(window)), ownerEvent_(ownerEvent) {}
 
+  bool alive() const override { return window_->alive(); }
+
   void mark() override {
     newOwner_ = false;
     if (!window_->sync())
@@ -26,7 +30,11 @@ class XcbPrimary final : public XWaylandPrimary {
     const auto deadline = x11::SteadyClock::now() + bound;
     while (!newOwner_ && window_->alive()) {
       while (auto event = window_->nextEvent()) {
-        if ((event->response_type & 0x7f) == ownerEvent_)
+        if ((event->response_type & 0x7f) != ownerEvent_)
+          continue;
+        const auto& change = reinterpret_cast<const xcb_xfixes_selection_notify_event_t&>(*event);
+        if (change.subtype == XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER &&
+            change.owner != XCB_WINDOW_NONE)
           newOwner_ = true;
       }
       if (newOwner_ || x11::SteadyClock::now() >= deadline)

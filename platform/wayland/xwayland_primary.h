@@ -19,10 +19,12 @@ class XWaylandPrimary {
   static std::unique_ptr<XWaylandPrimary> open();
   virtual ~XWaylandPrimary() = default;
 
+  // False once the connection has gone (XWayland restarted, say).
+  virtual bool alive() const = 0;
   // From now on, each new owner of PRIMARY counts.
   virtual void mark() = 0;
-  // Waits at most `bound` until PRIMARY has had a new owner since mark();
-  // false when it has not.
+  // Waits at most `bound` until a client has claimed PRIMARY since mark();
+  // false when none has (an owner merely going away does not count).
   virtual bool waitForNewOwner(std::chrono::milliseconds bound) = 0;
 };
 

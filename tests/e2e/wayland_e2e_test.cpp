@@ -337,7 +337,7 @@ TEST_F(WaylandE2eTest, XtermCopiesAndPastesThroughThePrimarySelection) {
     std::ostringstream bytes;
     bytes << std::ifstream(received).rdbuf();
     std::string text = bytes.str();
-    text.erase(0, text.find_first_not_of('\r'));
+    text.erase(0, text.find_first_not_of("\r\n"));
     return text;
   };
   EXPECT_TRUE(waitUntil([&] { return typed() == "jumps over the lazy dog"; }, kBound)) << typed();
