@@ -38,6 +38,7 @@ using test_support::SwaySession;
 using test_support::waitUntil;
 
 constexpr const char* kText = "The quick brown fox";
+constexpr const char* kPasted = "jumps over the lazy dog";
 constexpr CGEventFlags kControl = platform::kCGEventFlagMaskCommand;
 constexpr CGEventFlags kShift = platform::kCGEventFlagMaskShift;
 constexpr std::uint32_t kReturn = 0xff0d;  // XK_Return
@@ -237,6 +238,17 @@ class WaylandE2eTest : public ::testing::Test {
     return selection->value("text", "");
   }
 
+  // With the user's clipboard offered, the hot key delivers kText, the
+  // user's clipboard is back, and "pasteText" takes kPasted.
+  void captureThenPaste() {
+    ASSERT_TRUE(offerUserClipboard());
+    EXPECT_EQ(captureWithHotKey(), kText);
+    EXPECT_TRUE(clipboardHoldsUsers());
+    const auto reply = host_->call("selection", "pasteText", "\"" + std::string(kPasted) + "\"");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->value("result", false), true) << reply->dump();
+  }
+
   static inline std::unique_ptr<SwaySession> session_;
   static inline std::shared_ptr<WaylandConnection> connection_;
   static inline std::unique_ptr<WaylandKeyboardEvents> keyboard_;
@@ -254,16 +266,10 @@ TEST_F(WaylandE2eTest, TheHotKeyCapturesAndPasteTextReplacesInEachEditor) {
     SCOPED_TRACE(app.name);
     ChildProcess* editor = startWithSelection(app);
     ASSERT_TRUE(editor);
-    ASSERT_TRUE(offerUserClipboard());
-    EXPECT_EQ(captureWithHotKey(), kText);
-    EXPECT_TRUE(clipboardHoldsUsers());
-
-    const auto reply = host_->call("selection", "pasteText", "\"jumps over the lazy dog\"");
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->value("result", false), true) << reply->dump();
+    ASSERT_NO_FATAL_FAILURE(captureThenPaste());
     EXPECT_TRUE(clipboardHoldsUsers());
     // The editor holds the pasted text alone.
-    EXPECT_TRUE(selectAllAndCopy(app, "jumps over the lazy dog"));
+    EXPECT_TRUE(selectAllAndCopy(app, kPasted));
     editor->terminate();
   }
 }
@@ -325,13 +331,7 @@ TEST_F(WaylandE2eTest, XtermCopiesAndPastesThroughThePrimarySelection) {
         return waitUntil([&] { return primary() == kText; }, 5);
       },
       kBound));
-  ASSERT_TRUE(offerUserClipboard());
-  EXPECT_EQ(captureWithHotKey(), kText);
-  EXPECT_TRUE(clipboardHoldsUsers());
-
-  const auto reply = host_->call("selection", "pasteText", "\"jumps over the lazy dog\"");
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->value("result", false), true) << reply->dump();
+  ASSERT_NO_FATAL_FAILURE(captureThenPaste());
   // A Return typed again above may come first.
   auto typed = [&] {
     std::ostringstream bytes;
@@ -340,7 +340,7 @@ TEST_F(WaylandE2eTest, XtermCopiesAndPastesThroughThePrimarySelection) {
     text.erase(0, text.find_first_not_of("\r\n"));
     return text;
   };
-  EXPECT_TRUE(waitUntil([&] { return typed() == "jumps over the lazy dog"; }, kBound)) << typed();
+  EXPECT_TRUE(waitUntil([&] { return typed() == kPasted; }, kBound)) << typed();
   EXPECT_TRUE(clipboardHoldsUsers());
   EXPECT_EQ(primary(), kText);
   EXPECT_TRUE(xterm.running());
