@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/gtk/key_symbols.h"
 #include "platform/gtk/panel_embedding.h"
 
 namespace lumivane::platform::gtk {
@@ -44,6 +45,24 @@ OSStatus GtkHotKeys::InstallEventHandler(EventTargetRef target,
                                          void* userData,
                                          EventHandlerRef* outRef) {
   return handlers_.install(target, handler, numTypes, list, userData, outRef);
+}
+
+std::optional<GtkHotKeys::LinuxChord> GtkHotKeys::chordToRegister(std::uint32_t keyCode,
+                                                                  std::uint32_t modifiers,
+                                                                  EventHotKeyID hotKeyID,
+                                                                  EventTargetRef target,
+                                                                  EventHotKeyRef* outRef) {
+  if (!outRef)
+    return std::nullopt;
+  *outRef = nullptr;
+  if (target != GetApplicationEventTarget() || keyCode > 0xffff)
+    return std::nullopt;
+  lastAsked_ = hotKeyID;
+  const auto keysym = keysymForVirtualKey(static_cast<CGKeyCode>(keyCode));
+  const auto mask = modifiersForCarbonMask(modifiers);
+  if (!keysym || !mask)
+    return std::nullopt;
+  return LinuxChord{*keysym, *mask};
 }
 
 void GtkHotKeys::pressFromOutside() {

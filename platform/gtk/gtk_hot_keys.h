@@ -68,6 +68,21 @@ class GtkHotKeys : public HotKeys {
   virtual std::optional<std::string> commandToBind() const { return std::nullopt; }
 
  protected:
+  // A chord as the Linux displays take it: a keysym and GDK modifiers.
+  struct LinuxChord {
+    std::uint32_t keysym = 0;
+    std::uint16_t modifiers = 0;
+  };
+  // The checks every registration starts with: a reference to fill (cleared
+  // here), the application's event target, and a key and modifiers Linux
+  // has. Notes `hotKeyID` as asked for once the target is right. Absent when
+  // a check fails, for which RegisterEventHotKey answers paramErr.
+  std::optional<LinuxChord> chordToRegister(std::uint32_t keyCode,
+                                            std::uint32_t modifiers,
+                                            EventHotKeyID hotKeyID,
+                                            EventTargetRef target,
+                                            EventHotKeyRef* outRef);
+
   // The identity of the registration made last, while one stands.
   virtual std::optional<EventHotKeyID> lastRegistered() const = 0;
 

@@ -23,4 +23,27 @@ void MainThreadNotificationCenter::post(const Notification& notification) {
     (*callback)(notification);
 }
 
+void MainThreadNotificationCenter::postSoon(Notification notification) {
+  const bool scheduled = !pending_.empty();
+  pending_.push_back(std::move(notification));
+  if (scheduled)
+    return;
+  delivery_ = addMainTimeout(0, [this] {
+    deliverPending();
+    return false;
+  });
+}
+
+void MainThreadNotificationCenter::dropPending() {
+  delivery_.reset();
+  pending_.clear();
+}
+
+void MainThreadNotificationCenter::deliverPending() {
+  std::deque<Notification> due;
+  due.swap(pending_);
+  for (const Notification& notification : due)
+    post(notification);
+}
+
 }  // namespace lumivane::platform::gtk

@@ -73,15 +73,8 @@ OSStatus WaylandHotKeys::RegisterEventHotKey(std::uint32_t keyCode,
                                              EventTargetRef target,
                                              std::uint32_t /*options*/,
                                              EventHotKeyRef* outRef) {
-  if (!outRef)
-    return paramErr;
-  *outRef = nullptr;
-  if (target != GetApplicationEventTarget() || keyCode > 0xffff)
-    return paramErr;
-  lastAsked_ = hotKeyID;
-  const auto keysym = gtk::keysymForVirtualKey(static_cast<CGKeyCode>(keyCode));
-  const auto mask = gtk::modifiersForCarbonMask(modifiers);
-  const auto chord = keysym && mask ? swayChordText(*mask, *keysym) : std::nullopt;
+  const auto wanted = chordToRegister(keyCode, modifiers, hotKeyID, target, outRef);
+  const auto chord = wanted ? swayChordText(wanted->modifiers, wanted->keysym) : std::nullopt;
   if (!chord)
     return paramErr;
   for (const auto& registration : registrations_) {
@@ -93,7 +86,8 @@ OSStatus WaylandHotKeys::RegisterEventHotKey(std::uint32_t keyCode,
       Registration{static_cast<std::uint32_t>(keyCode), modifiers, hotKeyID, *chord, false});
   if (portal_) {
     const std::string key = chord->substr(chord->rfind('+') + 1);
-    if (!portal_->bind(portalTrigger(*mask, key), "Capture the selection with Lumivane", nullptr))
+    if (!portal_->bind(portalTrigger(wanted->modifiers, key), "Capture the selection with Lumivane",
+                       nullptr))
       return eventHotKeyExistsErr;
     registration->byPortal = true;
   } else if (const OSStatus status = bindWithSway(*registration); status != noErr) {

@@ -37,11 +37,6 @@ std::uint32_t now() {
           .count());
 }
 
-template <typename T>
-T* asObject(const void* ref) {
-  return static_cast<T*>(const_cast<void*>(ref));
-}
-
 }  // namespace
 
 WaylandKeyboardEvents::WaylandKeyboardEvents(WaylandConnection& connection, Options options)
@@ -86,53 +81,25 @@ WaylandKeyboardEvents::~WaylandKeyboardEvents() {
 // Objects -----------------------------------------------------------------------
 
 CGEventSourceRef WaylandKeyboardEvents::CGEventSourceCreate(CGEventSourceStateID state) {
-  auto source = std::make_unique<Source>(Source{state});
-  const void* key = source.get();
-  std::lock_guard lock(objectsMutex_);
-  sources_.emplace(key, std::move(source));
-  return reinterpret_cast<CGEventSourceRef>(asObject<Source>(key));
+  return objects_.makeSource(state);
 }
 
 CGEventRef WaylandKeyboardEvents::CGEventCreateKeyboardEvent(CGEventSourceRef,
                                                              CGKeyCode virtualKey,
                                                              bool keyDown) {
-  auto event = std::make_unique<KeyEvent>(KeyEvent{virtualKey, keyDown, 0});
-  const void* key = event.get();
-  std::lock_guard lock(objectsMutex_);
-  events_.emplace(key, std::move(event));
-  return reinterpret_cast<CGEventRef>(asObject<KeyEvent>(key));
+  return objects_.makeEvent({virtualKey, keyDown, 0});
 }
 
 void WaylandKeyboardEvents::CGEventSetFlags(CGEventRef event, CGEventFlags flags) {
-  std::lock_guard lock(objectsMutex_);
-  if (auto it = events_.find(event); it != events_.end())
-    it->second->flags = flags;
+  objects_.setFlags(event, flags);
 }
 
 void WaylandKeyboardEvents::CFRelease(CGEventSourceRef source) {
-  std::unique_ptr<Source> doomed;
-  std::lock_guard lock(objectsMutex_);
-  if (auto it = sources_.find(source); it != sources_.end()) {
-    doomed = std::move(it->second);
-    sources_.erase(it);
-  }
+  objects_.release(source);
 }
 
 void WaylandKeyboardEvents::CFRelease(CGEventRef event) {
-  std::unique_ptr<KeyEvent> doomed;
-  std::lock_guard lock(objectsMutex_);
-  if (auto it = events_.find(event); it != events_.end()) {
-    doomed = std::move(it->second);
-    events_.erase(it);
-  }
-}
-
-std::optional<WaylandKeyboardEvents::KeyEvent> WaylandKeyboardEvents::findEvent(CGEventRef event) {
-  std::lock_guard lock(objectsMutex_);
-  auto it = events_.find(event);
-  if (it == events_.end())
-    return std::nullopt;
-  return *it->second;
+  objects_.release(event);
 }
 
 // Posting -------------------------------------------------------------------------
@@ -147,7 +114,7 @@ bool isChord(const auto& key, CGKeyCode virtualKey) {
 }  // namespace
 
 void WaylandKeyboardEvents::CGEventPostToPid(pid_t pid, CGEventRef event) {
-  const auto key = findEvent(event);
+  const auto key = objects_.find(event);
   if (!key || !ready() || !options_.toplevels)
     return;
   std::lock_guard lock(postMutex_);
@@ -215,7 +182,7 @@ void WaylandKeyboardEvents::CGEventPostToPid(pid_t pid, CGEventRef event) {
 
 void WaylandKeyboardEvents::CGEventPost(CGEventTapLocation, CGEventRef event) {
   // Every tap reaches the window that has the keyboard.
-  const auto key = findEvent(event);
+  const auto key = objects_.find(event);
   if (!key || !ready())
     return;
   std::lock_guard lock(postMutex_);

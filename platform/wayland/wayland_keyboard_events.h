@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/gtk/application_profiles.h"
+#include "platform/gtk/key_event_objects.h"
 #include "platform/keyboard_events.h"
 #include "platform/wayland/wayland_keymap.h"
 #include "platform/wayland/xwayland_primary.h"
@@ -131,14 +132,7 @@ class WaylandKeyboardEvents final : public KeyboardEvents {
   void CFRelease(CGEventRef event) override;
 
  private:
-  struct Source {
-    CGEventSourceStateID state;
-  };
-  struct KeyEvent {
-    CGKeyCode virtualKey = 0;
-    bool keyDown = false;
-    CGEventFlags flags = 0;
-  };
+  using KeyEvent = gtk::SyntheticKey;
   // The window a process's key-down was typed into, kept until its key-up.
   struct Aim {
     pid_t pid = 0;
@@ -154,7 +148,6 @@ class WaylandKeyboardEvents final : public KeyboardEvents {
     std::chrono::steady_clock::time_point userActivatedAt{};
   };
 
-  std::optional<KeyEvent> findEvent(CGEventRef event);
   std::optional<Aim> aimAtLocked(pid_t pid);
   // The windows of process `pid` (0: see above).
   std::optional<Toplevel> windowOfLocked(pid_t pid);
@@ -187,9 +180,7 @@ class WaylandKeyboardEvents final : public KeyboardEvents {
   // Made and destroyed on the connection's thread; used there only.
   zwp_virtual_keyboard_v1* keyboard_ = nullptr;
 
-  std::mutex objectsMutex_;
-  std::map<const void*, std::unique_ptr<Source>> sources_;
-  std::map<const void*, std::unique_ptr<KeyEvent>> events_;
+  gtk::KeyEventObjects objects_;
 
   // Held for the whole of a post, so that chords from two threads never
   // interleave.

@@ -77,7 +77,6 @@ class WaylandWorkspaceCore : public std::enable_shared_from_this<WaylandWorkspac
   // one last announced; absent when no window is activated.
   std::optional<WaylandApplicationKey> noteFront();
   void announce(const WaylandApplicationKey& key);
-  void deliverPending();
   std::vector<SwayWindow> swayWindows() const;
   WaylandApplicationKey keyOf(const Toplevel& toplevel, std::span<const SwayWindow> windows) const;
 
@@ -85,8 +84,6 @@ class WaylandWorkspaceCore : public std::enable_shared_from_this<WaylandWorkspac
   const pid_t ownPid_ = ::getpid();
   gtk::MainThreadNotificationCenter center_;
   std::optional<WaylandApplicationKey> lastAnnounced_;
-  std::deque<Notification> pending_;
-  gtk::GSourcePtr delivery_;
   // Shared with the change task the connection's thread schedules, which
   // must not run after the workspace has gone.
   std::shared_ptr<std::atomic<bool>> scheduled_ = std::make_shared<std::atomic<bool>>(false);
@@ -118,8 +115,7 @@ void WaylandWorkspaceCore::start() {
 void WaylandWorkspaceCore::stop() {
   if (options_.toplevels)
     options_.toplevels->setObserver(nullptr);
-  delivery_.reset();
-  pending_.clear();
+  center_.dropPending();
 }
 
 std::vector<SwayWindow> WaylandWorkspaceCore::swayWindows() const {
@@ -160,28 +156,11 @@ std::optional<WaylandApplicationKey> WaylandWorkspaceCore::noteFront() {
 }
 
 void WaylandWorkspaceCore::announce(const WaylandApplicationKey& key) {
-  const bool scheduled = !pending_.empty();
-  pending_.push_back(
+  center_.postSoon(
       Notification{NSWorkspaceDidActivateApplicationNotification,
                    std::map<std::string, UserInfoValue>{
                        {NSWorkspaceApplicationKey,
                         std::make_shared<WaylandRunningApplication>(key, weak_from_this())}}});
-  if (scheduled)
-    return;
-  // Observers run as a task of their own: what they call (frontmostApplication
-  // among others) may announce again.
-  delivery_ = gtk::addMainTimeout(0, [weak = weak_from_this()] {
-    if (auto self = weak.lock())
-      self->deliverPending();
-    return false;
-  });
-}
-
-void WaylandWorkspaceCore::deliverPending() {
-  std::deque<Notification> due;
-  due.swap(pending_);
-  for (const Notification& notification : due)
-    center_.post(notification);
 }
 
 std::shared_ptr<RunningApplication> WaylandWorkspaceCore::frontmostApplication() {

@@ -72,15 +72,8 @@ OSStatus X11HotKeys::RegisterEventHotKey(std::uint32_t keyCode,
                                          EventTargetRef target,
                                          std::uint32_t /*options*/,
                                          EventHotKeyRef* outRef) {
-  if (!outRef)
-    return paramErr;
-  *outRef = nullptr;
-  if (target != GetApplicationEventTarget() || keyCode > 0xffff)
-    return paramErr;
-  lastAsked_ = hotKeyID;
-  const auto keysym = keysymForVirtualKey(static_cast<CGKeyCode>(keyCode));
-  const auto mask = modifiersForCarbonMask(modifiers);
-  if (!keysym || !mask)
+  const auto chord = chordToRegister(keyCode, modifiers, hotKeyID, target, outRef);
+  if (!chord)
     return paramErr;
   // X lets a client grab its own chord twice without complaint; the chord is
   // taken all the same.
@@ -95,8 +88,8 @@ OSStatus X11HotKeys::RegisterEventHotKey(std::uint32_t keyCode,
   registration->keyCode = keyCode;
   registration->carbonModifiers = modifiers;
   registration->id = hotKeyID;
-  registration->keysym = *keysym;
-  registration->modifiers = *mask;
+  registration->keysym = chord->keysym;
+  registration->modifiers = chord->modifiers;
   const OSStatus status = grab(*registration, grabFor(*registration));
   if (status != noErr)
     return status;

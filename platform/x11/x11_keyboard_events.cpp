@@ -28,11 +28,6 @@ Clock::duration toClock(X11KeyboardEvents::Seconds seconds) {
   return std::chrono::duration_cast<Clock::duration>(seconds);
 }
 
-template <typename T>
-T* asObject(const void* ref) {
-  return static_cast<T*>(const_cast<void*>(ref));
-}
-
 // The keys that set the modifiers of `mask`, in the order of their bits;
 // absent when one of them has no key.
 std::optional<std::vector<xcb_keycode_t>> modifierKeysFor(std::uint16_t mask,
@@ -55,14 +50,6 @@ std::chrono::milliseconds toMilliseconds(X11KeyboardEvents::Seconds seconds) {
 }
 
 }  // namespace
-
-struct X11KeyboardEvents::Source {
-  CGEventSourceStateID state;
-};
-
-struct X11KeyboardEvents::Event {
-  KeyEvent key;
-};
 
 X11KeyboardEvents::X11KeyboardEvents(std::string displayName,
                                      std::function<std::uint32_t()> panelWindow,
@@ -89,11 +76,7 @@ X11KeyboardEvents::~X11KeyboardEvents() {
 // Objects -----------------------------------------------------------------------
 
 CGEventSourceRef X11KeyboardEvents::CGEventSourceCreate(CGEventSourceStateID state) {
-  auto source = std::make_unique<Source>(Source{state});
-  const void* key = source.get();
-  std::lock_guard lock(objectsMutex_);
-  sources_.emplace(key, std::move(source));
-  return reinterpret_cast<CGEventSourceRef>(asObject<Source>(key));
+  return objects_.makeSource(state);
 }
 
 CGEventRef X11KeyboardEvents::CGEventCreateKeyboardEvent(CGEventSourceRef source,
@@ -101,60 +84,32 @@ CGEventRef X11KeyboardEvents::CGEventCreateKeyboardEvent(CGEventSourceRef source
                                                          bool keyDown) {
   // A private source follows no keyboard: its events start with no modifiers.
   // Any other source, or none, starts from what the user holds right now.
-  bool privateSource = false;
-  if (source) {
-    std::lock_guard lock(objectsMutex_);
-    auto it = sources_.find(source);
-    privateSource = it != sources_.end() && it->second->state == CGEventSourceStateID::privateState;
-  }
+  const bool privateSource =
+      source && objects_.stateOf(source) == CGEventSourceStateID::privateState;
   CGEventFlags flags = 0;
   if (!privateSource) {
     std::lock_guard lock(connectionMutex_);
     flags = heldFlagsLocked();
   }
-  auto event = std::make_unique<Event>(Event{KeyEvent{virtualKey, keyDown, flags}});
-  const void* key = event.get();
-  std::lock_guard lock(objectsMutex_);
-  events_.emplace(key, std::move(event));
-  return reinterpret_cast<CGEventRef>(asObject<Event>(key));
+  return objects_.makeEvent({virtualKey, keyDown, flags});
 }
 
 void X11KeyboardEvents::CGEventSetFlags(CGEventRef event, CGEventFlags flags) {
-  std::lock_guard lock(objectsMutex_);
-  if (auto it = events_.find(event); it != events_.end())
-    it->second->key.flags = flags;
+  objects_.setFlags(event, flags);
 }
 
 void X11KeyboardEvents::CFRelease(CGEventSourceRef source) {
-  std::unique_ptr<Source> doomed;
-  std::lock_guard lock(objectsMutex_);
-  if (auto it = sources_.find(source); it != sources_.end()) {
-    doomed = std::move(it->second);
-    sources_.erase(it);
-  }
+  objects_.release(source);
 }
 
 void X11KeyboardEvents::CFRelease(CGEventRef event) {
-  std::unique_ptr<Event> doomed;
-  std::lock_guard lock(objectsMutex_);
-  if (auto it = events_.find(event); it != events_.end()) {
-    doomed = std::move(it->second);
-    events_.erase(it);
-  }
-}
-
-std::optional<X11KeyboardEvents::KeyEvent> X11KeyboardEvents::findEvent(CGEventRef event) {
-  std::lock_guard lock(objectsMutex_);
-  auto it = events_.find(event);
-  if (it == events_.end())
-    return std::nullopt;
-  return it->second->key;
+  objects_.release(event);
 }
 
 // Posting -------------------------------------------------------------------------
 
 void X11KeyboardEvents::CGEventPostToPid(pid_t pid, CGEventRef event) {
-  const auto key = findEvent(event);
+  const auto key = objects_.find(event);
   if (!key)
     return;
   std::lock_guard lock(connectionMutex_);
@@ -207,7 +162,7 @@ void X11KeyboardEvents::CGEventPostToPid(pid_t pid, CGEventRef event) {
 void X11KeyboardEvents::CGEventPost(CGEventTapLocation /*tap*/, CGEventRef event) {
   // Every tap reaches whatever has the focus: X has no later tap than the
   // server's own input.
-  const auto key = findEvent(event);
+  const auto key = objects_.find(event);
   if (!key)
     return;
   std::lock_guard lock(connectionMutex_);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/gtk/application_profiles.h"
+#include "platform/gtk/key_event_objects.h"
 #include "platform/keyboard_events.h"
 #include "platform/x11/x11_activation_order.h"
 #include "platform/x11/x11_application_edits.h"
@@ -121,13 +122,7 @@ class X11KeyboardEvents final : public KeyboardEvents {
   friend class X11KeyboardEventsTestPeer;
 
  private:
-  struct Source;
-  struct Event;
-  struct KeyEvent {
-    CGKeyCode virtualKey = 0;
-    bool keyDown = false;
-    CGEventFlags flags = 0;
-  };
+  using KeyEvent = gtk::SyntheticKey;
   // The process a key-down was typed into, kept until its key-up.
   struct Aim {
     pid_t pid = 0;
@@ -135,7 +130,6 @@ class X11KeyboardEvents final : public KeyboardEvents {
     xcb_window_t previous = XCB_WINDOW_NONE;
   };
 
-  std::optional<KeyEvent> findEvent(CGEventRef event);
   // The connection, opened on first use and again after the server dropped
   // it; null when the display cannot be reached.
   XcbConnection* connectionLocked();
@@ -179,9 +173,7 @@ class X11KeyboardEvents final : public KeyboardEvents {
   const std::shared_ptr<const ActivationOrder> activationOrder_;
   const std::unique_ptr<X11ApplicationEdits> edits_;
 
-  mutable std::mutex objectsMutex_;
-  std::map<const void*, std::unique_ptr<Source>> sources_;
-  std::map<const void*, std::unique_ptr<Event>> events_;
+  gtk::KeyEventObjects objects_;
 
   // Held for the whole of a post, so that chords from two threads never
   // interleave.

@@ -5,7 +5,6 @@
 #include <libwnck/libwnck.h>
 #include <unistd.h>
 
-#include <deque>
 #include <map>
 #include <utility>
 
@@ -55,7 +54,6 @@ class WorkspaceCore : public std::enable_shared_from_this<WorkspaceCore> {
   // key, absent for no window or one of no known process.
   std::optional<ApplicationKey> noteActive(xcb_window_t active);
   void announce(std::shared_ptr<RunningApplication> application);
-  void deliverPending();
   // The application of `window`, made by process `pid` (0: unknown).
   ApplicationKey keyOf(xcb_window_t window, pid_t pid);
 
@@ -78,8 +76,6 @@ class WorkspaceCore : public std::enable_shared_from_this<WorkspaceCore> {
   std::unique_ptr<GdkWindow, GdkWindowDestroy> clock_;
 
   std::optional<ApplicationKey> lastAnnounced_;
-  std::deque<Notification> pending_;
-  gtk::GSourcePtr delivery_;
 };
 
 WorkspaceCore::WorkspaceCore(X11Workspace::Options options)
@@ -165,27 +161,12 @@ std::optional<ApplicationKey> WorkspaceCore::noteActive(xcb_window_t active) {
 }
 
 void WorkspaceCore::announce(std::shared_ptr<RunningApplication> application) {
-  const bool scheduled = !pending_.empty();
-  pending_.push_back(Notification{
+  // Never inside libwnck's signal: what observers call updates libwnck's
+  // state, which must not happen while libwnck is in the middle of updating
+  // it.
+  center_.postSoon(Notification{
       NSWorkspaceDidActivateApplicationNotification,
       std::map<std::string, UserInfoValue>{{NSWorkspaceApplicationKey, std::move(application)}}});
-  if (scheduled)
-    return;
-  // Observers run as a task of their own, never inside libwnck's signal: what
-  // they call (frontmostApplication among others) updates libwnck's state,
-  // which must not happen while libwnck is in the middle of updating it.
-  delivery_ = gtk::addMainTimeout(0, [weak = weak_from_this()] {
-    if (auto self = weak.lock())
-      self->deliverPending();
-    return false;
-  });
-}
-
-void WorkspaceCore::deliverPending() {
-  std::deque<Notification> due;
-  due.swap(pending_);
-  for (const Notification& notification : due)
-    center_.post(notification);
 }
 
 ApplicationKey WorkspaceCore::keyOf(xcb_window_t window, pid_t pid) {

@@ -9,6 +9,9 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
 
 #include "tests/contract/keyboard_contract.h"
 
@@ -54,6 +57,22 @@ inline std::optional<ReceivedKey> receivedKeyOf(const std::string& line) {
     key.flags |= role != std::end(kRoles) ? role->value : 1u;
   }
   return key;
+}
+
+// `keys` with the keys `recorder` has printed since it was last asked added;
+// as they were, with a failure, once the recorder stops answering.
+template <typename Recorder>
+std::vector<ReceivedKey>& addReceivedKeys(Recorder& recorder, std::vector<ReceivedKey>& keys) {
+  auto lines = recorder.linesUpToNow();
+  if (!lines) {
+    ADD_FAILURE() << "a key recorder stopped answering";
+    return keys;
+  }
+  for (const auto& line : *lines) {
+    if (auto key = receivedKeyOf(line))
+      keys.push_back(*key);
+  }
+  return keys;
 }
 
 }  // namespace lumivane::contract

@@ -355,16 +355,7 @@ class WaylandKeyboardHarness {
 
   std::vector<ReceivedKey> received(platform::pid_t pid) {
     auto& [recorder, keys] = recorders_.at(pid);
-    auto lines = recorder->linesUpToNow();
-    if (!lines) {
-      ADD_FAILURE() << "the key recorder " << pid << " stopped answering";
-      return keys;
-    }
-    for (const auto& line : *lines) {
-      if (auto key = receivedKeyOf(line))
-        keys.push_back(*key);
-    }
-    return keys;
+    return addReceivedKeys(*recorder, keys);
   }
 
   // The user holds Shift, or lets go of it: the one modifier the suite holds.

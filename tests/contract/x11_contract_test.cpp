@@ -214,16 +214,7 @@ class X11KeyboardHarness {
   // cares about is the state each key came with.
   std::vector<ReceivedKey> received(platform::pid_t pid) {
     auto& [recorder, keys] = recorders_.at(pid);
-    auto lines = recorder->linesUpToNow();
-    if (!lines) {
-      ADD_FAILURE() << "the key recorder " << pid << " stopped answering";
-      return keys;
-    }
-    for (const auto& line : *lines) {
-      if (auto key = receivedKeyOf(line))
-        keys.push_back(*key);
-    }
-    return keys;
+    return addReceivedKeys(*recorder, keys);
   }
 
   void holdModifiers(platform::CGEventFlags flags) {

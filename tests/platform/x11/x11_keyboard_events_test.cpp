@@ -17,10 +17,7 @@ namespace platform::x11 {
 // The sources and events a keyboard made and has not been given back.
 class X11KeyboardEventsTestPeer {
  public:
-  static std::size_t live(X11KeyboardEvents& events) {
-    std::lock_guard lock(events.objectsMutex_);
-    return events.sources_.size() + events.events_.size();
-  }
+  static std::size_t live(X11KeyboardEvents& events) { return events.objects_.held(); }
 };
 
 }  // namespace platform::x11
